@@ -1,0 +1,36 @@
+# kv_add_test(<name> SOURCES <files...> [LIBS <targets...>] [ENV <VAR=value...>] [LABELS <labels...>])
+# Builds a GoogleTest executable and registers its cases with ctest. Under the
+# cross build the cases are discovered and run through Wine at test time, never
+# during the build.
+include(GoogleTest)
+function(kv_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  target_compile_features(${name} PRIVATE cxx_std_20)
+  set(props "")
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES ${props} TIMEOUT 300)
+endfunction()
+
+# kv_add_fuzzer(<name> SOURCES <files...> [LIBS <targets...>])
+# libFuzzer target, native clang builds with KV_FUZZ=ON only.
+function(kv_add_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT KV_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY KV_FUZZERS ${name})
+endfunction()

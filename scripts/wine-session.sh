@@ -1,0 +1,74 @@
+# Sourced by the test and demo scripts: a private X display and a private Wine
+# prefix inside the build tree, started in the order Wine needs and stopped by
+# what we started only.
+#   kv_session_start <build-dir>   exports DISPLAY, WINEPREFIX, WINEDEBUG, KV_WINE
+#   kv_session_stop
+
+KV_WINE=/usr/lib/wine/wine64
+KV_WINESERVER=/usr/lib/wine/wineserver
+kv_xvfb_pid=""
+kv_keepalive_pid=""
+
+kv_session_start() {
+  local build=$1
+  mkdir -p "$build"
+  export WINEPREFIX
+  WINEPREFIX=$(cd "$build" && pwd)/wineprefix
+  export WINEDEBUG=-all
+  export WINEARCH=win64
+
+  # X first: Wine reads DISPLAY when its first process starts.
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+  kv_xvfb_pid=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  if [ ! -s "$fdfile" ]; then
+    echo "wine-session: Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$(head -n1 "$fdfile")"
+  rm -f "$fdfile"
+
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-session: creating prefix $WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$KV_WINE" wineboot --init >/dev/null 2>&1 </dev/null || true
+    "$KV_WINESERVER" -w
+    # Headless settings: no window manager to wait for, no crash dialog.
+    "$KV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+    "$KV_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+    "$KV_WINESERVER" -w
+  fi
+
+  "$KV_WINESERVER" -p || true
+  # Wine's background services inherit the streams of the first process: give
+  # them /dev/null so nothing later waits on a pipe they hold.
+  "$KV_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+  # A resident GUI process keeps Wine's desktop alive between tests.
+  local keepalive="$build/bin/kv_keepalive.exe"
+  if [ -f "$keepalive" ]; then
+    setsid "$KV_WINE" "$keepalive" </dev/null >/dev/null 2>&1 &
+    kv_keepalive_pid=$!
+  fi
+  export KV_WINE
+}
+
+kv_session_stop() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    "$KV_WINESERVER" -k >/dev/null 2>&1 || true
+    "$KV_WINESERVER" -w >/dev/null 2>&1 || true
+  fi
+  if [ -n "$kv_keepalive_pid" ]; then
+    kill "$kv_keepalive_pid" 2>/dev/null || true
+    wait "$kv_keepalive_pid" 2>/dev/null || true
+  fi
+  if [ -n "$kv_xvfb_pid" ]; then
+    kill "$kv_xvfb_pid" 2>/dev/null || true
+    wait "$kv_xvfb_pid" 2>/dev/null || true
+  fi
+}

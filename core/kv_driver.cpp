@@ -1,0 +1,238 @@
+// The driver base: render buffer, shared settings, hooks back into the host.
+#include "kv_flashplayer.h"
+
+const TClassInfo& TkvFlashDriver::StaticClass()
+{
+    static const TClassInfo info = TClassBuilder<TkvFlashDriver>(L"TkvFlashDriver").Build();
+    return info;
+}
+
+const TkvFlashDriverClass& TkvFlashDriver::ClassRef()
+{
+    static const TkvDriverClassOf<TkvFlashDriver> ref(L"TkvFlashDriver");
+    return ref;
+}
+
+TkvFlashDriver::TkvFlashDriver() : TComponent(nullptr) {}
+
+TkvFlashDriver::~TkvFlashDriver()
+{
+    Control = nullptr;
+    // A back-end has already released its own part in its destructor; this
+    // releases the base's.
+    TkvFlashDriver::FreeBuffer();
+}
+
+void TkvFlashDriver::Construct(int AWidth, int AHeight, std::uint32_t ABackground)
+{
+    ShowUpdateRects = false;
+    DisableFlashCursor = false;
+    DisableFlashMenu = true;
+    // Background first, so the first CreateBuffer knows whether a secondary
+    // buffer is needed. No hook is assigned yet, so no erase is asked for.
+    Background = ABackground;
+    Skin = L"ClearOverAll";
+    Volume = 50;
+    Resize(AWidth, AHeight);
+}
+
+void TkvFlashDriver::BufferCreate(HDC& dc, HBITMAP& bitmap, void*& bits)
+{
+    void* pixels = nullptr;
+    bitmap = CreateDIBSection(nullptr, &BitmapInfo, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    if (!bitmap)
+        return;
+    bits = pixels;
+    dc = CreateCompatibleDC(nullptr);
+    if (dc)
+        SelectObject(dc, bitmap);  // the stock bitmap it replaces needs no keeping
+}
+
+void TkvFlashDriver::CreateBuffer()
+{
+    BITMAPINFOHEADER& h = BitmapInfo.bmiHeader;
+    h = BITMAPINFOHEADER{};
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = Width > 0 ? Width : 1;
+    h.biHeight = Height > 0 ? -Height : -1;  // top-down
+    h.biPlanes = 1;
+    h.biBitCount = 32;
+    h.biCompression = BI_RGB;
+    BufferCreate(BufferDC, BufferBitmap, Bits);
+    if ((Background >> 24) == 0)
+        BufferCreate(WhiteDC, WhiteBitmap, WhiteBits);
+    if (OnEraseBackground.Assigned())
+        OnEraseBackground(this, Rect(0, 0, Width, Height));
+}
+
+void TkvFlashDriver::FreeBuffer()
+{
+    if (!BufferBitmap)
+        return;
+    // A DC is always deleted before the bitmap selected into it.
+    if (BufferDC)
+        DeleteDC(BufferDC);
+    DeleteObject(BufferBitmap);
+    BufferDC = nullptr;
+    BufferBitmap = nullptr;
+    if (WhiteBits || WhiteBitmap) {
+        if (WhiteDC)
+            DeleteDC(WhiteDC);
+        if (WhiteBitmap)
+            DeleteObject(WhiteBitmap);
+        WhiteDC = nullptr;
+        WhiteBitmap = nullptr;
+    }
+    Bits = nullptr;
+    WhiteBits = nullptr;
+}
+
+void TkvFlashDriver::Resize(int AWidth, int AHeight)
+{
+    if (AWidth == Width && AHeight == Height)
+        return;
+    FreeBuffer();
+    Width = AWidth > 0 ? AWidth : 1;
+    Height = AHeight > 0 ? AHeight : 1;
+    CreateBuffer();
+    ResizeBuffer();
+}
+
+void TkvFlashDriver::SetBackground(std::uint32_t Value)
+{
+    if (Value == Background)
+        return;
+    const bool alphaChanged = (Value >> 24) != (Background >> 24);
+    Background = Value;
+    if (alphaChanged) {
+        FreeBuffer();
+        CreateBuffer();
+    }
+}
+
+void TkvFlashDriver::DrawUpdateRect(const TRect& R)
+{
+    if (!ShowUpdateRects || !BufferDC)
+        return;
+    TCanvas canvas;
+    canvas.SetHandle(BufferDC);
+    canvas.Brush()->SetStyle(bsClear);
+    canvas.Pen()->SetStyle(psSolid);
+    canvas.Pen()->SetColor(clRed);
+    canvas.Pen()->SetWidth(1);
+    canvas.Rectangle(R);
+    canvas.SetHandle(nullptr);
+}
+
+HWND TkvFlashDriver::GetParentHandle() const
+{
+    if (!Control)
+        return nullptr;
+    if (auto* win = dynamic_cast<TWinControl*>(Control)) {
+        if (win->HandleAllocated())
+            return win->Handle();
+        return nullptr;
+    }
+    if (dynamic_cast<TGraphicControl*>(Control)) {
+        TWinControl* parent = Control->Parent();
+        if (parent && parent->HandleAllocated())
+            return parent->Handle();
+    }
+    return nullptr;
+}
+
+TPoint TkvFlashDriver::GetParentOffset() const
+{
+    if (Control && dynamic_cast<TGraphicControl*>(Control))
+        return TPoint(Control->Left(), Control->Top());
+    return TPoint(0, 0);
+}
+
+void TkvFlashDriver::DoFSCommand(const WideString& command, const WideString& args)
+{
+    if (OnFSCommand.Assigned())
+        OnFSCommand(this, command, args);
+}
+
+void TkvFlashDriver::DoFlashCall(const WideString& request)
+{
+    if (OnFlashCall.Assigned())
+        OnFlashCall(this, request);
+}
+
+void TkvFlashDriver::SetPause(bool Value)
+{
+    Pause = Value;
+    if (Value) {
+        StopPlay();
+        if (IsVideo)
+            CallFunction(L"<invoke name=\"stopflv\" returntype=\"xml\"></invoke>");
+    } else {
+        Play();
+        if (IsVideo)
+            CallFunction(L"<invoke name=\"playflv\" returntype=\"xml\"></invoke>");
+    }
+}
+
+void TkvFlashDriver::SetVolume(int Value)
+{
+    Volume = Value;
+    if (IsVideo)
+        SetVariable(L"flv.volume", IntToStr(Value));
+}
+
+// The base has no player: every movie operation answers nothing.
+void TkvFlashDriver::MouseDown(TMouseButton, TShiftState, int, int) {}
+void TkvFlashDriver::MouseMove(TShiftState, int, int) {}
+void TkvFlashDriver::MouseUp(TMouseButton, TShiftState, int, int) {}
+void TkvFlashDriver::MouseWheel(TShiftState, int, int, int, bool&) {}
+void TkvFlashDriver::KeyDown(std::uint16_t&, TShiftState) {}
+void TkvFlashDriver::KeyPress(wchar_t&, TShiftState) {}
+void TkvFlashDriver::KeyUp(std::uint16_t&, TShiftState) {}
+void TkvFlashDriver::LoadMovie(const WideString&) {}
+void TkvFlashDriver::LoadMovieFromStream(TStream*) {}
+WideString TkvFlashDriver::GetVariable(const WideString&) { return {}; }
+void TkvFlashDriver::SetVariable(const WideString&, const WideString&) {}
+WideString TkvFlashDriver::CallFunction(const WideString&) { return {}; }
+void TkvFlashDriver::SetReturnValue(const WideString&) {}
+void TkvFlashDriver::Play() {}
+void TkvFlashDriver::StopPlay() {}
+void TkvFlashDriver::Rewind() {}
+void TkvFlashDriver::Forward() {}
+void TkvFlashDriver::Back() {}
+bool TkvFlashDriver::GetLoop() { return false; }
+bool TkvFlashDriver::GetIsPlaying() { return false; }
+int TkvFlashDriver::GetCurrentFrame() { return 0; }
+int TkvFlashDriver::GetTotalFrames() { return 0; }
+void TkvFlashDriver::SetLoop(bool) {}
+void TkvFlashDriver::SetCurrentFrame(int) {}
+
+// ---------------------------------------------------------------------------
+// Lifetime across calls from the player
+// ---------------------------------------------------------------------------
+
+TkvDriverBusy::~TkvDriverBusy()
+{
+    if (--driver_->busy_ == 0 && driver_->freePending_)
+        Free(driver_);
+}
+
+void FreeFlashDriver(TkvFlashDriver*& Driver)
+{
+    TkvFlashDriver* d = Driver;
+    Driver = nullptr;
+    if (!d)
+        return;
+    if (d->busy_ > 0) {
+        // Inside a call from the player: cut it off from its host now, free it
+        // when the call returns.
+        d->freePending_ = true;
+        d->Control = nullptr;
+        d->OnPaint.Clear();
+        d->OnEraseBackground.Clear();
+        d->OnFSCommand.Clear();
+        d->OnFlashCall.Clear();
+        return;
+    }
+    Free(d);
+}

@@ -1,0 +1,332 @@
+// The player core: the driver base that every back-end extends, with its
+// off-screen render buffer; back-end selection; the graphic player control.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "framework/framework.h"
+#include "kv_pixels.h"
+
+// ---------------------------------------------------------------------------
+// Shared vocabulary
+// ---------------------------------------------------------------------------
+
+// Which Flash Player back-end a component asks for.
+enum TkvPlugin : std::uint8_t { kvDefault = 0, kvNetscape = 1, kvActiveX = 2 };
+const TEnumInfo& kvPluginInfo();
+
+// Handlers get the driver (never the component) as sender. Rectangles are in
+// buffer coordinates, right and bottom exclusive.
+using TkvFSCommandEvent = TEvent<TObject*, const WideString&, const WideString&>;
+using TkvFlashCallEvent = TEvent<TObject*, const WideString&>;
+using TkvEraseBackgroundEvent = TEvent<TObject*, const TRect&>;
+using TkvPaintEvent = TEvent<TObject*, const TRect&>;
+
+// The movie-control operations shared by the driver and the three player
+// components. It has no identifier and no reference counting of its own: it is
+// obtained by converting a pointer to an implementing object, and lives as long
+// as that object.
+class IkvFlash {
+public:
+    virtual void LoadMovie(const WideString& Movie) = 0;
+    virtual void LoadMovieFromStream(TStream* Stream) = 0;
+    virtual WideString GetVariable(const WideString& Name) = 0;
+    virtual void SetVariable(const WideString& Name, const WideString& Value) = 0;
+    virtual WideString CallFunction(const WideString& Request) = 0;
+    virtual void SetReturnValue(const WideString& Value) = 0;
+    virtual void Play() = 0;
+    virtual void StopPlay() = 0;
+    virtual void Rewind() = 0;
+    virtual void Forward() = 0;
+    virtual void Back() = 0;
+    virtual bool GetLoop() = 0;
+    virtual bool GetIsPlaying() = 0;
+    virtual int GetCurrentFrame() = 0;
+    virtual int GetTotalFrames() = 0;
+    virtual void SetLoop(bool Value) = 0;
+    virtual void SetCurrentFrame(int Value) = 0;
+
+protected:
+    ~IkvFlash() = default;
+};
+
+class TkvFlashDriver;
+
+// A class reference for drivers: the virtual constructor and the class
+// function PluginExists of a driver class (see docs/object-model.md).
+class TkvFlashDriverClass {
+public:
+    virtual ~TkvFlashDriverClass() = default;
+    // A new driver, fully constructed (the back-end's Construct has run).
+    virtual TkvFlashDriver* Create(int Width, int Height, std::uint32_t Background) const = 0;
+    // Whether this class's Flash Player is available in this process.
+    virtual bool PluginExists() const = 0;
+    virtual const wchar_t* ClassName() const = 0;
+};
+
+template <class D>
+class TkvDriverClassOf final : public TkvFlashDriverClass {
+public:
+    explicit TkvDriverClassOf(const wchar_t* name) : name_(name) {}
+    TkvFlashDriver* Create(int Width, int Height, std::uint32_t Background) const override
+    {
+        D* driver = new D();
+        try {
+            driver->Construct(Width, Height, Background);
+        } catch (...) {
+            delete driver;
+            throw;
+        }
+        return driver;
+    }
+    bool PluginExists() const override { return D::PluginExists(); }
+    const wchar_t* ClassName() const override { return name_; }
+
+private:
+    const wchar_t* name_;
+};
+
+// ---------------------------------------------------------------------------
+// TkvFlashDriver: the driver base, and the back-end used when no Flash Player
+// is installed (it shows the background only).
+// ---------------------------------------------------------------------------
+class TkvFlashDriver : public TComponent, public IkvFlash {
+    KV_CLASS(TkvFlashDriver, TComponent)
+public:
+    // Drivers are made only through a class reference (ChangePlugin), which
+    // constructs and then calls Construct.
+    TkvFlashDriver();
+    ~TkvFlashDriver() override;
+
+    static const TkvFlashDriverClass& ClassRef();
+    // The class reference of this object's actual class.
+    virtual const TkvFlashDriverClass& DriverClass() const { return ClassRef(); }
+
+    // --- fields, read and written by the components and the back-ends ------
+    HDC BufferDC = nullptr;         // memory DC with the primary buffer selected
+    HBITMAP BufferBitmap = nullptr; // DIB section of the primary buffer
+    HDC WhiteDC = nullptr;          // memory DC of the secondary buffer (drawn over white)
+    HBITMAP WhiteBitmap = nullptr;
+    BITMAPINFO BitmapInfo{};        // describes both DIB sections
+    int Width = 0;                  // at least 1 once sized
+    int Height = 0;
+    void* Bits = nullptr;           // pixels of the primary buffer, 0xAARRGGBB, top-down
+    void* WhiteBits = nullptr;      // pixels of the secondary buffer; nullptr when there is none
+    TControl* Control = nullptr;    // host control, not owned; nullptr for the off-screen component
+    bool ShowUpdateRects = false;
+    bool DisableFlashCursor = false;
+    bool DisableFlashMenu = true;
+    std::uint32_t Background = 0;   // 0xAARRGGBB; alpha 0 means a transparent background
+    WideString CurrentMovie;        // written by the back-ends only
+    bool IsVideo = false;           // written by the back-ends only
+    WideString Skin = L"ClearOverAll";
+    int Volume = 50;
+    bool Pause = false;
+    TkvPaintEvent OnPaint;
+    TkvEraseBackgroundEvent OnEraseBackground;
+    TkvFSCommandEvent OnFSCommand;
+    TkvFlashCallEvent OnFlashCall;
+
+    // --- virtual operations, in their order ---------------------------------
+    virtual void CreateBuffer();
+    virtual void FreeBuffer();
+    virtual void ResizeBuffer() {}
+    virtual void SetBackground(std::uint32_t Value);
+    // The second phase of construction: back-ends override it, run the base's
+    // first, then start their player.
+    virtual void Construct(int AWidth, int AHeight, std::uint32_t ABackground);
+    virtual void ForceUpdate() {}
+    static bool PluginExists() { return false; }
+    virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    virtual void MouseMove(TShiftState Shift, int X, int Y);
+    virtual void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+    virtual void MouseWheel(TShiftState Shift, int X, int Y, int WheelDelta, bool& Handled);
+    virtual void KeyDown(std::uint16_t& Key, TShiftState Shift);
+    virtual void KeyPress(wchar_t& Key, TShiftState Shift);
+    virtual void KeyUp(std::uint16_t& Key, TShiftState Shift);
+    void LoadMovie(const WideString& Movie) override;
+    void LoadMovieFromStream(TStream* Stream) override;
+    WideString GetVariable(const WideString& Name) override;
+    void SetVariable(const WideString& Name, const WideString& Value) override;
+    WideString CallFunction(const WideString& Request) override;
+    void SetReturnValue(const WideString& Value) override;
+    void Play() override;
+    void StopPlay() override;
+    void Rewind() override;
+    void Forward() override;
+    void Back() override;
+    bool GetLoop() override;
+    bool GetIsPlaying() override;
+    int GetCurrentFrame() override;
+    int GetTotalFrames() override;
+    void SetLoop(bool Value) override;
+    void SetCurrentFrame(int Value) override;
+
+    // --- non-virtual operations ---------------------------------------------
+    void Resize(int AWidth, int AHeight);
+    void DrawUpdateRect(const TRect& R);
+    HWND GetParentHandle() const;
+    TPoint GetParentOffset() const;
+    void DoFSCommand(const WideString& command, const WideString& args);
+    void DoFlashCall(const WideString& request);
+    void SetPause(bool Value);
+    void SetVolume(int Value);
+
+    // --- lifetime across calls from the player -------------------------------
+    // The player calls back into the driver (and through it into application
+    // handlers) from inside the driver's own calls into the player. A handler
+    // may replace the driver then (by changing a component's Plugin); the
+    // driver must outlive the call it is in. Back-ends hold a TkvDriverBusy
+    // around every call into the player and every callback from it.
+    bool IsBusy() const { return busy_ > 0; }
+
+private:
+    friend class TkvDriverBusy;
+    friend void FreeFlashDriver(TkvFlashDriver*& Driver);
+    void BufferCreate(HDC& dc, HBITMAP& bitmap, void*& bits);
+    int busy_ = 0;
+    bool freePending_ = false;
+};
+
+// Marks a driver as inside a call from or to its player for its lifetime. A
+// driver released meanwhile (FreeFlashDriver) is destroyed when the outermost
+// guard ends.
+class TkvDriverBusy {
+public:
+    explicit TkvDriverBusy(TkvFlashDriver* driver) : driver_(driver) { ++driver_->busy_; }
+    ~TkvDriverBusy();
+    TkvDriverBusy(const TkvDriverBusy&) = delete;
+    TkvDriverBusy& operator=(const TkvDriverBusy&) = delete;
+    // The driver was released while this guard held it: stop using it.
+    bool Released() const { return driver_->freePending_; }
+
+private:
+    TkvFlashDriver* driver_;
+};
+
+// Frees a driver and clears the variable. A driver that is inside a call from
+// its player is detached from its host and hooks at once and destroyed when
+// that call returns.
+void FreeFlashDriver(TkvFlashDriver*& Driver);
+
+// ---------------------------------------------------------------------------
+// Back-end selection and package globals
+// ---------------------------------------------------------------------------
+
+// The driver class used for kvDefault when it reports its player available.
+extern const TkvFlashDriverClass* DefaultFlashDriverClass;
+// Exported for applications; the package never reads or writes it.
+extern std::uintptr_t MainWnd;
+// The back-ends' class references, published by their units' start sections;
+// nullptr while a back-end is absent.
+extern const TkvFlashDriverClass* NetscapeDriverClass;
+extern const TkvFlashDriverClass* ActiveXDriverClass;
+// The ActiveX back-end's probe (CheckFlashActiveX), set by its unit.
+extern bool (*CheckFlashActiveXProc)();
+
+// Runs the ActiveX probe (once per process; the probe keeps its own count).
+void CheckFlashPlugins();
+
+// Replaces the driver held in Driver: frees the old one, picks a class from
+// Plugin and the players available, creates it, wires it to Control and the
+// handlers, fills its buffer with the background and loads Movie into it.
+void ChangePlugin(TkvFlashDriver*& Driver, TkvPlugin Plugin, const WideString& Movie, int Width, int Height,
+                  std::uint32_t Color, TControl* Control, const TkvPaintEvent& OnPaint,
+                  const TkvEraseBackgroundEvent& OnEraseBackground, const TkvFSCommandEvent& OnFSCommand,
+                  const TkvFlashCallEvent& OnFlashCall);
+
+// The class ChangePlugin would create for Plugin now.
+const TkvFlashDriverClass& SelectDriverClass(TkvPlugin Plugin);
+
+// A framework colour (system colours resolved) as an opaque pixel value.
+inline std::uint32_t ColorToARGB(TColor Color)
+{
+    return ColorToARGB(static_cast<std::uint32_t>(ColorToRGB(Color)));
+}
+
+// ---------------------------------------------------------------------------
+// TkvFlashPlayer: the graphic (windowless) player control.
+// ---------------------------------------------------------------------------
+class TkvFlashPlayer : public TGraphicControl, public IkvFlash {
+    KV_CLASS(TkvFlashPlayer, TGraphicControl)
+public:
+    explicit TkvFlashPlayer(TComponent* AOwner);
+    ~TkvFlashPlayer() override;
+
+    TkvFlashDriver* Driver = nullptr;  // owned; never nullptr after construction
+
+    // IkvFlash, forwarded to the driver.
+    void LoadMovie(const WideString& AMovie) override;
+    void LoadMovieFromStream(TStream* Stream) override;
+    WideString GetVariable(const WideString& Name) override;
+    void SetVariable(const WideString& Name, const WideString& Value) override;
+    WideString CallFunction(const WideString& Request) override;
+    void SetReturnValue(const WideString& Value) override;
+    void Play() override;
+    void StopPlay() override;
+    void Rewind() override;
+    void Forward() override;
+    void Back() override;
+    bool GetLoop() override;
+    bool GetIsPlaying() override;
+    int GetCurrentFrame() override;
+    int GetTotalFrames() override;
+    void SetLoop(bool Value) override;
+    void SetCurrentFrame(int Value) override;
+
+    // Properties.
+    bool GetTransparent() const { return transparent_; }
+    void SetTransparent(bool Value);
+    const WideString& GetMovie() const { return movie_; }
+    void SetMovie(const WideString& Value) { LoadMovie(Value); }
+    TkvPlugin GetPlugin() const { return plugin_; }
+    void SetPlugin(TkvPlugin Value);
+    bool GetDisableFlashCursor() const;
+    void SetDisableFlashCursor(bool Value);
+    bool GetDisableFlashMenu() const;
+    void SetDisableFlashMenu(bool Value);
+    bool GetShowUpdateRects() const;
+    void SetShowUpdateRects(bool Value);
+    AnsiString GetSkin() const;
+    void SetSkin(const AnsiString& Value);
+    int GetVolume() const;
+    void SetVolume(int Value);
+    bool GetPause() const;
+    void SetPause(bool Value);
+
+    TkvFSCommandEvent OnFSCommand;
+    TkvFlashCallEvent OnFlashCall;
+
+    // Framework overrides.
+    void Loaded() override;
+    void Paint() override;
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    void SetParent(TWinControl* AParent) override;
+    void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+    void MouseMove(TShiftState Shift, int X, int Y) override;
+    void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+    bool DoMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePos) override;
+    void WndProc(TMessage& Message) override;
+
+    // Hooks handed to the driver.
+    void DoPaint(TObject* Sender, const TRect& R);
+    void DoEraseBackground(TObject* Sender, const TRect& R);
+
+private:
+    std::uint32_t BackgroundValue();
+    void AttachDriver();
+    // A buffer that has never held the parent's picture gets it once the
+    // control has a parent window (a control made by code gets no Loaded).
+    void EraseOnceWithParent();
+
+    bool transparent_ = true;
+    WideString movie_;
+    TkvPlugin plugin_ = kvDefault;
+    bool erasedWithParent_ = false;
+};
+
+// Unit start and stop.
+void kv_flashplayer_Start();
+void kv_flashplayer_Stop();

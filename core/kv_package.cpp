@@ -1,0 +1,60 @@
+#include "kv_package.h"
+
+#include <windows.h>
+
+#include <iterator>
+
+#include "kv_flashplayer.h"
+
+namespace {
+
+struct Unit {
+    const char* name;
+    void (*start)();
+    void (*stop)();
+};
+
+void kv_version_Start() {}
+void kv_version_Stop() {}
+
+// In start order; stopped in reverse. The back-end units join this table as
+// they are built: the Netscape unit after the version unit, then the ActiveX
+// unit, both before kv_flashplayer; kv_layer and kv_flashreg after it.
+const Unit kUnits[] = {
+    {"kv_version", kv_version_Start, kv_version_Stop},
+    {"kv_flashplayer", kv_flashplayer_Start, kv_flashplayer_Stop},
+};
+
+bool g_started = false;
+
+}  // namespace
+
+void KvPackageStart()
+{
+    if (g_started)
+        return;
+    g_started = true;
+    for (const Unit& unit : kUnits)
+        unit.start();
+}
+
+void KvPackageStop()
+{
+    if (!g_started)
+        return;
+    g_started = false;
+    for (auto it = std::rbegin(kUnits); it != std::rend(kUnits); ++it)
+        it->stop();
+}
+
+bool KvPackageStarted() { return g_started; }
+
+const wchar_t* KvVersionText() { return L"Korvel Flash components 0.1.0"; }
+
+void KvAbout(void* ownerWindow)
+{
+    MessageBoxW(static_cast<HWND>(ownerWindow),
+                L"Korvel Flash components 0.1.0\n\nFlash movies and video on your forms,\n"
+                L"played by the Flash Player installed on the machine.",
+                L"About Korvel Flash components", MB_OK | MB_ICONINFORMATION);
+}

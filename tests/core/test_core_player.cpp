@@ -1,0 +1,272 @@
+// The graphic player control on real forms: defaults, background through the
+// control, back-end changes, and a stored form read back.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "core_test_support.h"
+
+namespace {
+
+std::uint32_t BufferPixel(TkvFlashDriver* d, int x, int y)
+{
+    return static_cast<std::uint32_t*>(d->Bits)[y * d->Width + x];
+}
+
+// A framework colour as the pixel value the buffer holds for it.
+std::uint32_t AsPixel(COLORREF c)
+{
+    return ColorToARGB(static_cast<std::uint32_t>(c));
+}
+
+struct FormDeleter {
+    void operator()(TForm* f) const { Free(f); }
+};
+
+std::unique_ptr<TPatternForm, FormDeleter> ShownPatternForm()
+{
+    std::unique_ptr<TPatternForm, FormDeleter> form(new TPatternForm(nullptr));
+    form->AfterConstruction();
+    form->Show();
+    PumpMessages();
+    return form;
+}
+
+TEST(FlashPlayer, ANewControlStartsFromItsDefaults)
+{
+    TkvFlashPlayer* player = new TkvFlashPlayer(nullptr);
+    EXPECT_EQ(player->Width(), 100);
+    EXPECT_EQ(player->Height(), 100);
+    EXPECT_TRUE(player->GetTransparent());
+    EXPECT_EQ(player->GetPlugin(), kvDefault);
+    EXPECT_TRUE(player->GetDisableFlashMenu());
+    EXPECT_FALSE(player->GetDisableFlashCursor());
+    EXPECT_EQ(player->GetVolume(), 50);
+    EXPECT_EQ(player->GetSkin(), "ClearOverAll");
+    EXPECT_FALSE(player->GetPause());
+    ASSERT_NE(player->Driver, nullptr);
+    EXPECT_EQ(player->Driver->Width, 100);
+    EXPECT_EQ(player->Driver->Height, 100);
+    EXPECT_EQ(player->Driver->Control, player);
+    EXPECT_EQ(player->Driver->Background >> 24, 0xFFu) << "the driver's background is always opaque here";
+    Free(player);
+}
+
+TEST(FlashPlayer, OpaqueControlShowsItsColourAndTransparentOneShowsItsParent)
+{
+    auto form = ShownPatternForm();
+    auto* player = new TkvFlashPlayer(form.get());
+    player->SetTransparent(false);
+    player->SetColor(static_cast<TColor>(RGB(0x20, 0x40, 0x60)));
+    player->SetBounds(30, 20, 40, 30);
+    player->SetParent(form.get());
+    PumpMessages();
+
+    TkvFlashDriver* d = player->Driver;
+    ASSERT_NE(d->Bits, nullptr);
+    EXPECT_EQ(BufferPixel(d, 0, 0), 0xFF204060u);
+    EXPECT_EQ(BufferPixel(d, 39, 29), 0xFF204060u);
+
+    // Transparent: the erase hook paints the parent's picture under the
+    // control into the buffer, so buffer (x, y) holds parent (Left+x, Top+y).
+    player->SetTransparent(true);
+    d->OnEraseBackground(d, Rect(0, 0, 40, 30));
+    for (auto [x, y] : {std::pair{0, 0}, {39, 0}, {0, 29}, {17, 11}, {39, 29}})
+        EXPECT_EQ(BufferPixel(d, x, y) & 0xFFFFFFu, AsPixel(TPatternForm::PatternPixel(30 + x, 20 + y)) & 0xFFFFFFu)
+            << "buffer pixel " << x << "," << y;
+
+    // Only the asked rectangle changes.
+    FillLongword(d->Bits, d->Width * d->Height, 0xFF0000FFu);
+    d->OnEraseBackground(d, Rect(10, 10, 12, 12));
+    EXPECT_EQ(BufferPixel(d, 9, 10), 0xFF0000FFu);
+    EXPECT_EQ(BufferPixel(d, 12, 11), 0xFF0000FFu);
+    EXPECT_EQ(BufferPixel(d, 11, 11) & 0xFFFFFFu, AsPixel(TPatternForm::PatternPixel(41, 31)) & 0xFFFFFFu);
+
+    // And what the buffer holds reaches the screen when the control paints.
+    player->SetTransparent(false);
+    d->OnEraseBackground(d, Rect(0, 0, 40, 30));
+    player->Repaint();
+    PumpMessages();
+    HDC dc = GetDC(form->Handle());
+    EXPECT_EQ(GetPixel(dc, 30 + 5, 20 + 5), RGB(0x20, 0x40, 0x60));
+    EXPECT_EQ(GetPixel(dc, 29, 19), TPatternForm::PatternPixel(29, 19)) << "outside the control: the form";
+    ReleaseDC(form->Handle(), dc);
+}
+
+TEST(FlashPlayer, TransparentControlWithoutAParentWindowLeavesTheBufferAlone)
+{
+    auto* player = new TkvFlashPlayer(nullptr);
+    TkvFlashDriver* d = player->Driver;
+    FillLongword(d->Bits, d->Width * d->Height, 0x12345678u);
+    d->OnEraseBackground(d, Rect(0, 0, 100, 100));
+    EXPECT_EQ(BufferPixel(d, 50, 50), 0x12345678u);
+    Free(player);
+}
+
+TEST(FlashPlayer, AControlMadeByCodeShowsItsParentOnceItHasAParentWindow)
+{
+    auto form = ShownPatternForm();
+    auto* player = new TkvFlashPlayer(form.get());  // transparent, no stored form, no Loaded
+    FillLongword(player->Driver->Bits, 100 * 100, 0xFF000000u);
+    player->SetBounds(10, 10, 50, 40);  // rebuilt buffer, erased without a parent: left as it was
+    FillLongword(player->Driver->Bits, 50 * 40, 0xFF000000u);
+    player->SetParent(form.get());
+    PumpMessages();
+    TkvFlashDriver* d = player->Driver;
+    EXPECT_EQ(BufferPixel(d, 3, 4) & 0xFFFFFFu, AsPixel(TPatternForm::PatternPixel(13, 14)) & 0xFFFFFFu)
+        << "not black: the parent's picture";
+}
+
+TEST(FlashPlayer, ResizingRebuildsTheBufferAtTheNewSize)
+{
+    auto form = ShownPatternForm();
+    auto* player = new TkvFlashPlayer(form.get());
+    player->SetParent(form.get());
+    player->SetBounds(0, 0, 64, 48);
+    EXPECT_EQ(player->Driver->Width, 64);
+    EXPECT_EQ(player->Driver->Height, 48);
+    EXPECT_EQ(player->Driver->BitmapInfo.bmiHeader.biHeight, -48);
+    player->SetBounds(0, 0, 0, 0);
+    EXPECT_EQ(player->Driver->Width, 1);
+    EXPECT_EQ(player->Driver->Height, 1);
+}
+
+TEST(FlashPlayer, ChangingPluginReplacesTheDriverReloadsTheMovieAndDropsItsSettings)
+{
+    BackendScope scope(true, true);
+    auto* player = new TkvFlashPlayer(nullptr);
+    EXPECT_STREQ(player->Driver->DriverClass().ClassName(), L"TRecordingNS");
+    player->LoadMovie(L"intro.swf");
+    player->SetSkin("SteelOverAll");
+    player->SetVolume(80);
+    player->SetPause(true);
+    player->SetDisableFlashMenu(false);
+    player->SetDisableFlashCursor(true);
+    DriverLog().clear();
+
+    TkvFlashDriver* before = player->Driver;
+    player->SetPlugin(kvDefault);  // same value: nothing
+    EXPECT_EQ(player->Driver, before);
+    EXPECT_TRUE(DriverLog().empty());
+
+    player->SetPlugin(kvActiveX);
+    EXPECT_STREQ(player->Driver->DriverClass().ClassName(), L"TRecordingAX");
+    EXPECT_EQ(DriverLog(), std::vector<std::wstring>{L"TRecordingAX.LoadMovie(intro.swf)"});
+    EXPECT_EQ(player->GetSkin(), "ClearOverAll");
+    EXPECT_EQ(player->GetVolume(), 50);
+    EXPECT_FALSE(player->GetPause());
+    EXPECT_TRUE(player->GetDisableFlashMenu());
+    EXPECT_FALSE(player->GetDisableFlashCursor());
+    Free(player);
+}
+
+TEST(FlashPlayer, ForwardsMovieOperationsAndLoadFromStreamClearsTheName)
+{
+    BackendScope scope(true, false);
+    auto* player = new TkvFlashPlayer(nullptr);
+    IkvFlash* flash = player;
+    flash->LoadMovie(L"a.swf");
+    EXPECT_EQ(player->GetMovie(), L"a.swf");
+    EXPECT_EQ(flash->GetVariable(L"score"), L"value of score");
+    EXPECT_EQ(flash->CallFunction(L"<invoke name=\"f\"/>"), L"<string>answer</string>");
+    TMemoryStream stream;
+    flash->LoadMovieFromStream(&stream);
+    EXPECT_EQ(player->GetMovie(), L"");
+    Free(player);
+}
+
+TEST(FlashPlayer, HandlersAssignedByCodeReachTheDriverOnlyWithTheNextDriver)
+{
+    BackendScope scope(true, false);
+    auto* player = new TkvFlashPlayer(nullptr);
+    TObject* sender = nullptr;
+    player->OnFSCommand = TkvFSCommandEvent([&](TObject* s, const WideString&, const WideString&) { sender = s; });
+    player->Driver->DoFSCommand(L"c", L"a");
+    EXPECT_EQ(sender, nullptr);
+    player->SetPlugin(kvNetscape);
+    player->Driver->DoFSCommand(L"c", L"a");
+    EXPECT_EQ(sender, player->Driver) << "the driver is the sender";
+    Free(player);
+}
+
+TEST(FlashPlayer, ColourChangeRepaintsOverTheNewColour)
+{
+    BackendScope scope(true, false);
+    auto form = ShownPatternForm();
+    auto* player = new TkvFlashPlayer(form.get());
+    player->SetParent(form.get());
+    player->SetTransparent(false);
+    DriverLog().clear();
+    player->SetColor(static_cast<TColor>(RGB(1, 2, 3)));
+    EXPECT_EQ(player->Driver->Background, 0xFF010203u);
+    ASSERT_FALSE(DriverLog().empty());
+    EXPECT_EQ(DriverLog().back(), L"TRecordingNS.ForceUpdate");
+}
+
+// A form written to a stream and read back restores its player, and the
+// player loads its movie exactly once, in Loaded, with the settings read.
+class TStoredForm : public TForm {
+    KV_CLASS(TStoredForm, TForm)
+public:
+    explicit TStoredForm(TComponent* owner) : TForm(owner)
+    {
+        RegisterMethod(L"PlayerFSCommand", this, &TStoredForm::PlayerFSCommand);
+    }
+    void PlayerFSCommand(TObject*, const WideString& c, const WideString&) { Last = c; }
+    WideString Last;
+};
+
+}  // namespace
+
+const TClassInfo& TStoredForm::StaticClass()
+{
+    static const TClassInfo info = TClassBuilder<TStoredForm>(L"TStoredForm").Build();
+    return info;
+}
+
+namespace {
+
+TEST(FlashPlayer, AStoredFormReadBackRestoresThePlayerAndLoadsItsMovieOnceInLoaded)
+{
+    BackendScope scope(true, false);
+    RegisterClass(TStoredForm::StaticClass());
+    TMemoryStream stream;
+    {
+        std::unique_ptr<TStoredForm, FormDeleter> form(new TStoredForm(nullptr));
+        form->AfterConstruction();
+        auto* player = new TkvFlashPlayer(form.get());
+        player->SetName(L"Player1");
+        player->SetParent(form.get());
+        player->SetBounds(5, 6, 70, 50);
+        player->SetTransparent(false);
+        player->SetVolume(75);
+        player->SetDisableFlashMenu(false);
+        player->LoadMovie(L"stored.swf");
+        player->OnFSCommand = form->MethodByName<TkvFSCommandEvent>(L"PlayerFSCommand");
+        form->SaveToStream(stream);
+    }
+    DriverLog().clear();
+    stream.SetPosition(0);
+    std::unique_ptr<TStoredForm, FormDeleter> form(new TStoredForm(nullptr));
+    form->AfterConstruction();
+    form->LoadFromStream(stream);
+    auto* player = dynamic_cast<TkvFlashPlayer*>(form->FindComponent(L"Player1"));
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(player->BoundsRect(), Rect(5, 6, 75, 56));
+    EXPECT_EQ(player->Driver->Width, 70);
+    EXPECT_FALSE(player->GetTransparent());
+    EXPECT_EQ(player->GetVolume(), 75);
+    EXPECT_FALSE(player->GetDisableFlashMenu());
+    EXPECT_EQ(player->GetMovie(), L"stored.swf");
+
+    int loads = 0;
+    for (const auto& line : DriverLog())
+        if (line == L"TRecordingNS.LoadMovie(stored.swf)")
+            ++loads;
+    EXPECT_EQ(loads, 1) << "recorded while reading, loaded once in Loaded";
+
+    player->Driver->DoFSCommand(L"quit", L"");
+    EXPECT_EQ(form->Last, L"quit") << "Loaded hands the stored handler to the driver";
+}
+
+}  // namespace

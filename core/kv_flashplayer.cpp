@@ -16,7 +16,7 @@ const TEnumInfo& kvPluginInfo()
 void kv_flashplayer_Start()
 {
     DefaultFlashDriverClass = &TkvFlashDriver::ClassRef();
-    RegisterClass(TkvFlashPlayer::StaticClass());
+    RegisterClasses<TkvFlashPlayer, TkvFlashList>();
 }
 
 void kv_flashplayer_Stop() {}

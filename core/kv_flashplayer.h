@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "framework/framework.h"
+#include "kv_flashstore.h"
 #include "kv_pixels.h"
 
 // ---------------------------------------------------------------------------

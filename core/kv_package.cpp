@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "kv_driver_netscape.h"
 #include "kv_flashplayer.h"
 
 namespace {
@@ -17,11 +18,12 @@ struct Unit {
 void kv_version_Start() {}
 void kv_version_Stop() {}
 
-// In start order; stopped in reverse. The back-end units join this table as
-// they are built: the Netscape unit after the version unit, then the ActiveX
-// unit, both before kv_flashplayer; kv_layer and kv_flashreg after it.
+// In start order; stopped in reverse, so the plug-in library is shut down
+// after the last driver is gone. The ActiveX unit joins after the Netscape
+// one, kv_layer and kv_flashreg after kv_flashplayer.
 const Unit kUnits[] = {
     {"kv_version", kv_version_Start, kv_version_Stop},
+    {"kv_driver_netscape", kv_driver_netscape_Start, kv_driver_netscape_Stop},
     {"kv_flashplayer", kv_flashplayer_Start, kv_flashplayer_Stop},
 };
 

@@ -3,6 +3,7 @@
 // With --screenshot the demo plays for N seconds (default 2), saves what its
 // form shows and exits; otherwise it runs until its form is closed.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -49,6 +50,7 @@ private:
         c->Brush()->SetStyle(bsSolid);
         c->Brush()->SetColor(static_cast<TColor>(0x00F0E8E0));
         c->FillRect(client);
+        c->Pen()->SetStyle(psSolid);
         c->Pen()->SetColor(static_cast<TColor>(0x003080E0));
         c->Pen()->SetWidth(6);
         for (int x = -client.bottom; x < client.right; x += 28) {

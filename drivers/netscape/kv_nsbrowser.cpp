@@ -1,0 +1,580 @@
+// The browser side offered to the plug-in library: finding and initialising
+// the library, the browser function table, identifiers, memory and the few
+// page objects a movie may ask for.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <unordered_set>
+
+#include "kv_nsinternal.h"
+
+namespace kvns {
+
+NPPluginFuncs PluginFuncs{};
+URLOpenPullStreamWFunc PullStreamProc = nullptr;
+
+namespace {
+
+HMODULE g_urlmon = nullptr;
+HMODULE g_plugin = nullptr;
+NP_ShutdownFunc g_shutdown = nullptr;
+std::wstring g_libraryPath;
+NPNetscapeFuncs g_browserFuncs{};
+
+// ---------------------------------------------------------------------------
+// The page objects: window, window.location, top, top.location. They belong
+// to the browser: handed out with a count of 1 each time, never destroyed.
+// ---------------------------------------------------------------------------
+
+bool NoMethod(NPObject*, NPIdentifier) { return false; }
+bool NoInvoke(NPObject*, NPIdentifier, const NPVariant*, std::uint32_t, NPVariant* r)
+{
+    if (r)
+        *r = VoidVariant();
+    return false;
+}
+bool NoInvokeDefault(NPObject*, const NPVariant*, std::uint32_t, NPVariant* r)
+{
+    if (r)
+        *r = VoidVariant();
+    return false;
+}
+bool NoGetProperty(NPObject*, NPIdentifier, NPVariant* r)
+{
+    if (r)
+        *r = VoidVariant();
+    return false;
+}
+bool NoSetProperty(NPObject*, NPIdentifier, const NPVariant*) { return false; }
+bool NoEnumerate(NPObject*, NPIdentifier** ids, std::uint32_t* count)
+{
+    if (ids)
+        *ids = nullptr;
+    if (count)
+        *count = 0;
+    return false;
+}
+
+// Every operation a plug-in could reach directly answers "nothing here"; the
+// objects are only ever reached through the browser entries.
+NPClass g_browserObjectClass = {
+    .structVersion = NP_CLASS_STRUCT_VERSION_ENUM,
+    .allocate = nullptr,
+    .deallocate = nullptr,
+    .invalidate = nullptr,
+    .hasMethod = NoMethod,
+    .invoke = NoInvoke,
+    .invokeDefault = NoInvokeDefault,
+    .hasProperty = NoMethod,
+    .getProperty = NoGetProperty,
+    .setProperty = NoSetProperty,
+    .removeProperty = NoMethod,
+    .enumerate = NoEnumerate,
+    .construct = nullptr,
+};
+
+struct BrowserObject {
+    NPObject header;
+    std::uintptr_t reserved;  // always 0
+};
+BrowserObject g_window{}, g_location{}, g_top{}, g_topLocation{};
+
+bool IsBrowserObject(const NPObject* o)
+{
+    return o == &g_window.header || o == &g_location.header || o == &g_top.header || o == &g_topLocation.header;
+}
+
+NPObject* HandOut(BrowserObject& o)
+{
+    o.header._class = &g_browserObjectClass;
+    o.header.referenceCount = 1;
+    o.reserved = 0;
+    return &o.header;
+}
+
+// ---------------------------------------------------------------------------
+// Identifiers: interned, so that an identifier outlives the caller's text and
+// equal names give equal identifiers.
+// ---------------------------------------------------------------------------
+
+std::set<std::string>& Names()
+{
+    static std::set<std::string> names;
+    return names;
+}
+std::unordered_set<const void*>& Issued()
+{
+    static std::unordered_set<const void*> issued;
+    return issued;
+}
+
+// ---------------------------------------------------------------------------
+// The browser entries. None lets an exception out to the plug-in.
+// ---------------------------------------------------------------------------
+
+NPError NPN_GetURL(NPP, const char*, const char*) { return NPERR_NO_ERROR; }
+NPError NPN_PostURL(NPP, const char*, const char*, std::uint32_t, const char*, NPBool) { return NPERR_NO_ERROR; }
+NPError NPN_RequestRead(NPStream*, NPByteRange*) { return NPERR_NO_ERROR; }
+NPError NPN_NewStream(NPP, NPMIMEType, const char*, NPStream** stream)
+{
+    if (stream)
+        *stream = nullptr;
+    return NPERR_NO_ERROR;
+}
+std::int32_t NPN_Write(NPP, NPStream*, std::int32_t, void*) { return 0; }
+NPError NPN_DestroyStream(NPP, NPStream*, NPReason) { return NPERR_NO_ERROR; }
+void NPN_Status(NPP, const char*) {}
+const char* NPN_UserAgent(NPP) { return NetscapeUserAgent; }
+void* NPN_MemAlloc(std::uint32_t size) { return MemAlloc(size); }
+void NPN_MemFree(void* p) { MemFree(p); }
+std::uint32_t NPN_MemFlush(std::uint32_t) { return 0; }
+void NPN_ReloadPlugins(NPBool) {}
+void* NPN_GetJavaEnv() { return nullptr; }
+void* NPN_GetJavaPeer(NPP) { return nullptr; }
+
+NPError NPN_GetURLNotify(NPP instance, const char* url, const char* target, void* notifyData)
+{
+    if (!url)
+        return NPERR_INVALID_URL;
+    // Script URLs ("javascript:...") are refused.
+    if (std::strstr(url, "java"))
+        return NPERR_INVALID_URL;
+    if (target)
+        return NPERR_NO_ERROR;  // a request for a browser window: there is none
+    TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
+    if (!driver)
+        return NPERR_INVALID_INSTANCE_ERROR;
+    GuardedCall(driver, [&] { driver->CreateStream(FromUtf8(url, std::strlen(url)), notifyData); });
+    return NPERR_NO_ERROR;
+}
+
+NPError NPN_PostURLNotify(NPP, const char*, const char*, std::uint32_t, const char*, NPBool, void*)
+{
+    return NPERR_NO_ERROR;
+}
+
+NPError NPN_GetValue(NPP, NPNVariable variable, void* value)
+{
+    if (!value)
+        return NPERR_INVALID_PARAM;
+    // Each variable is written with its own type and size.
+    switch (variable) {
+    case NPNVnetscapeWindow:
+        *static_cast<HWND*>(value) = nullptr;  // there is no browser window
+        break;
+    case NPNVjavascriptEnabledBool:
+        *static_cast<NPBool*>(value) = 1;
+        break;
+    case NPNVWindowNPObject:
+        *static_cast<NPObject**>(value) = HandOut(g_window);
+        break;
+    case NPNVSupportsWindowless:
+        *static_cast<NPBool*>(value) = 1;
+        break;
+    default:
+        break;
+    }
+    return NPERR_NO_ERROR;
+}
+
+NPError NPN_SetValue(NPP, NPPVariable, void*)
+{
+    // Windowless and transparent requests are accepted: the instance is
+    // always driven windowless.
+    return NPERR_NO_ERROR;
+}
+
+void NPN_InvalidateRect(NPP instance, NPRect* rect)
+{
+    TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
+    if (!driver || !rect)
+        return;
+    GuardedCall(driver, [&] { driver->InvalidateArea(*rect); });
+}
+
+void NPN_InvalidateRegion(NPP, NPRegion) {}
+void NPN_ForceRedraw(NPP) {}
+
+NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name)
+{
+    if (!name)
+        return nullptr;
+    try {
+        return Identifier(name);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void NPN_GetStringIdentifiers(const NPUTF8** names, std::int32_t count, NPIdentifier* ids)
+{
+    if (!names || !ids)
+        return;
+    for (std::int32_t i = 0; i < count; ++i)
+        ids[i] = NPN_GetStringIdentifier(names[i]);
+}
+
+NPIdentifier NPN_GetIntIdentifier(std::int32_t) { return nullptr; }
+bool NPN_IdentifierIsString(NPIdentifier) { return true; }
+
+NPUTF8* NPN_UTF8FromIdentifier(NPIdentifier id)
+{
+    const char* name = IdentifierName(id);
+    if (!name)
+        return nullptr;
+    const std::size_t n = std::strlen(name) + 1;
+    auto* copy = static_cast<NPUTF8*>(MemAlloc(static_cast<std::uint32_t>(n)));
+    if (copy)
+        std::memcpy(copy, name, n);
+    return copy;
+}
+
+std::int32_t NPN_IntFromIdentifier(NPIdentifier) { return 0; }
+
+NPObject* NPN_CreateObject(NPP npp, NPClass* aClass)
+{
+    if (!aClass)
+        return nullptr;
+    NPObject* o = nullptr;
+    try {
+        o = aClass->allocate ? aClass->allocate(npp, aClass) : static_cast<NPObject*>(MemAlloc(sizeof(NPObject)));
+    } catch (...) {
+        o = nullptr;
+    }
+    if (o) {
+        o->_class = aClass;
+        o->referenceCount = 1;
+    }
+    return o;
+}
+
+NPObject* NPN_RetainObject(NPObject* o)
+{
+    if (o)
+        ++o->referenceCount;
+    return o;
+}
+
+void NPN_ReleaseObject(NPObject* o)
+{
+    if (!o)
+        return;
+    if (IsBrowserObject(o)) {
+        // The browser's own objects are never destroyed; their counts are
+        // reset whenever they are handed out again.
+        if (o->referenceCount > 0)
+            --o->referenceCount;
+        return;
+    }
+    if (o->referenceCount > 0)
+        --o->referenceCount;
+    if (o->referenceCount != 0)
+        return;
+    NPClass* cls = o->_class;
+    if (cls && cls->deallocate)
+        cls->deallocate(o);
+    else
+        MemFree(o);
+}
+
+bool NPN_InvokeDefault(NPP, NPObject*, const NPVariant*, std::uint32_t, NPVariant* result)
+{
+    if (result)
+        *result = VoidVariant();
+    return false;
+}
+
+bool NPN_GetProperty(NPP, NPObject* o, NPIdentifier name, NPVariant* result)
+{
+    if (!result)
+        return false;
+    *result = VoidVariant();
+    const char* n = IdentifierName(name);
+    if (!n)
+        return false;
+    NPObject* yielded = nullptr;
+    if (o == &g_window.header && std::strcmp(n, "location") == 0)
+        yielded = HandOut(g_location);
+    else if (o == &g_window.header && std::strcmp(n, "top") == 0)
+        yielded = HandOut(g_top);
+    else if (o == &g_top.header && std::strcmp(n, "location") == 0)
+        yielded = HandOut(g_topLocation);
+    if (!yielded)
+        return false;
+    result->type = NPVariantType_Object;
+    result->value.objectValue = yielded;
+    return true;
+}
+
+bool NPN_SetProperty(NPP, NPObject*, NPIdentifier, const NPVariant*) { return false; }
+bool NPN_RemoveProperty(NPP, NPObject*, NPIdentifier) { return false; }
+bool NPN_HasProperty(NPP, NPObject*, NPIdentifier) { return false; }
+bool NPN_HasMethod(NPP, NPObject*, NPIdentifier) { return false; }
+void NPN_ReleaseVariantValue(NPVariant*) {}
+void NPN_SetException(NPObject*, const NPUTF8*) {}
+void NPN_PushPopupsEnabledState(NPP, NPBool) {}
+void NPN_PopPopupsEnabledState(NPP) {}
+
+void FillBrowserFuncs()
+{
+    g_browserFuncs = NPNetscapeFuncs{
+        .size = sizeof(NPNetscapeFuncs),
+        .version = NP_VERSION_MINOR,
+        .geturl = NPN_GetURL,
+        .posturl = NPN_PostURL,
+        .requestread = NPN_RequestRead,
+        .newstream = NPN_NewStream,
+        .write = NPN_Write,
+        .destroystream = NPN_DestroyStream,
+        .status = NPN_Status,
+        .uagent = NPN_UserAgent,
+        .memalloc = NPN_MemAlloc,
+        .memfree = NPN_MemFree,
+        .memflush = NPN_MemFlush,
+        .reloadplugins = NPN_ReloadPlugins,
+        .getJavaEnv = NPN_GetJavaEnv,
+        .getJavaPeer = NPN_GetJavaPeer,
+        .geturlnotify = NPN_GetURLNotify,
+        .posturlnotify = NPN_PostURLNotify,
+        .getvalue = NPN_GetValue,
+        .setvalue = NPN_SetValue,
+        .invalidaterect = NPN_InvalidateRect,
+        .invalidateregion = NPN_InvalidateRegion,
+        .forceredraw = NPN_ForceRedraw,
+        .getstringidentifier = NPN_GetStringIdentifier,
+        .getstringidentifiers = NPN_GetStringIdentifiers,
+        .getintidentifier = NPN_GetIntIdentifier,
+        .identifierisstring = NPN_IdentifierIsString,
+        .utf8fromidentifier = NPN_UTF8FromIdentifier,
+        .intfromidentifier = NPN_IntFromIdentifier,
+        .createobject = NPN_CreateObject,
+        .retainobject = NPN_RetainObject,
+        .releaseobject = NPN_ReleaseObject,
+        .invoke = Invoke,
+        .invokeDefault = NPN_InvokeDefault,
+        .evaluate = Evaluate,
+        .getproperty = NPN_GetProperty,
+        .setproperty = NPN_SetProperty,
+        .removeproperty = NPN_RemoveProperty,
+        .hasproperty = NPN_HasProperty,
+        .hasmethod = NPN_HasMethod,
+        .releasevariantvalue = NPN_ReleaseVariantValue,
+        .setexception = NPN_SetException,
+        .pushpopupsenabledstate = NPN_PushPopupsEnabledState,
+        .poppopupsenabledstate = NPN_PopPopupsEnabledState,
+    };
+}
+
+std::wstring ExecutableFolder()
+{
+    wchar_t buf[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
+    if (n == 0 || n >= std::size(buf))
+        return {};
+    std::wstring path(buf, n);
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool IsFile(const std::wstring& path)
+{
+    const DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The registered path of the plug-in library: present key, absent value gives
+// an empty path; absent key leaves `path` alone.
+void ReadRegisteredPath(std::wstring& path)
+{
+    const std::wstring key = std::wstring(L"SOFTWARE\\MozillaPlugins\\") + FlashPluginMozillaId;
+    HKEY h = nullptr;
+    // Read access is all we need, and all an ordinary user has under HKLM.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return;
+    path.clear();
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(h, L"Path", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 && size < 64 * 1024) {
+        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = size;
+        if (RegQueryValueExW(h, L"Path", nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &got) == ERROR_SUCCESS) {
+            value.resize(wcsnlen(value.c_str(), got / sizeof(wchar_t)));
+            path = value;
+        }
+    }
+    RegCloseKey(h);
+}
+
+}  // namespace
+
+void* MemAlloc(std::uint32_t size)
+{
+    return std::calloc(size ? size : 1, 1);
+}
+
+void MemFree(void* p)
+{
+    std::free(p);
+}
+
+NPIdentifier Identifier(const char* name)
+{
+    const std::string& interned = *Names().insert(name).first;
+    NPIdentifier id = const_cast<char*>(interned.c_str());
+    Issued().insert(id);
+    return id;
+}
+
+const char* IdentifierName(NPIdentifier id)
+{
+    if (!id || !Issued().count(id))
+        return nullptr;
+    return static_cast<const char*>(id);
+}
+
+std::string ToUtf8(const WideString& text)
+{
+    return WideToUtf8(text);
+}
+
+WideString FromUtf8(const char* text, std::size_t length)
+{
+    return Utf8ToWide(std::string_view(text ? text : "", text ? length : 0));
+}
+
+NPVariant VoidVariant()
+{
+    NPVariant v{};
+    v.type = NPVariantType_Void;
+    return v;
+}
+
+NPVariant StringVariant(const std::string& utf8)
+{
+    NPVariant v{};
+    v.type = NPVariantType_String;
+    v.value.stringValue.UTF8Characters = utf8.c_str();
+    v.value.stringValue.UTF8Length = static_cast<std::uint32_t>(utf8.size());
+    return v;
+}
+
+NPVariant OwnedStringVariant(const std::string& utf8)
+{
+    NPVariant v{};
+    v.type = NPVariantType_String;
+    auto* copy = static_cast<char*>(MemAlloc(static_cast<std::uint32_t>(utf8.size() + 1)));
+    if (copy)
+        std::memcpy(copy, utf8.c_str(), utf8.size() + 1);
+    v.value.stringValue.UTF8Characters = copy;
+    v.value.stringValue.UTF8Length = copy ? static_cast<std::uint32_t>(utf8.size()) : 0;
+    return v;
+}
+
+std::string VariantToUtf8(const NPVariant& v)
+{
+    if (v.type != NPVariantType_String || !v.value.stringValue.UTF8Characters)
+        return {};
+    return std::string(v.value.stringValue.UTF8Characters, v.value.stringValue.UTF8Length);
+}
+
+bool VariantToBool(const NPVariant& v)
+{
+    return v.type == NPVariantType_Bool && v.value.boolValue;
+}
+
+int VariantToInt(const NPVariant& v)
+{
+    return v.type == NPVariantType_Int32 ? v.value.intValue : 0;
+}
+
+void ReleaseVariant(NPVariant& v)
+{
+    // Results come from the plug-in, which allocates their strings with our
+    // MemAlloc and hands their objects over with a reference.
+    if (v.type == NPVariantType_String)
+        MemFree(const_cast<NPUTF8*>(v.value.stringValue.UTF8Characters));
+    else if (v.type == NPVariantType_Object && v.value.objectValue)
+        NPN_ReleaseObject(v.value.objectValue);
+    v = VoidVariant();
+}
+
+}  // namespace kvns
+
+using namespace kvns;
+
+void kv_driver_netscape_Start()
+{
+    g_urlmon = LoadLibraryW(L"urlmon.dll");
+    if (g_urlmon)
+        PullStreamProc = reinterpret_cast<URLOpenPullStreamWFunc>(
+            reinterpret_cast<void*>(GetProcAddress(g_urlmon, "URLOpenPullStreamW")));
+
+    // Preference: the application's own folder, then the registered path,
+    // then the player's default install location.
+    g_libraryPath = FlashPluginDefaultPath;
+    ReadRegisteredPath(g_libraryPath);
+    const std::wstring beside = ExecutableFolder() + L"npswf32.dll";
+    if (IsFile(beside))
+        g_libraryPath = beside;
+
+    NetscapeDriverClass = &TkvFlashDriverNS::ClassRef();
+    if (g_libraryPath.empty())
+        return;
+    g_plugin = LoadLibraryW(g_libraryPath.c_str());
+    if (!g_plugin)
+        return;
+    auto proc = [](const char* name) { return reinterpret_cast<void*>(GetProcAddress(g_plugin, name)); };
+    auto getEntryPoints = reinterpret_cast<NP_GetEntryPointsFunc>(proc("NP_GetEntryPoints"));
+    auto initialize = reinterpret_cast<NP_InitializeFunc>(proc("NP_Initialize"));
+    g_shutdown = reinterpret_cast<NP_ShutdownFunc>(proc("NP_Shutdown"));
+    auto disableLocalSecurity = reinterpret_cast<void(NP_OSCALL*)()>(proc("Flash_DisableLocalSecurity"));
+    if (!getEntryPoints)
+        return;
+    FillBrowserFuncs();
+    PluginFuncs = NPPluginFuncs{};
+    PluginFuncs.size = sizeof(NPPluginFuncs);
+    getEntryPoints(&PluginFuncs);
+    if (initialize)
+        initialize(&g_browserFuncs);
+    if (disableLocalSecurity)
+        disableLocalSecurity();
+}
+
+void kv_driver_netscape_Stop()
+{
+    ShutdownDownloads();
+    if (g_plugin) {
+        if (g_shutdown)
+            g_shutdown();
+        FreeLibrary(g_plugin);
+        g_plugin = nullptr;
+    }
+    g_shutdown = nullptr;
+    PluginFuncs = NPPluginFuncs{};
+    PullStreamProc = nullptr;
+    if (g_urlmon) {
+        FreeLibrary(g_urlmon);
+        g_urlmon = nullptr;
+    }
+    g_libraryPath.clear();
+    if (NetscapeDriverClass == &TkvFlashDriverNS::ClassRef())
+        NetscapeDriverClass = nullptr;
+}
+
+bool TkvFlashDriverNS::PluginExists()
+{
+    return PluginFuncs.newp != nullptr;
+}
+
+const std::wstring& NetscapePluginLibraryPath()
+{
+    return g_libraryPath;
+}
+
+bool NetscapeUrlmonAvailable()
+{
+    return PullStreamProc != nullptr;
+}

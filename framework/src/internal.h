@@ -1,0 +1,14 @@
+// Shared between the framework's own source files only.
+#pragma once
+
+#include "framework/controls.h"
+
+namespace kvinternal {
+// The graphic control that has the mouse captured through its parent's window.
+extern TControl* g_captureControl;
+// A control moved or resized: DCs held for it outside painting are stale.
+void ControlMoved(TControl* c);
+// Depth of window procedure calls; DCs acquired outside painting are
+// released when the outermost one returns.
+extern int g_messageDepth;
+}  // namespace kvinternal

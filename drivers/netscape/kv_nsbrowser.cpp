@@ -410,6 +410,13 @@ void ReadRegisteredPath(std::wstring& path)
 
 }  // namespace
 
+const NPNetscapeFuncs& BrowserFuncs()
+{
+    if (g_browserFuncs.size == 0)
+        FillBrowserFuncs();
+    return g_browserFuncs;
+}
+
 void* MemAlloc(std::uint32_t size)
 {
     return std::calloc(size ? size : 1, 1);

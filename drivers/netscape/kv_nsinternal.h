@@ -15,6 +15,9 @@ extern NPPluginFuncs PluginFuncs;
 using URLOpenPullStreamWFunc = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, DWORD, IBindStatusCallback*);
 extern URLOpenPullStreamWFunc PullStreamProc;
 
+// The browser table handed to the plug-in library.
+const NPNetscapeFuncs& BrowserFuncs();
+
 // Browser memory, as NPN_MemAlloc hands it out (zero-filled).
 void* MemAlloc(std::uint32_t size);
 void MemFree(void* p);

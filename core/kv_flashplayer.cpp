@@ -304,8 +304,13 @@ void TkvFlashPlayer::Paint()
     EraseOnceWithParent();
     if (!Driver->BufferDC)
         return;
+    HDC target = Canvas()->Handle();
+    // While the erase hook has the parent paint into our own buffer, the
+    // parent paints us too: there is nothing to copy then.
+    if (target == Driver->BufferDC)
+        return;
     // The whole buffer, whatever changed: the parent may have painted over us.
-    BitBlt(Canvas()->Handle(), 0, 0, Driver->Width, Driver->Height, Driver->BufferDC, 0, 0, SRCCOPY);
+    BitBlt(target, 0, 0, Driver->Width, Driver->Height, Driver->BufferDC, 0, 0, SRCCOPY);
 }
 
 void TkvFlashPlayer::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)

@@ -383,7 +383,7 @@ struct WriterCore {
           break;
         }
         case TPropKind::Component: {
-          auto* c = dynamic_cast<TComponent*>(p.GetObject(*obj));
+          auto* c = dynamic_cast<TComponent*>(p.GetObj(*obj));
           // A reference that a reader could not resolve within this form is left out.
           if (!Resolvable(c)) break;
           WriteName(s, p.Name, L"Property");
@@ -397,7 +397,7 @@ struct WriterCore {
           WriteName(s, p.EventName(*obj), L"Method name");
           break;
         case TPropKind::Persistent: {
-          auto* sub = dynamic_cast<TPersistent*>(p.GetObject(*obj));
+          auto* sub = dynamic_cast<TPersistent*>(p.GetObj(*obj));
           if (!sub) break;
           WriteName(s, p.Name, L"Property");
           s.WriteUInt8(vaObject);
@@ -405,7 +405,7 @@ struct WriterCore {
           break;
         }
         case TPropKind::Collection: {
-          auto* c = dynamic_cast<TCollection*>(p.GetObject(*obj));
+          auto* c = dynamic_cast<TCollection*>(p.GetObj(*obj));
           if (!c) break;
           WriteName(s, p.Name, L"Property");
           s.WriteUInt8(vaCollection);
@@ -604,7 +604,7 @@ public:
       TComponent* target = SameText(root_->Name(), f.target) ? root_ : root_->FindComponent(f.target);
       if (!target || !target->InheritsFrom(*f.prop->ClassType()))
         throw EReadError(L"Error reading " + f.where + L"." + f.prop->Name + L": no component named " + f.target);
-      f.prop->SetObject(*f.object, target);
+      f.prop->SetObj(*f.object, target);
     }
   }
 
@@ -739,7 +739,7 @@ private:
         return;
       case TPropKind::Component:
         if (v.type == vaNil)
-          info.SetObject(*obj, nullptr);
+          info.SetObj(*obj, nullptr);
         else
           fixups.push_back(Fixup{obj, &info, v.text, where});
         return;
@@ -750,13 +750,13 @@ private:
         return;
       }
       case TPropKind::Persistent: {
-        auto* sub = dynamic_cast<TPersistent*>(info.GetObject(*obj));
+        auto* sub = dynamic_cast<TPersistent*>(info.GetObj(*obj));
         if (!sub) throw EReadError(L"the object has no " + info.Name + L" to read into");
         ApplyProps(sub, v.object, where + L"." + info.Name, depth + 1);
         return;
       }
       case TPropKind::Collection: {
-        auto* c = dynamic_cast<TCollection*>(info.GetObject(*obj));
+        auto* c = dynamic_cast<TCollection*>(info.GetObj(*obj));
         if (!c) throw EReadError(L"the object has no collection to read into");
         c->BeginUpdate();
         try {

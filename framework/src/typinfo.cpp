@@ -57,13 +57,13 @@ bool TPropInfo::IsStored(TObject& obj) const {
       return TextDefault ? v != *TextDefault : !v.empty();
     }
     case TPropKind::Component:
-      return GetObject(obj) != nullptr;
+      return GetObj(obj) != nullptr;
     case TPropKind::Event:
       return EventAssigned(obj) && !EventName(obj).empty();
     case TPropKind::Persistent:
-      return GetObject(obj) != nullptr;
+      return GetObj(obj) != nullptr;
     case TPropKind::Collection: {
-      auto* c = dynamic_cast<TCollection*>(GetObject(obj));
+      auto* c = dynamic_cast<TCollection*>(GetObj(obj));
       return c && c->Count() > 0;
     }
   }
@@ -192,14 +192,14 @@ WideString GetPropText(TObject& obj, std::wstring_view name) {
     case TPropKind::WideString:
       return p.GetWide(obj);
     case TPropKind::Component: {
-      auto* c = dynamic_cast<TComponent*>(p.GetObject(obj));
+      auto* c = dynamic_cast<TComponent*>(p.GetObj(obj));
       return c ? c->Name() : WideString();
     }
     case TPropKind::Event:
       return p.EventName(obj);
     case TPropKind::Persistent:
     case TPropKind::Collection: {
-      TObject* o = p.GetObject(obj);
+      TObject* o = p.GetObj(obj);
       return o ? L"(" + o->ClassName() + L")" : WideString();
     }
   }
@@ -238,7 +238,7 @@ void SetPropText(TObject& obj, std::wstring_view name, const WideString& value) 
       return;
     case TPropKind::Component: {
       if (value.empty()) {
-        p.SetObject(obj, nullptr);
+        p.SetObj(obj, nullptr);
         return;
       }
       // Look among the components of the object's owner chain's root.
@@ -248,7 +248,7 @@ void SetPropText(TObject& obj, std::wstring_view name, const WideString& value) 
       TComponent* target = root ? (SameText(root->Name(), value) ? root : root->FindComponent(value)) : nullptr;
       if (!target || !target->InheritsFrom(*p.ClassType()))
         throw EPropertyError(L"No component named " + value + L" fits " + p.Name);
-      p.SetObject(obj, target);
+      p.SetObj(obj, target);
       return;
     }
     case TPropKind::Event: {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core_test_support.h"
+#include "kv_package.h"
 
 namespace {
 
@@ -281,6 +282,22 @@ TEST(BackendSelection, ChangePluginFreesTheOldDriverWiresTheNewOneAndLoadsTheMov
                                                       L"TRecordingNS.LoadMovie()"}))
         << "LoadMovie is called with an empty name too";
     FreeFlashDriver(d);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PackageFrame, StartsOnceAndCarriesItsResourcesInTheProgram)
+{
+    EXPECT_TRUE(KvPackageStarted());
+    KvPackageStart();  // a second start does nothing
+    EXPECT_TRUE(KvPackageStarted());
+    EXPECT_EQ(DefaultFlashDriverClass, &TkvFlashDriver::ClassRef());
+    // The package is linked into this program, so its resources are here.
+    HRSRC version = FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    EXPECT_NE(version, nullptr);
+    EXPECT_NE(std::wstring(KvVersionText()).find(L"Korvel Flash components"), std::wstring::npos);
 }
 
 }  // namespace

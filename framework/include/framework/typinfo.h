@@ -140,8 +140,8 @@ struct TPropInfo {
   std::function<void(TObject&, const AnsiString&)> SetAnsi;
   std::function<WideString(TObject&)> GetWide;  // WideString
   std::function<void(TObject&, const WideString&)> SetWide;
-  std::function<TObject*(TObject&)> GetObject;  // Persistent, Collection, Component
-  std::function<void(TObject&, TObject*)> SetObject;  // Component
+  std::function<TObject*(TObject&)> GetObj;  // Persistent, Collection, Component
+  std::function<void(TObject&, TObject*)> SetObj;  // Component
   std::function<bool(TObject&)> EventAssigned;         // Event
   std::function<WideString(TObject&)> EventName;       // empty when unassigned or unnamed
   std::function<void(TObject&, const TMethodEntry*)> SetEvent;  // nullptr clears; EPropertyError on a type mismatch
@@ -292,7 +292,7 @@ public:
     using P = std::remove_pointer_t<kvdetail::GetResult<G, T>>;
     auto p = NewProp(std::move(name), TPropKind::Persistent);
     p->ClassTypeFn = &P::StaticClass;
-    p->GetObject = [get](TObject& o) -> TObject* { return std::invoke(get, static_cast<T&>(o)); };
+    p->GetObj = [get](TObject& o) -> TObject* { return std::invoke(get, static_cast<T&>(o)); };
     return *this;
   }
   // A TCollection that T owns; G returns a pointer to it.
@@ -301,7 +301,7 @@ public:
     using P = std::remove_pointer_t<kvdetail::GetResult<G, T>>;
     auto p = NewProp(std::move(name), TPropKind::Collection);
     p->ClassTypeFn = &P::StaticClass;
-    p->GetObject = [get](TObject& o) -> TObject* { return std::invoke(get, static_cast<T&>(o)); };
+    p->GetObj = [get](TObject& o) -> TObject* { return std::invoke(get, static_cast<T&>(o)); };
     return *this;
   }
   // A reference to a component of class C (or a descendant), stored by name.
@@ -310,8 +310,8 @@ public:
     using C = std::remove_pointer_t<kvdetail::GetResult<G, T>>;
     auto p = NewProp(std::move(name), TPropKind::Component);
     p->ClassTypeFn = &C::StaticClass;
-    p->GetObject = [get](TObject& o) -> TObject* { return std::invoke(get, static_cast<T&>(o)); };
-    p->SetObject = [set](TObject& o, TObject* v) { std::invoke(set, static_cast<T&>(o), dynamic_cast<C*>(v)); };
+    p->GetObj = [get](TObject& o) -> TObject* { return std::invoke(get, static_cast<T&>(o)); };
+    p->SetObj = [set](TObject& o, TObject* v) { std::invoke(set, static_cast<T&>(o), dynamic_cast<C*>(v)); };
     return *this;
   }
   // An event field of T (or of an ancestor of T).

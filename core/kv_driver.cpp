@@ -1,6 +1,9 @@
 // The driver base: render buffer, shared settings, hooks back into the host.
 #include "kv_flashplayer.h"
 
+#include <algorithm>
+#include <vector>
+
 const TClassInfo& TkvFlashDriver::StaticClass()
 {
     static const TClassInfo info = TClassBuilder<TkvFlashDriver>(L"TkvFlashDriver").Build();
@@ -210,11 +213,100 @@ void TkvFlashDriver::SetCurrentFrame(int) {}
 // ---------------------------------------------------------------------------
 // Lifetime across calls from the player
 // ---------------------------------------------------------------------------
+//
+// A driver released while it is inside a call from or to its player is cut
+// off from its host at once and destroyed later, from the message loop: when
+// its last guard ends, the player may still be running its own code on the
+// stack (a frame script that called out to us), and destroying its instance
+// under it would pull the floor away. A message posted to a window of ours
+// comes back only once every call on the stack has returned.
+
+namespace {
+
+constexpr UINT WM_KV_FREEDRIVERS = WM_APP + 0x4B56;
+
+std::vector<TkvFlashDriver*>& ReleasedDrivers()
+{
+    static std::vector<TkvFlashDriver*> list;
+    return list;
+}
+
+HWND g_releaseWindow = nullptr;
+
+LRESULT CALLBACK ReleaseWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept
+{
+    if (msg == WM_KV_FREEDRIVERS) {
+        try {
+            FreeReleasedDrivers();
+        } catch (...) {
+        }
+        return 0;
+    }
+    return DefWindowProcW(wnd, msg, wp, lp);
+}
+
+HWND ReleaseWindow()
+{
+    if (g_releaseWindow)
+        return g_releaseWindow;
+    static const wchar_t kClass[] = L"KorvelDriverRelease";
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ReleaseWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClass;
+    ::RegisterClassW(&wc);  // a second registration fails harmlessly
+    g_releaseWindow = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    return g_releaseWindow;
+}
+
+void ScheduleFree(TkvFlashDriver* d)
+{
+    // A released driver's player may still call it (and so guard it) until
+    // it is gone: schedule it once.
+    auto& list = ReleasedDrivers();
+    if (std::find(list.begin(), list.end(), d) != list.end())
+        return;
+    list.push_back(d);
+    HWND w = ReleaseWindow();
+    if (!w || !PostMessageW(w, WM_KV_FREEDRIVERS, 0, 0)) {
+        // No message loop to come back from: the guard's end is the best we have.
+        FreeReleasedDrivers();
+    }
+}
+
+}  // namespace
 
 TkvDriverBusy::~TkvDriverBusy()
 {
     if (--driver_->busy_ == 0 && driver_->freePending_)
-        Free(driver_);
+        ScheduleFree(driver_);
+}
+
+void FreeReleasedDrivers()
+{
+    auto& list = ReleasedDrivers();
+    // Destroying one driver may release another (its player calls out while
+    // it shuts down); take them one at a time.
+    for (size_t i = 0; i < list.size();) {
+        TkvFlashDriver* d = list[i];
+        if (d->busy_ > 0) {
+            ++i;
+            continue;
+        }
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+        d->freePending_ = false;  // its destructor guards it too: that must not schedule it again
+        Free(d);
+        i = 0;
+    }
+}
+
+void DestroyReleaseWindow()
+{
+    FreeReleasedDrivers();
+    if (g_releaseWindow) {
+        DestroyWindow(g_releaseWindow);
+        g_releaseWindow = nullptr;
+    }
 }
 
 void FreeFlashDriver(TkvFlashDriver*& Driver)
@@ -225,7 +317,7 @@ void FreeFlashDriver(TkvFlashDriver*& Driver)
         return;
     if (d->busy_ > 0) {
         // Inside a call from the player: cut it off from its host now, free it
-        // when the call returns.
+        // once the call has returned.
         d->freePending_ = true;
         d->Control = nullptr;
         d->OnPaint.Clear();

@@ -19,7 +19,11 @@ void kv_flashplayer_Start()
     RegisterClasses<TkvFlashPlayer, TkvFlashList>();
 }
 
-void kv_flashplayer_Stop() {}
+void kv_flashplayer_Stop()
+{
+    // Released drivers go before the back-ends' units stop.
+    DestroyReleaseWindow();
+}
 
 void CheckFlashPlugins()
 {
@@ -291,8 +295,14 @@ void TkvFlashPlayer::DoEraseBackground(TObject* /*Sender*/, const TRect& R)
 
 void TkvFlashPlayer::DoPaint(TObject* /*Sender*/, const TRect& /*R*/)
 {
-    if (!ComponentState().Contains(csDesigning))
-        Paint();
+    if (ComponentState().Contains(csDesigning))
+        return;
+    // Shown at once where the control can be seen; otherwise the next paint of
+    // the parent shows the buffer.
+    TWinControl* parent = Parent();
+    if (!Visible() || !parent || !parent->HandleAllocated())
+        return;
+    Paint();
 }
 
 void TkvFlashPlayer::Paint()

@@ -186,14 +186,15 @@ public:
 private:
     friend class TkvDriverBusy;
     friend void FreeFlashDriver(TkvFlashDriver*& Driver);
+    friend void FreeReleasedDrivers();
     void BufferCreate(HDC& dc, HBITMAP& bitmap, void*& bits);
     int busy_ = 0;
     bool freePending_ = false;
 };
 
 // Marks a driver as inside a call from or to its player for its lifetime. A
-// driver released meanwhile (FreeFlashDriver) is destroyed when the outermost
-// guard ends.
+// driver released meanwhile (FreeFlashDriver) is destroyed after the outermost
+// guard ends, from the message loop.
 class TkvDriverBusy {
 public:
     explicit TkvDriverBusy(TkvFlashDriver* driver) : driver_(driver) { ++driver_->busy_; }
@@ -208,9 +209,14 @@ private:
 };
 
 // Frees a driver and clears the variable. A driver that is inside a call from
-// its player is detached from its host and hooks at once and destroyed when
-// that call returns.
+// its player is detached from its host and hooks at once and destroyed from
+// the message loop once every call has returned.
 void FreeFlashDriver(TkvFlashDriver*& Driver);
+// Destroys the released drivers whose calls have all returned (the message
+// loop does this by itself; package stop does it for the last ones).
+void FreeReleasedDrivers();
+// Package stop: the last released drivers, then the window that schedules them.
+void DestroyReleaseWindow();
 
 // ---------------------------------------------------------------------------
 // Back-end selection and package globals

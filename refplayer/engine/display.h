@@ -1,0 +1,194 @@
+// The display tree: instances of the movie's characters placed on the
+// timelines of movie clips, and the timeline logic that builds each frame's
+// display list from the movie's commands.
+#pragma once
+
+#include "../script/avm1_host.h"
+#include "../script/avm1_value.h"
+#include "geometry.h"
+#include "swf_movie.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace refplayer::media {
+class ScreenVideoDecoder;
+}
+
+namespace refplayer::engine {
+
+class PlayerCore;
+class MovieClip;
+
+class DisplayObject : public std::enable_shared_from_this<DisplayObject> {
+public:
+    enum class Type : uint8_t { Shape, Clip, Button, Text, Video };
+
+    DisplayObject(Type t, PlayerCore& core, std::shared_ptr<const MovieDef> movie, const Character* def);
+    virtual ~DisplayObject();
+    DisplayObject(const DisplayObject&) = delete;
+    DisplayObject& operator=(const DisplayObject&) = delete;
+
+    const Type type;
+    PlayerCore& core;
+    std::shared_ptr<const MovieDef> movie;  // owns `def`
+    const Character* def = nullptr;         // null for a level's root clip
+    uint64_t serial = 0;                    // unique per player, for change tracking
+
+    // Placement on the parent's display list.
+    DisplayObject* container = nullptr;     // the clip or button this lies in; null for a level
+    int depth = 0;
+    int placedFrame = -1;                   // the parent frame whose command created it
+    Matrix matrix;
+    ColorTransform colorTransform;
+    uint16_t ratio = 0;
+    uint16_t clipDepth = 0;                 // non-zero: a mask (drawn as nothing, see render.cpp)
+    std::string name;
+    bool visible = true;
+    bool scriptMoved = false;               // script set a transform: the timeline leaves it alone
+    bool removed = false;
+
+    uint16_t characterId() const { return def ? def->id : 0; }
+    // The movie clip whose timeline this lies on (a button's children answer
+    // the button's clip).
+    MovieClip* parentClip() const;
+    // Concatenated transforms up to the level root (stage twips).
+    Matrix stageMatrix() const;
+    ColorTransform stageColorTransform() const;
+    bool visibleOnStage() const;
+};
+
+class ShapeObject : public DisplayObject {
+public:
+    ShapeObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const ShapeDef* d) : DisplayObject(Type::Shape, c, std::move(m), d) {}
+    const ShapeDef& shape() const { return static_cast<const ShapeDef&>(*def); }
+};
+
+class TextObject : public DisplayObject {
+public:
+    TextObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const EditTextDef* d);
+    const EditTextDef& field() const { return static_cast<const EditTextDef&>(*def); }
+    bool editable() const { return !field().readOnly; }
+    std::string text;     // bytes, as the variable holds them
+    bool focused = false;
+    bool bound = false;   // the variable has been linked (initial text given to it when unset)
+};
+
+class VideoObject : public DisplayObject {
+public:
+    VideoObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const VideoDef* d);
+    ~VideoObject() override;
+    const VideoDef& video() const { return static_cast<const VideoDef&>(*def); }
+    // Decodes up to the frame the placement's ratio names (Screen Video only;
+    // other codecs keep the placeholder).
+    void update();
+    // The last decoded picture (0xFFRRGGBB rows), for frame `decodedFrame`.
+    std::vector<uint32_t> picture;
+    int pictureWidth = 0, pictureHeight = 0;
+    int decodedFrame = -1;
+
+private:
+    std::unique_ptr<media::ScreenVideoDecoder> decoder_;
+};
+
+using DisplayList = std::map<int, std::shared_ptr<DisplayObject>>;
+
+class ButtonObject : public DisplayObject {
+public:
+    enum class State : uint8_t { Idle, OverUp, OverDown, OutDown };
+    ButtonObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const ButtonDef* d) : DisplayObject(Type::Button, c, std::move(m), d) {}
+    const ButtonDef& button() const { return static_cast<const ButtonDef&>(*def); }
+    // Moves to `state`, rebuilding the shown characters when the look changes.
+    void setState(State state);
+    State state() const { return state_; }
+    uint8_t visualState() const;  // buttonState bit shown for the current state
+    DisplayList children;
+
+private:
+    State state_ = State::Idle;
+    uint8_t built_ = 0;
+};
+
+// A sprite instance or a level's root timeline: a display list, a frame
+// counter, a play/stop state and script variables.
+class MovieClip : public DisplayObject, public avm1::Clip {
+public:
+    MovieClip(PlayerCore& c, std::shared_ptr<const MovieDef> m, const Character* d, const Timeline& timeline,
+              int nesting);
+    ~MovieClip() override;
+
+    // --- timeline -------------------------------------------------------------------
+    // Builds frame 0 and queues its actions (a new clip, a freshly loaded movie).
+    void enterFirstFrame();
+    // One tick: the next frame when playing; at the end a clip loops, a level
+    // root loops only when `loop` is set, and stops otherwise.
+    void advance(bool loop);
+    // Goes to `frame` (clamped): forwards by applying the commands in between,
+    // backwards by rebuilding from frame 0; keeps instances that stay, queues the
+    // target frame's actions.
+    void gotoFrameIndex(int frame);
+    // loadMovie into this clip: the clip plays `movie`'s root timeline from now on.
+    void replaceContent(std::shared_ptr<const MovieDef> movie);
+    const Timeline& timeline() const { return *timeline_; }
+    const std::shared_ptr<const MovieDef>& contentMovie() const { return content_; }
+    int frame() const { return frame_; }
+    bool playing = true;
+    int nesting = 0;
+    int levelNumber = -1;  // for level roots
+    std::string url;       // of the movie this clip plays, for _url
+    DisplayList children;
+    std::vector<ClipAction> clipActions;
+
+    // --- avm1::Clip -------------------------------------------------------------------
+    avm1::Object* variables() override { return vars_.get(); }
+    avm1::Clip* parent() override;
+    avm1::Clip* childByName(std::string_view name, bool caseSensitive) override;
+    std::string name() const override { return DisplayObject::name; }
+    int level() const override { return levelNumber; }
+    int swfVersion() const override;
+    int currentFrame() const override { return frame_ < 0 ? 0 : frame_; }
+    int totalFrames() const override { return timeline_->frameCount(); }
+    std::optional<int> frameOfLabel(std::string_view label) const override { return timeline_->frameOfLabel(label); }
+    avm1::PropertyValue getProperty(avm1::ClipProperty property) const override;
+    void setProperty(avm1::ClipProperty property, const avm1::PropertyValue& value) override;
+    void gotoFrame(int frame, bool play) override;
+    void play() override { playing = true; }
+    void stop() override { playing = false; }
+    void nextFrame() override;
+    void prevFrame() override;
+
+private:
+    struct Placement {
+        uint16_t character = 0;
+        int placedFrame = -1;
+        Matrix matrix;
+        ColorTransform colorTransform;
+        uint16_t ratio = 0;
+        uint16_t clipDepth = 0;
+        std::string name;
+        std::optional<bool> visible;
+        const PlaceCommand* created = nullptr;  // for the clip actions of a new instance
+    };
+    using State = std::map<int, Placement>;
+
+    State liveState() const;
+    void applyCommands(State& state, int frame) const;
+    void reconcile(const State& target);
+    std::shared_ptr<DisplayObject> instantiate(int depth, const Placement& p);
+    void removeChild(DisplayList::iterator it);
+
+    std::shared_ptr<const MovieDef> content_;  // the movie whose timeline plays (differs from `movie` after loadMovie)
+    const Timeline* timeline_;
+    int frame_ = -1;
+    avm1::ObjectRef vars_;
+};
+
+// Creates the instance of a character for a display list (nullptr when the
+// character is unknown, or a cap forbids it). Sprites are returned without
+// their first frame built: the caller enters it once the clip is in place.
+std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::shared_ptr<const MovieDef>& movie,
+                                              uint16_t character, DisplayObject* container, int nesting);
+
+}  // namespace refplayer::engine

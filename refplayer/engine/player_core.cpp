@@ -1,0 +1,899 @@
+#include "player_core.h"
+
+#include "render.h"
+#include "url_text.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace refplayer::engine {
+
+namespace {
+
+// Keeps a counter raised for the length of a scope, exceptions included.
+struct Raise {
+    explicit Raise(int& v) : value(v) { ++value; }
+    ~Raise() { --value; }
+    int& value;
+};
+
+std::string lowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Windows virtual-key codes to the key codes of button and clip key events.
+uint8_t swfKeyOf(int virtualKey)
+{
+    switch (virtualKey) {
+    case 0x25: return 1;   // left
+    case 0x27: return 2;   // right
+    case 0x24: return 3;   // home
+    case 0x23: return 4;   // end
+    case 0x2D: return 5;   // insert
+    case 0x2E: return 6;   // delete
+    case 0x08: return 8;   // backspace
+    case 0x0D: return 13;  // enter
+    case 0x26: return 14;  // up
+    case 0x28: return 15;  // down
+    case 0x21: return 16;  // page up
+    case 0x22: return 17;  // page down
+    case 0x09: return 18;  // tab
+    case 0x1B: return 19;  // escape
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+PlayerCore::PlayerCore(PlayerHost& h, Limits l) : host(h), limits(l), scripting_(Scripting::create(*this)) {}
+
+PlayerCore::~PlayerCore()
+{
+    // Objects report their end to this core: let them go while it is whole.
+    queue_.clear();
+    deferred_.clear();
+    levels.clear();
+    graveyard_.clear();
+}
+
+// --- instances and the action queue ----------------------------------------------------------
+
+void PlayerCore::release(std::shared_ptr<DisplayObject> object)
+{
+    if (!object)
+        return;
+    // Everything inside goes with it.
+    std::vector<DisplayObject*> stack{object.get()};
+    while (!stack.empty()) {
+        DisplayObject* o = stack.back();
+        stack.pop_back();
+        o->removed = true;
+        if (o->type == DisplayObject::Type::Clip)
+            for (auto& [d, c] : static_cast<MovieClip*>(o)->children)
+                stack.push_back(c.get());
+        else if (o->type == DisplayObject::Type::Button)
+            for (auto& [d, c] : static_cast<ButtonObject*>(o)->children)
+                stack.push_back(c.get());
+    }
+    graveyard_.push_back(std::move(object));
+}
+
+TextObject* PlayerCore::focusedField() const
+{
+    auto f = focus_.lock();
+    if (!f || !f->visibleOnStage())
+        return nullptr;
+    return static_cast<TextObject*>(f.get());
+}
+
+void PlayerCore::queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> owner, std::span<const uint8_t> actions,
+                              size_t at)
+{
+    if (actions.empty())
+        return;
+    Queued q{clip.weak_from_this(), std::move(owner), actions, {}};
+    if (at >= queue_.size())
+        queue_.push_back(std::move(q));
+    else
+        queue_.insert(queue_.begin() + static_cast<ptrdiff_t>(at), std::move(q));
+}
+
+void PlayerCore::queueMethod(MovieClip& clip, std::string method)
+{
+    queue_.push_back(Queued{clip.weak_from_this(), nullptr, {}, std::move(method)});
+}
+
+void PlayerCore::queueClipEvent(MovieClip& clip, uint32_t event, uint8_t key)
+{
+    for (const ClipAction& a : clip.clipActions)
+        if ((a.events & event) && (event != clipEvent::KeyPress || a.keyCode == key))
+            queueActions(clip, clip.movie, a.actions);
+}
+
+void PlayerCore::runQueue()
+{
+    if (running_)
+        return;  // the outermost run takes whatever gets queued meanwhile
+    {
+        Raise guard(running_);
+        size_t count = 0;
+        while (!queue_.empty()) {
+            if (++count > limits.actionsPerTick) {
+                queue_.clear();
+                setError("scripts queued more than " + std::to_string(limits.actionsPerTick) +
+                         " action blocks in one go; the rest were dropped");
+                break;
+            }
+            Queued q = std::move(queue_.front());
+            queue_.pop_front();
+            auto obj = q.clip.lock();
+            if (!obj || obj->removed || obj->type != DisplayObject::Type::Clip)
+                continue;
+            auto& clip = static_cast<MovieClip&>(*obj);
+            if (!q.method.empty()) {
+                scripting_->callMethod(clip, q.method);
+                continue;
+            }
+            std::string err = scripting_->run(clip, q.actions);
+            if (!err.empty())
+                setError("script: " + err);
+        }
+    }
+    // Answers that came in while script ran take effect now, each with its own
+    // frame scripts.
+    while (!deferred_.empty() && !running_) {
+        Deferred d = std::move(deferred_.front());
+        deferred_.erase(deferred_.begin());
+        apply(std::move(d));
+    }
+}
+
+// --- loading -------------------------------------------------------------------------------------
+
+RequestId PlayerCore::request(RequestKind kind, const std::string& url, const std::string& target,
+                              const std::string& post, Pending pending)
+{
+    RequestId id = nextRequest_++;
+    if (nextRequest_ == 0)
+        nextRequest_ = 1;
+    if (kind != RequestKind::Navigate)
+        pending_[id] = std::move(pending);
+    // The host may answer from inside this call.
+    host.requestUrl(id, kind, url, target, post);
+    return id;
+}
+
+void PlayerCore::loadRootUrl(const std::string& url)
+{
+    Pending p;
+    p.kind = RequestKind::Movie;
+    p.root = true;
+    p.level = 0;
+    p.url = url;
+    request(RequestKind::Movie, url, "", "", std::move(p));
+}
+
+bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
+{
+    auto it = pending_.find(id);
+    if (it == pending_.end()) {
+        setError("no request " + std::to_string(id) + " is waiting for data");
+        return false;
+    }
+    Pending p = std::move(it->second);
+    pending_.erase(it);
+    Deferred d;
+    d.pending = std::move(p);
+    if (d.pending.kind == RequestKind::Movie) {
+        LoadResult r = parseMovie(data, limits);
+        if (!r.movie) {
+            setError(r.error);
+            return false;
+        }
+        d.movie = std::move(r.movie);
+    } else if (d.pending.kind == RequestKind::Variables) {
+        d.variables.assign(data.begin(), data.end());
+    } else {
+        return false;
+    }
+    if (running_) {
+        deferred_.push_back(std::move(d));
+        return true;
+    }
+    apply(std::move(d));
+    return true;
+}
+
+void PlayerCore::apply(Deferred d)
+{
+    const Pending& p = d.pending;
+    if (d.movie) {
+        if (p.root || p.level == 0) {
+            installRoot(d.movie, p.url);
+        } else if (p.level > 0) {
+            installLevel(p.level, d.movie, p.url);
+        } else if (MovieClip* clip = clipByPath(p.clipPath)) {
+            clip->url = p.url;
+            clip->replaceContent(d.movie);
+        }
+    } else {
+        MovieClip* clip = p.level >= 0 ? (levels.count(p.level) ? levels[p.level].get() : nullptr) : clipByPath(p.clipPath);
+        if (clip)
+            for (const auto& [name, value] : parseUrlEncoded(d.variables))
+                scripting_->setClipVariable(*clip, name, value);
+    }
+    runQueue();
+    settle();
+}
+
+void PlayerCore::failUrl(RequestId id)
+{
+    pending_.erase(id);
+}
+
+bool PlayerCore::loadRootBytes(std::span<const uint8_t> data, const std::string& url)
+{
+    LoadResult r = parseMovie(data, limits);
+    if (!r.movie) {
+        setError(r.error);
+        return false;
+    }
+    Deferred d;
+    d.pending.root = true;
+    d.pending.level = 0;
+    d.pending.url = url;
+    d.movie = std::move(r.movie);
+    if (running_)
+        deferred_.push_back(std::move(d));
+    else
+        apply(std::move(d));
+    return true;
+}
+
+bool PlayerCore::installRoot(std::shared_ptr<MovieDef> movie, const std::string& url)
+{
+    for (auto& [n, level] : levels)
+        release(std::move(level));
+    levels.clear();
+    queue_.clear();
+    initDone_.clear();
+    hover_.reset();
+    pressed_.reset();
+    focus_.reset();
+    rootUrl_ = url;
+    lastError_.clear();
+    // A new root movie starts a fresh interpreter: no variables or callbacks
+    // of the old movie survive. Clips of the old one may still hold references
+    // into the old heap; those stay valid until they go.
+    scripting_ = Scripting::create(*this);
+    clockMs_ = 0;
+    installLevel(0, std::move(movie), url);
+    viewChanged_ = true;
+    return true;
+}
+
+void PlayerCore::installLevel(int n, std::shared_ptr<MovieDef> movie, const std::string& url)
+{
+    if (auto it = levels.find(n); it != levels.end()) {
+        release(std::move(it->second));
+        levels.erase(it);
+    }
+    auto clip = std::make_shared<MovieClip>(*this, movie, nullptr, movie->timeline, 0);
+    clip->levelNumber = n;
+    clip->url = url;
+    levels[n] = clip;
+    if (n == 0)
+        for (const auto& [name, value] : parseUrlEncoded(urlQuery(url)))
+            scripting_->setClipVariable(*clip, name, value);
+    clip->enterFirstFrame();
+}
+
+void PlayerCore::unloadLevel(int n)
+{
+    if (n == 0) {
+        for (auto& [k, level] : levels)
+            release(std::move(level));
+        levels.clear();
+        queue_.clear();
+        viewChanged_ = true;
+        return;
+    }
+    if (auto it = levels.find(n); it != levels.end()) {
+        release(std::move(it->second));
+        levels.erase(it);
+    }
+}
+
+MovieClip* PlayerCore::clipByPath(const std::string& path)
+{
+    // "_level0.a.b"
+    size_t dot = path.find('.');
+    std::string head = lowerAscii(path.substr(0, dot));
+    if (head.rfind("_level", 0) != 0)
+        return nullptr;
+    int n = 0;
+    for (char c : head.substr(6)) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) || n > 100000)
+            return nullptr;
+        n = n * 10 + (c - '0');
+    }
+    auto it = levels.find(n);
+    if (it == levels.end())
+        return nullptr;
+    MovieClip* clip = it->second.get();
+    while (clip && dot != std::string::npos) {
+        size_t next = path.find('.', dot + 1);
+        std::string name = path.substr(dot + 1, next == std::string::npos ? std::string::npos : next - dot - 1);
+        clip = static_cast<MovieClip*>(clip->childByName(name, false));
+        dot = next;
+    }
+    return clip;
+}
+
+std::string PlayerCore::resolve(const std::string& url) const
+{
+    return resolveUrl(rootUrl_, url);
+}
+
+const MovieDef* PlayerCore::rootMovie() const
+{
+    MovieClip* r = root();
+    return r ? r->contentMovie().get() : nullptr;
+}
+
+MovieClip* PlayerCore::root() const
+{
+    auto it = levels.find(0);
+    return it == levels.end() ? nullptr : it->second.get();
+}
+
+void PlayerCore::setError(std::string error)
+{
+    if (!error.empty())
+        lastError_ = std::move(error);
+}
+
+// --- view and drawing ------------------------------------------------------------------------------
+
+void PlayerCore::setViewSize(int width, int height)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == viewW_ && height == viewH_)
+        return;
+    viewW_ = width;
+    viewH_ = height;
+    viewChanged_ = true;
+    settle();
+}
+
+void PlayerCore::setTransparent(bool transparent)
+{
+    if (transparent == transparent_)
+        return;
+    transparent_ = transparent;
+    viewChanged_ = true;
+    settle();
+}
+
+Matrix PlayerCore::viewMatrix() const
+{
+    const MovieDef* m = rootMovie();
+    if (!m)
+        return Matrix{1 / 20.0, 0, 0, 1 / 20.0, 0, 0};
+    double sw = (m->stage.xMax - m->stage.xMin) / 20.0, sh = (m->stage.yMax - m->stage.yMin) / 20.0;
+    double s = 1;
+    double ox = 0, oy = 0;
+    if (sw > 0 && sh > 0 && viewW_ > 0 && viewH_ > 0) {
+        s = std::min(viewW_ / sw, viewH_ / sh);
+        // Whole-pixel offsets keep stage-aligned edges crisp.
+        ox = std::round((viewW_ - sw * s) / 2);
+        oy = std::round((viewH_ - sh * s) / 2);
+    }
+    return Matrix{s / 20, 0, 0, s / 20, ox - m->stage.xMin / 20.0 * s, oy - m->stage.yMin / 20.0 * s};
+}
+
+void PlayerCore::render(Surface target, const IRect& clipIn)
+{
+    if (!target.pixels || target.width <= 0 || target.height <= 0 || target.stride < target.width * 4)
+        return;
+    const MovieDef* movie = rootMovie();
+    if (!movie)
+        return;
+    IRect clip = intersect(clipIn, IRect{0, 0, std::min(viewW_, target.width), std::min(viewH_, target.height)});
+    if (clip.empty())
+        return;
+    const int w = clip.right - clip.left, h = clip.bottom - clip.top;
+    frame_.assign(static_cast<size_t>(w) * h, transparent_ ? 0u : premultiply(movie->background));
+    Canvas canvas{frame_.data(), w, clip};
+    visitStage(*this, [&](const Visit& v) { drawObject(v, canvas, clip); });
+    for (int y = clip.top; y < clip.bottom; ++y)
+        compositeSpan(&target.at(clip.left, y), canvas.row(y) + clip.left, w);
+}
+
+void PlayerCore::invalidateAll()
+{
+    if (viewW_ > 0 && viewH_ > 0)
+        host.invalidate(IRect{0, 0, viewW_, viewH_});
+}
+
+void PlayerCore::invalidateChanges()
+{
+    std::vector<DrawnItem> now;
+    visitStage(*this, [&](const Visit& v) {
+        IRect box = deviceBox(v);
+        if (!box.empty())
+            now.push_back(DrawnItem{v.object->serial, contentKey(v), box});
+    });
+    if (viewChanged_) {
+        drawn_ = std::move(now);
+        viewChanged_ = false;
+        invalidateAll();
+        return;
+    }
+    // Whatever differs between the common head and tail of the two paint
+    // orders changed: the old places need repainting, and the new ones.
+    size_t head = 0;
+    while (head < drawn_.size() && head < now.size() && drawn_[head] == now[head])
+        ++head;
+    size_t tail = 0;
+    while (tail < drawn_.size() - head && tail < now.size() - head &&
+           drawn_[drawn_.size() - 1 - tail] == now[now.size() - 1 - tail])
+        ++tail;
+    IRect dirty;
+    auto add = [&](const IRect& r) {
+        if (r.empty())
+            return;
+        if (dirty.empty()) {
+            dirty = r;
+            return;
+        }
+        dirty = IRect{std::min(dirty.left, r.left), std::min(dirty.top, r.top), std::max(dirty.right, r.right),
+                      std::max(dirty.bottom, r.bottom)};
+    };
+    for (size_t i = head; i < drawn_.size() - tail; ++i)
+        add(drawn_[i].box);
+    for (size_t i = head; i < now.size() - tail; ++i)
+        add(now[i].box);
+    drawn_ = std::move(now);
+    dirty = intersect(dirty, IRect{0, 0, viewW_, viewH_});
+    // The host may paint from inside this call: the state above is final by now.
+    if (!dirty.empty())
+        host.invalidate(dirty);
+}
+
+void PlayerCore::syncFieldsAndVideos()
+{
+    std::vector<TextObject*> fields;
+    visitStage(*this, [&](const Visit& v) {
+        if (v.object->type == DisplayObject::Type::Text && !static_cast<TextObject*>(v.object)->field().variable.empty())
+            fields.push_back(static_cast<TextObject*>(v.object));
+        else if (v.object->type == DisplayObject::Type::Video)
+            static_cast<VideoObject*>(v.object)->update();
+    });
+    for (TextObject* f : fields) {
+        MovieClip* clip = f->parentClip();
+        if (!clip)
+            continue;
+        const std::string& var = f->field().variable;
+        std::optional<std::string> value = scripting_->getClipVariable(*clip, var);
+        if (!f->bound) {
+            f->bound = true;
+            // An unset variable takes the field's initial text.
+            if ((!value || value->empty() || *value == "undefined") && f->field().initialText) {
+                scripting_->setClipVariable(*clip, var, f->text);
+                continue;
+            }
+        }
+        if (value && *value != f->text)
+            f->text = *value;
+        else if (!value && !f->text.empty())
+            f->text.clear();
+    }
+}
+
+void PlayerCore::settle()
+{
+    if (running_)
+        return;  // the outermost call settles
+    graveyard_.clear();
+    syncFieldsAndVideos();
+    graveyard_.clear();
+    invalidateChanges();
+}
+
+// --- time -------------------------------------------------------------------------------------
+
+void PlayerCore::collectClips(std::vector<std::shared_ptr<MovieClip>>& out)
+{
+    std::vector<DisplayObject*> stack;
+    for (auto it = levels.rbegin(); it != levels.rend(); ++it)
+        if (it->second)
+            stack.push_back(it->second.get());
+    // Pre-order: a parent before its children, children in depth order.
+    while (!stack.empty()) {
+        DisplayObject* o = stack.back();
+        stack.pop_back();
+        const DisplayList* kids = nullptr;
+        if (o->type == DisplayObject::Type::Clip) {
+            out.push_back(std::static_pointer_cast<MovieClip>(o->shared_from_this()));
+            kids = &static_cast<MovieClip*>(o)->children;
+        } else if (o->type == DisplayObject::Type::Button) {
+            kids = &static_cast<ButtonObject*>(o)->children;
+        }
+        if (kids)
+            for (auto it = kids->rbegin(); it != kids->rend(); ++it)
+                stack.push_back(it->second.get());
+    }
+}
+
+void PlayerCore::tick()
+{
+    const MovieDef* movie = rootMovie();
+    if (!movie)
+        return;
+    clockMs_ += 1000.0 / movie->frameRate;
+    std::vector<std::shared_ptr<MovieClip>> clips;
+    collectClips(clips);
+    // Enter-frame handlers run before the frames they lead into.
+    for (auto& c : clips) {
+        if (c->removed)
+            continue;
+        queueClipEvent(*c, clipEvent::EnterFrame);
+        if (scripting_->runsActions())
+            queueMethod(*c, "onEnterFrame");
+    }
+    for (auto& c : clips)
+        if (!c->removed)
+            c->advance(loop);
+    runQueue();
+    settle();
+}
+
+// --- root timeline and variables ---------------------------------------------------------------------
+
+void PlayerCore::play()
+{
+    if (MovieClip* r = root())
+        r->playing = true;
+}
+
+void PlayerCore::stopPlay()
+{
+    if (MovieClip* r = root())
+        r->playing = false;
+}
+
+void PlayerCore::gotoRootFrame(int frame, bool play)
+{
+    MovieClip* r = root();
+    if (!r)
+        return;
+    r->gotoFrameIndex(std::clamp(frame, 0, r->totalFrames() - 1));
+    r->playing = play;
+    runQueue();
+    settle();
+}
+
+void PlayerCore::stepRoot(int delta)
+{
+    if (MovieClip* r = root())
+        gotoRootFrame(r->currentFrame() + delta, false);
+}
+
+void PlayerCore::setVariable(const std::string& path, const std::string& value)
+{
+    if (!hasMovie())
+        return;
+    scripting_->setVariable(path, value);
+    runQueue();
+    settle();
+}
+
+std::optional<std::string> PlayerCore::getVariable(const std::string& path)
+{
+    if (!hasMovie())
+        return std::nullopt;
+    return scripting_->getVariable(path);
+}
+
+std::optional<std::string> PlayerCore::callFunction(const std::string& invokeXml)
+{
+    if (!hasMovie())
+        return std::nullopt;
+    auto result = scripting_->callExternalCallback(invokeXml);
+    runQueue();
+    settle();
+    return result;
+}
+
+// --- input ----------------------------------------------------------------------------------------------
+
+ButtonObject* PlayerCore::buttonAt(Point view)
+{
+    std::vector<Visit> buttons;
+    visitStage(*this, [&](const Visit& v) {
+        if (v.object->type == DisplayObject::Type::Button)
+            buttons.push_back(v);
+    });
+    for (auto it = buttons.rbegin(); it != buttons.rend(); ++it)
+        if (hitsButton(static_cast<ButtonObject&>(*it->object), it->world.inverted().apply(view)))
+            return static_cast<ButtonObject*>(it->object);
+    return nullptr;
+}
+
+TextObject* PlayerCore::fieldAt(Point view)
+{
+    std::vector<Visit> fields;
+    visitStage(*this, [&](const Visit& v) {
+        if (v.object->type == DisplayObject::Type::Text)
+            fields.push_back(v);
+    });
+    for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
+        auto* f = static_cast<TextObject*>(it->object);
+        if (f->field().bounds.contains(it->world.inverted().apply(view)))
+            return f;
+    }
+    return nullptr;
+}
+
+void PlayerCore::buttonTransition(ButtonObject& button, ButtonObject::State to, uint16_t condition)
+{
+    button.setState(to);
+    MovieClip* owner = button.parentClip();
+    if (!owner)
+        return;
+    for (const ButtonAction& a : button.button().actions)
+        if (a.conditions & condition)
+            queueActions(*owner, button.movie, a.actions);
+}
+
+void PlayerCore::updateHover(bool pressed)
+{
+    ButtonObject* top = buttonAt(mouseView_);
+    if (pressed) {
+        auto down = pressed_.lock();
+        if (!down || down->removed)
+            return;
+        auto& b = static_cast<ButtonObject&>(*down);
+        bool over = top == &b;
+        if (over && b.state() == ButtonObject::State::OutDown)
+            buttonTransition(b, ButtonObject::State::OverDown, buttonCond::OutDownToOverDown);
+        else if (!over && b.state() == ButtonObject::State::OverDown)
+            buttonTransition(b, ButtonObject::State::OutDown, buttonCond::OverDownToOutDown);
+        return;
+    }
+    auto hovered = hover_.lock();
+    if (hovered && hovered->removed)
+        hovered.reset();
+    if (hovered.get() == top)
+        return;
+    if (hovered)
+        buttonTransition(static_cast<ButtonObject&>(*hovered), ButtonObject::State::Idle, buttonCond::OverUpToIdle);
+    if (top)
+        buttonTransition(*top, ButtonObject::State::OverUp, buttonCond::IdleToOverUp);
+    hover_ = top ? top->weak_from_this() : std::weak_ptr<DisplayObject>();
+}
+
+void PlayerCore::clipEvents(uint32_t event, uint8_t key)
+{
+    std::vector<std::shared_ptr<MovieClip>> clips;
+    collectClips(clips);
+    for (auto& c : clips)
+        queueClipEvent(*c, event, key);
+}
+
+void PlayerCore::mouseMove(int x, int y)
+{
+    mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
+    if (!hasMovie())
+        return;
+    updateHover(mousePressed_);
+    clipEvents(clipEvent::MouseMove);
+    runQueue();
+    settle();
+}
+
+void PlayerCore::mouseDown(MouseButton button, int x, int y)
+{
+    mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
+    if (button != MouseButton::Left || !hasMovie())
+        return;
+    mousePressed_ = true;
+    ButtonObject* top = buttonAt(mouseView_);
+    if (top) {
+        if (top->state() == ButtonObject::State::Idle) {
+            auto hovered = hover_.lock();
+            if (hovered && hovered.get() != top && !hovered->removed)
+                buttonTransition(static_cast<ButtonObject&>(*hovered), ButtonObject::State::Idle,
+                                 buttonCond::OverUpToIdle);
+            buttonTransition(*top, ButtonObject::State::OverUp, buttonCond::IdleToOverUp);
+            hover_ = top->weak_from_this();
+        }
+        buttonTransition(*top, ButtonObject::State::OverDown, buttonCond::OverUpToOverDown);
+        pressed_ = top->weak_from_this();
+    } else {
+        TextObject* field = fieldAt(mouseView_);
+        if (TextObject* old = focusedField())
+            old->focused = false;
+        focus_.reset();
+        if (field && field->editable()) {
+            field->focused = true;
+            focus_ = field->weak_from_this();
+        }
+    }
+    clipEvents(clipEvent::MouseDown);
+    runQueue();
+    settle();
+}
+
+void PlayerCore::mouseUp(MouseButton button, int x, int y)
+{
+    mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
+    if (button != MouseButton::Left || !hasMovie())
+        return;
+    mousePressed_ = false;
+    auto down = pressed_.lock();
+    pressed_.reset();
+    if (down && !down->removed) {
+        auto& b = static_cast<ButtonObject&>(*down);
+        if (buttonAt(mouseView_) == &b) {
+            buttonTransition(b, ButtonObject::State::OverUp, buttonCond::OverDownToOverUp);
+        } else {
+            buttonTransition(b, ButtonObject::State::Idle, buttonCond::OutDownToIdle);
+            if (hover_.lock() == down)
+                hover_.reset();
+        }
+    }
+    updateHover(false);
+    clipEvents(clipEvent::MouseUp);
+    runQueue();
+    settle();
+}
+
+void PlayerCore::keyPress(uint8_t key)
+{
+    std::vector<ButtonObject*> buttons;
+    visitStage(*this, [&](const Visit& v) {
+        if (v.object->type == DisplayObject::Type::Button)
+            buttons.push_back(static_cast<ButtonObject*>(v.object));
+    });
+    for (ButtonObject* b : buttons) {
+        MovieClip* owner = b->parentClip();
+        if (!owner)
+            continue;
+        for (const ButtonAction& a : b->button().actions)
+            if (a.keyCode() == key)
+                queueActions(*owner, b->movie, a.actions);
+    }
+    clipEvents(clipEvent::KeyPress, key);
+}
+
+void PlayerCore::editField(TextObject& field, uint8_t byte)
+{
+    const EditTextDef& def = field.field();
+    if (byte == 0x08) {
+        // Bytes are all the field knows of its text: one goes per backspace.
+        if (!field.text.empty())
+            field.text.pop_back();
+    } else if (byte == 0x0D) {
+        if (!def.multiline)
+            return;
+        field.text += '\r';
+    } else if (byte < 0x20 || byte == 0x7F) {
+        return;
+    } else {
+        if (def.maxLength && field.text.size() >= *def.maxLength)
+            return;
+        field.text += static_cast<char>(byte);
+    }
+    if (!def.variable.empty())
+        if (MovieClip* clip = field.parentClip())
+            scripting_->setClipVariable(*clip, def.variable, field.text);
+}
+
+void PlayerCore::charInput(uint8_t byte)
+{
+    if (!hasMovie())
+        return;
+    if (TextObject* field = focusedField())
+        editField(*field, byte);
+    else if (byte >= 32 && byte < 127)
+        keyPress(byte);
+    runQueue();
+    settle();
+}
+
+void PlayerCore::keyDown(int virtualKey)
+{
+    if (!hasMovie())
+        return;
+    clipEvents(clipEvent::KeyDown);
+    // With a field focused the keys edit it (through charInput) instead.
+    if (uint8_t key = swfKeyOf(virtualKey); key && !focusedField())
+        keyPress(key);
+    runQueue();
+    settle();
+}
+
+void PlayerCore::keyUp(int)
+{
+    if (!hasMovie())
+        return;
+    clipEvents(clipEvent::KeyUp);
+    runQueue();
+    settle();
+}
+
+// --- avm1::Host ---------------------------------------------------------------------------------------
+
+avm1::Clip* PlayerCore::level(int n)
+{
+    auto it = levels.find(n);
+    return it == levels.end() ? nullptr : it->second.get();
+}
+
+void PlayerCore::trace(std::string_view text)
+{
+    host.trace(std::string(text));
+}
+
+void PlayerCore::getUrl(const avm1::UrlRequest& r)
+{
+    request(RequestKind::Navigate, resolve(r.url), r.window, r.postData, Pending{});
+}
+
+void PlayerCore::fsCommand(const std::string& command, const std::string& args)
+{
+    host.fsCommand(command, args);
+}
+
+void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
+{
+    if (r.url.empty()) {
+        if (target.level >= 0) {
+            unloadLevel(target.level);
+        } else if (target.clip) {
+            auto* clip = static_cast<MovieClip*>(target.clip);
+            for (auto& [d, child] : clip->children)
+                release(std::move(child));
+            clip->children.clear();
+            clip->playing = false;
+        }
+        return;
+    }
+    Pending p;
+    p.kind = RequestKind::Movie;
+    p.level = target.level;
+    p.clipPath = target.path;
+    p.url = resolve(r.url);
+    std::string url = p.url;
+    request(RequestKind::Movie, url, "", r.postData, std::move(p));
+}
+
+void PlayerCore::loadVariables(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
+{
+    Pending p;
+    p.kind = RequestKind::Variables;
+    p.level = target.level;
+    p.clipPath = target.path;
+    p.url = resolve(r.url);
+    std::string url = p.url;
+    request(RequestKind::Variables, url, "", r.postData, std::move(p));
+}
+
+std::optional<std::string> PlayerCore::externalCall(const std::string& name, const std::string& invokeXml)
+{
+    return host.externalCall(name, invokeXml);
+}
+
+bool PlayerCore::addCallback(const std::string&)
+{
+    return true;
+}
+
+}  // namespace refplayer::engine

@@ -1,0 +1,195 @@
+// The engine behind refplayer::Player: levels, the action queue, loading,
+// input, drawing and change tracking. Player forwards to it and keeps
+// exceptions from leaving.
+#pragma once
+
+#include "display.h"
+#include "player.h"
+#include "raster.h"
+#include "scripting.h"
+#include "swf_movie.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace refplayer::engine {
+
+class PlayerCore : public avm1::Host {
+public:
+    explicit PlayerCore(PlayerHost& host, Limits limits = {});
+    ~PlayerCore() override;
+
+    PlayerHost& host;
+    const Limits limits;
+    Scripting& scripting() { return *scripting_; }
+
+    // --- instances -------------------------------------------------------------------
+    bool mayCreateInstance() const { return instances_ < limits.instances; }
+    uint64_t instanceCreated() { ++instances_; return ++serials_; }
+    void instanceDestroyed() { --instances_; }
+    // Keeps a removed object alive until no script runs: the interpreter may be
+    // inside a call on it.
+    void release(std::shared_ptr<DisplayObject> object);
+    TextObject* focusedField() const;
+
+    // --- actions ----------------------------------------------------------------------
+    size_t queueMark() const { return queue_.size(); }
+    // Queues an action block (or a method call when `method` is set) on `clip`, at
+    // `at` (a mark taken earlier) or at the end.
+    // `owner` is the movie whose bytes `actions` points into.
+    void queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> owner, std::span<const uint8_t> actions,
+                      size_t at = SIZE_MAX);
+    void queueMethod(MovieClip& clip, std::string method);
+    void queueClipEvent(MovieClip& clip, uint32_t event, uint8_t key = 0);
+    // Init actions run once per movie.
+    bool firstRunOf(const uint8_t* actions) { return initDone_.insert(actions).second; }
+    void runQueue();
+
+    // --- loading ------------------------------------------------------------------------
+    void loadRootUrl(const std::string& url);
+    bool deliverUrl(RequestId id, std::span<const uint8_t> data);
+    void failUrl(RequestId id);
+    bool loadRootBytes(std::span<const uint8_t> data, const std::string& url);
+    bool hasMovie() const { return root() != nullptr; }
+    const std::string& lastError() const { return lastError_; }
+
+    // --- view ---------------------------------------------------------------------------
+    void setViewSize(int width, int height);
+    void setTransparent(bool transparent);
+    void render(Surface target, const IRect& clip);
+    // Stage twips of level 0 to view pixels (show-all: aspect kept, centred).
+    Matrix viewMatrix() const;
+    int viewWidth() const { return viewW_; }
+    int viewHeight() const { return viewH_; }
+    const MovieDef* rootMovie() const;
+
+    // --- time and input -------------------------------------------------------------------
+    void tick();
+    void mouseMove(int x, int y);
+    void mouseDown(MouseButton button, int x, int y);
+    void mouseUp(MouseButton button, int x, int y);
+    void charInput(uint8_t byte);
+    void keyDown(int virtualKey);
+    void keyUp(int virtualKey);
+    // The mouse in stage twips (for _xmouse/_ymouse).
+    Point mouseStage() const { return viewMatrix().inverted().apply(mouseView_); }
+
+    // --- root timeline ---------------------------------------------------------------------
+    MovieClip* root() const;
+    void play();
+    void stopPlay();
+    void gotoRootFrame(int frame, bool play);
+    void stepRoot(int delta);
+    bool loop = true;
+    void setVariable(const std::string& path, const std::string& value);
+    std::optional<std::string> getVariable(const std::string& path);
+    std::optional<std::string> callFunction(const std::string& invokeXml);
+
+    // Runs after every outside call: text fields follow their variables, removed
+    // objects go, and what changed on screen is invalidated.
+    void settle();
+
+    // --- avm1::Host ----------------------------------------------------------------------------
+    avm1::Clip* level(int n) override;
+    void trace(std::string_view text) override;
+    double timerMs() override { return clockMs_; }
+    void getUrl(const avm1::UrlRequest& request) override;
+    void fsCommand(const std::string& command, const std::string& args) override;
+    void loadMovie(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;
+    void loadVariables(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;
+    std::optional<std::string> externalCall(const std::string& name, const std::string& invokeXml) override;
+    bool addCallback(const std::string& name) override;
+
+    std::map<int, std::shared_ptr<MovieClip>> levels;
+
+private:
+    struct Pending {
+        RequestKind kind = RequestKind::Movie;
+        bool root = false;      // loadRootUrl: replaces everything
+        int level = -1;
+        std::string clipPath;   // loadMovie/loadVariables into a clip
+        std::string url;
+    };
+    struct Queued {
+        std::weak_ptr<DisplayObject> clip;
+        std::shared_ptr<const MovieDef> movie;  // keeps `actions` alive
+        std::span<const uint8_t> actions;
+        std::string method;
+    };
+
+    RequestId request(RequestKind kind, const std::string& url, const std::string& target, const std::string& post,
+                      Pending pending);
+    bool installRoot(std::shared_ptr<MovieDef> movie, const std::string& url);
+    void installLevel(int n, std::shared_ptr<MovieDef> movie, const std::string& url);
+    void unloadLevel(int n);
+    MovieClip* clipByPath(const std::string& path);
+    std::string baseUrl() const;
+    std::string resolve(const std::string& url) const;
+    void collectClips(std::vector<std::shared_ptr<MovieClip>>& out);
+    void syncFieldsAndVideos();
+    void invalidateChanges();
+    void invalidateAll();
+    void setError(std::string error);
+
+    // input helpers
+    void updateHover(bool pressed);
+    void buttonTransition(ButtonObject& button, ButtonObject::State to, uint16_t condition);
+    void keyPress(uint8_t swfKey);
+    void editField(TextObject& field, uint8_t byte);
+    void clipEvents(uint32_t event, uint8_t key = 0);
+    ButtonObject* buttonAt(Point view);
+    TextObject* fieldAt(Point view);
+
+    std::unique_ptr<Scripting> scripting_;
+    std::deque<Queued> queue_;
+    std::unordered_set<const uint8_t*> initDone_;
+    std::vector<std::shared_ptr<DisplayObject>> graveyard_;
+    int running_ = 0;  // nesting of runQueue
+    size_t instances_ = 0;
+    uint64_t serials_ = 0;
+
+    std::map<RequestId, Pending> pending_;
+    // Answers that arrive while script runs wait until it has finished.
+    struct Deferred {
+        Pending pending;
+        std::shared_ptr<MovieDef> movie;
+        std::string variables;
+    };
+    std::vector<Deferred> deferred_;
+    void apply(Deferred d);
+    RequestId nextRequest_ = 1;
+    std::string rootUrl_;
+    std::string lastError_;
+
+    int viewW_ = 0, viewH_ = 0;
+    bool transparent_ = false;
+    bool viewChanged_ = true;
+    std::vector<uint32_t> frame_;  // scratch for render()
+    struct DrawnItem {
+        uint64_t serial;
+        uint64_t key;
+        IRect box;
+        bool operator==(const DrawnItem& o) const
+        {
+            return serial == o.serial && key == o.key && box.left == o.box.left && box.top == o.box.top &&
+                   box.right == o.box.right && box.bottom == o.box.bottom;
+        }
+    };
+    std::vector<DrawnItem> drawn_;
+
+    double clockMs_ = 0;
+    Point mouseView_;
+    bool mousePressed_ = false;
+    std::weak_ptr<DisplayObject> hover_;    // the button under the mouse
+    std::weak_ptr<DisplayObject> pressed_;  // the button the mouse went down on
+    std::weak_ptr<DisplayObject> focus_;    // the focused text field
+
+    friend struct DrawListBuilder;
+};
+
+}  // namespace refplayer::engine

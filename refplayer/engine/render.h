@@ -1,0 +1,45 @@
+// Drawing the display tree, its geometry (bounds, hit areas) and the text
+// field layout.
+#pragma once
+
+#include "display.h"
+#include "raster.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace refplayer::engine {
+
+class PlayerCore;
+
+// Bounds in the object's own coordinates (twips).
+Box localBounds(const DisplayObject& object);
+
+// One visible object as drawn: its transform to view pixels and its colour transform.
+struct Visit {
+    DisplayObject* object = nullptr;
+    Matrix world;
+    ColorTransform color;
+};
+// Every visible object of every level in paint order; containers come before
+// what they contain. Masks (objects with a clip depth) are left out: the
+// engine does not mask, and a mask itself is never visible.
+void visitStage(PlayerCore& core, const std::function<void(const Visit&)>& fn);
+
+// Draws one object that paints itself (shape, text field, video).
+void drawObject(const Visit& visit, const Canvas& canvas, const IRect& clip);
+// The view pixels an object paints can touch (empty for containers).
+IRect deviceBox(const Visit& visit);
+// Changes whenever what the object paints changes.
+uint64_t contentKey(const Visit& visit);
+
+// Whether `local` (twips, in the character's own coordinates) lies inside the
+// character's filled area; a button answers its hit-state area.
+bool hitsCharacter(const MovieDef& movie, const Character& character, Point local, int nesting = 0);
+bool hitsButton(const ButtonObject& button, Point local);
+
+// What a text field shows, one entry per line, after HTML, password and wrapping rules.
+std::vector<std::string> layoutText(const EditTextDef& field, const std::string& text);
+
+}  // namespace refplayer::engine

@@ -1,0 +1,49 @@
+// The script interpreter as the engine drives it: action blocks run on clips,
+// variables by path, ExternalInterface callbacks. One implementation runs the
+// AVM1 interpreter; a build without it keeps variables as plain text and
+// skips action blocks (reported once through lastError).
+#pragma once
+
+#include "../script/avm1_host.h"
+#include "../script/avm1_value.h"
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace refplayer::engine {
+
+class MovieClip;
+
+class Scripting {
+public:
+    virtual ~Scripting() = default;
+    static std::unique_ptr<Scripting> create(avm1::Host& host);
+
+    // Whether action blocks actually run.
+    virtual bool runsActions() const = 0;
+    // The variables object of a new clip (empty without an interpreter).
+    virtual avm1::ObjectRef newClipObject() = 0;
+    // Runs an action block with `clip` as this and target; answers an error text
+    // (empty when the block ran to its end).
+    virtual std::string run(MovieClip& clip, std::span<const uint8_t> actions) = 0;
+    // Calls the clip's member `name` (onEnterFrame, onPress...) when it is a function.
+    virtual void callMethod(MovieClip& clip, std::string_view name) = 0;
+    virtual bool hasMethod(MovieClip& clip, std::string_view name) = 0;
+
+    // Paths relative to _level0 ("a.b", "_level1.x", "/clip:var").
+    virtual bool setVariable(std::string_view path, std::string_view value) = 0;
+    virtual std::optional<std::string> getVariable(std::string_view path) = 0;
+    // Variables seen from a clip, as text fields bind them: "name", "a.b",
+    // "sub:name", "_root.name", "/a:name".
+    virtual void setClipVariable(MovieClip& clip, std::string_view name, std::string_view value) = 0;
+    virtual std::optional<std::string> getClipVariable(MovieClip& clip, std::string_view name) = 0;
+
+    virtual std::optional<std::string> callExternalCallback(std::string_view invokeXml) = 0;
+    virtual std::string lastError() const = 0;
+    virtual void collectGarbage() = 0;
+};
+
+}  // namespace refplayer::engine

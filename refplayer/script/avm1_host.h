@@ -1,0 +1,152 @@
+// What the AVM1 interpreter needs from the player around it: the movie clips
+// (timelines, properties, instance names) and the outside world (URLs,
+// fscommand, trace, the clock, ExternalInterface).
+//
+// The engine implements Clip for each of its movie clips and Host once per
+// player; the interpreter (avm1_vm.h) drives them. Everything is platform-free.
+//
+// Lifetime rules, relied on by both sides:
+// - The interpreter never keeps a Clip* beyond the call into the host that may
+//   change the display list. Script values that denote clips hold the clip's
+//   target path and are resolved again at every use, so a removed clip simply
+//   reads as undefined.
+// - The "navigation" calls (Host::level, Clip::parent, Clip::childByName,
+//   Clip::name, Clip::level, Clip::variables, Clip::getProperty, frame
+//   queries) must not change the display list or run script.
+// - The "command" calls (goto, play, stop, setProperty, load*, getUrl,
+//   externalCall ...) may do anything, including re-entering the interpreter.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace refplayer::avm1 {
+
+class Object;
+
+// Clip properties by the index that GetProperty/SetProperty carry.
+enum class ClipProperty : int {
+    X = 0, Y = 1, XScale = 2, YScale = 3, CurrentFrame = 4, TotalFrames = 5, Alpha = 6, Visible = 7,
+    Width = 8, Height = 9, Rotation = 10, Target = 11, FramesLoaded = 12, Name = 13, DropTarget = 14,
+    Url = 15, HighQuality = 16, FocusRect = 17, SoundBufTime = 18, Quality = 19, XMouse = 20, YMouse = 21,
+};
+inline constexpr int kClipPropertyCount = 22;
+
+// "_x" -> X and so on. Property names are matched without regard to case, as
+// the player does for every SWF version.
+std::optional<ClipProperty> clipPropertyByName(std::string_view name);
+std::string_view clipPropertyName(ClipProperty property);
+
+// A property as the clip answers it: a number (_x, _alpha, _rotation ...), a
+// flag (_visible) or a text (_url, _droptarget). monostate: "not supported",
+// which scripts read as undefined.
+using PropertyValue = std::variant<std::monostate, double, bool, std::string>;
+
+enum class HttpMethod { None, Get, Post };
+
+// A URL the movie wants, with the variables of the sending clip already
+// encoded: appended to `url` after '?' for GET, in `postData` for POST.
+struct UrlRequest {
+    std::string url;
+    std::string window;     // getURL's window target ("_blank", "_self", a frame name ...)
+    HttpMethod method = HttpMethod::None;
+    std::string postData;
+};
+
+// Where loadMovie/loadVariables put their result: a level (`level` >= 0,
+// which may be empty until the load arrives) or an existing clip (`clip`,
+// valid only during the call; `path` is its dot target path, "_level0.a").
+struct LoadTarget {
+    int level = -1;
+    class Clip* clip = nullptr;
+    std::string path;
+};
+
+// One movie clip (a level's root timeline or a sprite instance).
+// Frames are 0-based here; scripts see them 1-based and the interpreter
+// converts.
+class Clip {
+public:
+    virtual ~Clip() = default;
+
+    // --- navigation (must not change the display list) -----------------------
+    // The clip's variables and script-visible members: an object the engine
+    // obtained from Vm::newClipObject and keeps (pinned) for the clip's life.
+    virtual Object* variables() = 0;
+    virtual Clip* parent() = 0;                     // nullptr for a level's root
+    // The child instance named `name` (the first in depth order when several
+    // share it). Names compare without regard to case when !caseSensitive
+    // (movies before SWF 7).
+    virtual Clip* childByName(std::string_view name, bool caseSensitive) = 0;
+    virtual std::string name() const = 0;           // instance name; "" for a level's root
+    virtual int level() const = 0;                  // the level number of a root clip (parent()==nullptr)
+    // The SWF version of the movie this clip belongs to; decides conversion
+    // and case rules for its scripts.
+    virtual int swfVersion() const = 0;
+
+    virtual int currentFrame() const = 0;           // 0-based
+    virtual int totalFrames() const = 0;
+    virtual std::optional<int> frameOfLabel(std::string_view label) const = 0;  // 0-based
+
+    // Geometry, colour and host facts: X, Y, XScale, YScale, Alpha, Visible,
+    // Width, Height, Rotation, DropTarget, Url, XMouse, YMouse. The interpreter
+    // itself answers CurrentFrame, TotalFrames, FramesLoaded, Target and Name
+    // and the player-wide ones (HighQuality, FocusRect, SoundBufTime, Quality).
+    virtual PropertyValue getProperty(ClipProperty property) const = 0;
+
+    // --- commands (may change anything, may re-enter the interpreter) --------
+    // Numbers arrive finite (NaN assignments are dropped by the interpreter),
+    // Visible as bool, Name as text.
+    virtual void setProperty(ClipProperty property, const PropertyValue& value) = 0;
+    virtual void gotoFrame(int frame, bool play) = 0;   // clamped by the clip to its frames
+    virtual void play() = 0;
+    virtual void stop() = 0;
+    virtual void nextFrame() = 0;                       // and stop
+    virtual void prevFrame() = 0;                       // and stop
+    // The Call action: runs the actions of `frame` now (through Vm::run),
+    // without moving the playhead.
+    virtual void callFrame(int /*frame*/) {}
+    // duplicateMovieClip / removeMovieClip. The reference player may ignore them.
+    virtual void duplicate(std::string_view /*newName*/, int /*depth*/) {}
+    virtual void remove() {}
+};
+
+// The player around the interpreter.
+class Host {
+public:
+    virtual ~Host() = default;
+
+    // The root clip of level `n`, or nullptr when the level is empty.
+    virtual Clip* level(int n) = 0;
+
+    // trace(...) output, already converted to text.
+    virtual void trace(std::string_view text) = 0;
+    // getTimer(): milliseconds since the player started.
+    virtual double timerMs() = 0;
+
+    // getURL with a window target. "FSCommand:" URLs never arrive here; they
+    // become fsCommand(command, args), the text after the prefix and the target.
+    virtual void getUrl(const UrlRequest& request) = 0;
+    virtual void fsCommand(const std::string& command, const std::string& args) = 0;
+    // loadMovie (an empty url unloads the target) and loadVariables.
+    virtual void loadMovie(const LoadTarget& target, const UrlRequest& request) = 0;
+    virtual void loadVariables(const LoadTarget& target, const UrlRequest& request) = 0;
+
+    // ExternalInterface. `invokeXml` is the request
+    // <invoke name="NAME" returntype="xml"><arguments>...</arguments></invoke>;
+    // the answer is one ExternalInterface XML value ("<string>x</string>"), or
+    // nullopt when the container gives none (the call then yields null).
+    virtual bool externalAvailable() { return true; }
+    virtual std::optional<std::string> externalCall(const std::string& /*name*/,
+                                                    const std::string& /*invokeXml*/) {
+        return std::nullopt;
+    }
+    // ExternalInterface.addCallback(name, ...): the interpreter keeps the
+    // function; the host learns the name so that it can offer it to its
+    // container. Answers whether the container can call it.
+    virtual bool addCallback(const std::string& /*name*/) { return externalAvailable(); }
+};
+
+}  // namespace refplayer::avm1

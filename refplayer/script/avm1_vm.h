@@ -1,0 +1,165 @@
+// The AVM1 interpreter: runs the action blocks of DoAction tags, buttons and
+// clip events, on the clips and the host described in avm1_host.h.
+//
+// Conversions follow the SWF version of the clip whose code runs: from SWF 7
+// on, undefined converts to "undefined" and NaN, identifiers are
+// case-sensitive and non-empty strings are true; before SWF 7 undefined gives
+// "" and 0, identifiers ignore case and strings are true when their number is
+// non-zero.
+//
+// No entry point throws. Every top-level entry (run, callFunction,
+// callExternalCallback, setVariable, getVariable) gets a budget of actions
+// and of allocated bytes; running out aborts the entry, as the player stops
+// a script that makes it run slowly.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "avm1_host.h"
+#include "avm1_value.h"
+
+namespace refplayer::avm1 {
+
+struct Limits {
+    uint64_t actions = 1'000'000;        // per top-level entry, natives' loops included
+    uint64_t allocationBytes = 64u << 20;  // strings and objects made per top-level entry
+    uint32_t callDepth = 256;            // nested function calls (and re-entrant runs)
+    uint32_t regionDepth = 128;          // nested with/try blocks
+    uint32_t stackValues = 1u << 16;     // operand stack entries
+    uint32_t stringBytes = 16u << 20;    // the longest string a script may build
+    uint32_t denseArray = 1u << 20;      // array elements stored densely; beyond, indexes become named properties
+};
+
+enum class RunStatus {
+    Ok,
+    Malformed,          // an action ran past its block; the block stopped there
+    BudgetExceeded,     // too many actions: the entry was abandoned
+    OutOfMemory,        // too many bytes allocated, or a string or array grew past its limit
+    TooDeep,            // calls nested too deeply, or the operand stack overflowed
+    UncaughtException,  // `throw` with no matching try
+    NotCallable,        // callFunction on something that is not a function
+};
+
+struct RunResult {
+    RunStatus status = RunStatus::Ok;
+    std::string message;  // empty when ok
+    bool ok() const { return status == RunStatus::Ok; }
+};
+
+class Vm;
+
+// What a native function receives.
+struct NativeCall {
+    Vm& vm;
+    Value thisValue;          // for `new`, the fresh object
+    std::span<const Value> args;
+    bool construct = false;   // called through `new`
+    const Value& arg(size_t i) const;  // undefined past the end
+};
+// A native answers its result. Under `new`, an object result replaces the
+// fresh object.
+using NativeFn = std::function<Value(NativeCall&)>;
+
+class Vm {
+public:
+    explicit Vm(Host& host, Limits limits = {});
+    ~Vm();
+    Vm(const Vm&) = delete;
+    Vm& operator=(const Vm&) = delete;
+
+    // --- running ----------------------------------------------------------------
+    // Runs an action block with `clip` as `this` and target (DoAction, a frame's
+    // or button's actions). The bytes are copied: functions defined by the block
+    // stay valid when the caller's buffer goes.
+    RunResult run(std::span<const uint8_t> actions, Clip& clip);
+    // Calls `function` (a script or native function value) with `thisValue`.
+    RunResult callFunction(const Value& function, const Value& thisValue, std::span<const Value> args,
+                           Value* result = nullptr);
+    // Calls the member `name` of `thisValue` (a clip's onEnterFrame, say) when it
+    // is a function; answers Ok without doing anything when it is not.
+    RunResult callMethod(const Value& thisValue, std::string_view name, std::span<const Value> args,
+                         Value* result = nullptr);
+
+    // Keeps `object` and what it reaches alive between entries. Nothing else
+    // held outside the interpreter is kept: a function fetched now and called
+    // in a later entry must be pinned (or fetched again).
+    ObjectRef pin(Object* object);
+
+    // --- clips -----------------------------------------------------------------
+    // The variables object of a new clip (Clip::variables answers it).
+    ObjectRef newClipObject();
+    // The script value that denotes `clip`, and back (nullptr when the path no
+    // longer leads to a clip).
+    Value clipValue(Clip& clip);
+    Clip* resolveClip(const Value& value);
+    std::string targetPath(Clip& clip);   // "_level0.a.b"
+    std::string slashPath(Clip& clip);    // "/a/b" (the _target property)
+
+    // --- the host's view of variables ------------------------------------------
+    // `path` is relative to _level0: "name", "a.b.c", "_level1.x", "/clip:var",
+    // "_root.clip.var". Values cross as text, as the control's SetVariable and
+    // GetVariable carry them. setVariable answers false when the path leads nowhere.
+    bool setVariable(std::string_view path, std::string_view value);
+    std::optional<std::string> getVariable(std::string_view path);
+    // Sets a text variable on a clip.
+    void setClipVariable(Clip& clip, std::string_view name, std::string_view value);
+    // loadVariables' answer: url-encoded "a=1&b=two" pairs become text variables of `clip`.
+    void loadVariablesInto(Clip& clip, std::string_view urlEncoded);
+
+    // --- ExternalInterface ------------------------------------------------------
+    // Answers an <invoke> request to a function registered with
+    // ExternalInterface.addCallback: the result as ExternalInterface XML
+    // ("<undefined/>" when it returns nothing). nullopt when the request is
+    // malformed or no such callback exists (lastError() says which).
+    std::optional<std::string> callExternalCallback(std::string_view invokeXml);
+    bool hasExternalCallback(std::string_view name) const;
+
+    // --- native classes and functions ---------------------------------------------
+    Object* global();                 // _global
+    Object* objectPrototype();
+    Object* functionPrototype();
+    Object* arrayPrototype();
+    Object* movieClipPrototype();
+    Object* newObject(Object* proto = nullptr);  // proto nullptr: Object.prototype
+    Object* newArray(std::span<const Value> elements = {});
+    Object* newFunction(NativeFn fn, std::string_view name = {});
+    // A native method or function as a property of `on` (DontEnum).
+    Object* defineFunction(Object* on, std::string_view name, NativeFn fn);
+    // A native class: constructor `name` on `on` with a fresh prototype, answered.
+    Object* defineClass(Object* on, std::string_view name, NativeFn constructor, Object* parentProto = nullptr);
+    // An accessor property (what addProperty makes) backed by natives.
+    void defineAccessor(Object* on, std::string_view name, NativeFn getter, NativeFn setter = nullptr);
+    // The object at a dotted path under _global ("flash.external"), created as needed.
+    Object* package(std::string_view dottedPath);
+
+    // Member access with the interpreter's full rules (prototypes, accessors,
+    // arrays, clips, primitives); for natives, during a call.
+    Value getMember(const Value& target, std::string_view name);
+    void setMember(const Value& target, std::string_view name, const Value& value);
+    Value call(const Value& function, const Value& thisValue, std::span<const Value> args);
+    // Conversions by the SWF version of the code running now (or the root movie's).
+    std::string toString(const Value& value);
+    double toNumber(const Value& value);
+    bool toBoolean(const Value& value);
+    int swfVersion() const;
+
+    // --- diagnostics and determinism -----------------------------------------------
+    const std::string& lastError() const;
+    void setRandomSeed(uint64_t seed);
+    // Collects unreachable objects now (also done on its own between entries).
+    void collectGarbage();
+    size_t liveObjects() const;
+
+    struct State;  // the interpreter's inner state, for its own translation units
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace refplayer::avm1

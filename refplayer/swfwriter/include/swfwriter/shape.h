@@ -1,0 +1,127 @@
+// Shapes for DefineShape 1 to 4: solid fill styles, line styles, style
+// changes, straight and curved edges, and the usual figures built from them.
+#pragma once
+
+#include "swfwriter/swf_buffer.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace refplayer::swfwriter {
+
+struct Point {
+    int32_t x = 0, y = 0;  // twips
+    bool operator==(const Point&) const = default;
+};
+
+struct LineStyle {
+    uint16_t width = 20;  // twips
+    Rgba color{};
+    // DefineShape4 only (LINESTYLE2); other versions refuse non-defaults.
+    enum Cap : uint8_t { RoundCap = 0, NoCap = 1, SquareCap = 2 };
+    enum Join : uint8_t { RoundJoin = 0, BevelJoin = 1, MiterJoin = 2 };
+    Cap startCap = RoundCap, endCap = RoundCap;
+    Join join = RoundJoin;
+    double miterLimit = 3.0;  // used with MiterJoin
+    bool noHScale = false, noVScale = false, pixelHinting = false, noClose = false;
+};
+
+// A path of closed or open sub-paths, for ShapeBuilder::addPath.
+class Path {
+public:
+    Path& moveTo(int32_t x, int32_t y);
+    Path& lineTo(int32_t x, int32_t y);
+    Path& curveTo(int32_t cx, int32_t cy, int32_t x, int32_t y);
+    // Back to the sub-path's start with a straight edge (if not already there).
+    Path& close();
+
+    struct Segment {
+        enum Kind : uint8_t { Move, Line, Curve } kind;
+        Point control;  // Curve only
+        Point to;
+    };
+    const std::vector<Segment>& segments() const { return segments_; }
+
+private:
+    std::vector<Segment> segments_;
+    Point start_, pen_;
+    bool open_ = false;
+};
+
+// Builds one shape. Style indices are 1-based within the current style group
+// (0 = no style); newStyles() starts a fresh group (DefineShape2 and later).
+class ShapeBuilder {
+public:
+    // version 1..4: DefineShape, DefineShape2, DefineShape3, DefineShape4.
+    explicit ShapeBuilder(int version = 3);
+
+    int version() const { return version_; }
+    uint16_t tagCode() const;
+
+    uint32_t addFill(Rgba color);
+    uint32_t addLine(const LineStyle& style);
+    uint32_t addLine(uint16_t widthTwips, Rgba color) { return addLine(LineStyle{.width = widthTwips, .color = color}); }
+    ShapeBuilder& newStyles();
+
+    // Drawing with explicit styles. Edges longer than a record can hold are split.
+    ShapeBuilder& setFill0(uint32_t index);
+    ShapeBuilder& setFill1(uint32_t index);
+    ShapeBuilder& setLine(uint32_t index);
+    ShapeBuilder& moveTo(int32_t x, int32_t y);
+    ShapeBuilder& lineTo(int32_t x, int32_t y);
+    ShapeBuilder& curveTo(int32_t cx, int32_t cy, int32_t x, int32_t y);
+
+    // Figures. The fill goes on the inside whichever way the figure turns
+    // (fill style 1 is right of the direction of travel, fill style 0 left);
+    // for a path of several sub-paths the largest one decides, so holes are
+    // drawn turning the other way.
+    ShapeBuilder& addPath(const Path& path, uint32_t fill, uint32_t line);
+    ShapeBuilder& rectangle(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t fill, uint32_t line);
+    // Eight quadratic segments.
+    ShapeBuilder& ellipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry, uint32_t fill, uint32_t line);
+    ShapeBuilder& polygon(const std::vector<Point>& points, uint32_t fill, uint32_t line);
+
+    // Bounds of everything drawn: with half the widest line used (shape
+    // bounds) or without (edge bounds, DefineShape4).
+    Rect bounds() const;
+    Rect edgeBounds() const;
+
+    // The tag body (character id first).
+    std::vector<uint8_t> encode(uint16_t characterId) const;
+
+private:
+    struct Record {
+        enum Kind : uint8_t { Style, Straight, Curved } kind;
+        // Style
+        bool newStyles = false;
+        std::optional<Point> move{};
+        std::optional<uint32_t> fill0{}, fill1{}, line{};
+        // Edges: deltas
+        int32_t dx = 0, dy = 0, cdx = 0, cdy = 0;
+    };
+    struct Group {
+        std::vector<Rgba> fills;
+        std::vector<LineStyle> lines;
+        std::vector<Record> records;
+    };
+
+    Record& pendingStyle();
+    void addPathUnchecked(const Path& path, uint32_t fill, uint32_t line);
+    void straight(int32_t dx, int32_t dy);
+    void curve(Point c, Point a);
+    void include(Point p);
+    void checkColor(const Rgba& c) const;
+    void writeStyles(SwfBuffer& out, const Group& g) const;
+
+    int version_;
+    std::vector<Group> groups_;
+    Point pen_;
+    bool hasPending_ = false;   // the last record is a style change not yet followed by an edge
+    uint32_t fill0_ = 0, fill1_ = 0, line_ = 0;
+    uint32_t maxLineWidth_ = 0;
+    bool any_ = false;
+    Rect box_;
+};
+
+}  // namespace refplayer::swfwriter

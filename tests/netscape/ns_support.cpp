@@ -1,0 +1,161 @@
+#include "ns_support.h"
+
+#include <gtest/gtest.h>
+
+#include "kv_package.h"
+
+namespace nstest {
+
+namespace {
+
+template <class F>
+void Resolve(HMODULE m, const char* name, F& f)
+{
+    f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+}
+
+// The package starts once for the test program, as in an application; the
+// player runs on the deterministic clock.
+class PackageEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        KvPackageStart();
+        if (Player().Loaded()) {
+            Player().SetManualClock(1);
+            Player().EnableLog(1);
+        }
+    }
+    void TearDown() override { KvPackageStop(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kEnv = ::testing::AddGlobalTestEnvironment(new PackageEnvironment);
+
+}  // namespace
+
+const Seams& Player()
+{
+    static Seams seams = [] {
+        Seams s;
+        if (HMODULE m = GetModuleHandleW(L"npswf32.dll")) {
+            Resolve(m, "RefPlayer_StepFrames", s.StepFrames);
+            Resolve(m, "RefPlayer_SetManualClock", s.SetManualClock);
+            Resolve(m, "RefPlayer_EnableLog", s.EnableLog);
+            Resolve(m, "RefPlayer_ClearLog", s.ClearLog);
+            Resolve(m, "RefPlayer_ReadLog", s.ReadLog);
+            Resolve(m, "RefPlayer_InstanceCount", s.InstanceCount);
+            Resolve(m, "RefPlayer_ObjectCount", s.ObjectCount);
+        }
+        return s;
+    }();
+    return seams;
+}
+
+std::string PlayerLog()
+{
+    const int n = Player().ReadLog(nullptr, 0);
+    std::string log(static_cast<size_t>(n) + 1, '\0');
+    Player().ReadLog(log.data(), n + 1);
+    log.resize(static_cast<size_t>(n));
+    return log;
+}
+
+int LineOf(const std::string& log, std::initializer_list<std::string_view> parts)
+{
+    int index = 0;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string_view line(log.data() + start, end - start);
+        bool all = true;
+        for (std::string_view p : parts)
+            all = all && line.find(p) != std::string_view::npos;
+        if (all)
+            return index;
+        ++index;
+        start = end + 1;
+    }
+    return -1;
+}
+
+void Pump()
+{
+    Application->ProcessMessages();
+}
+
+void Step(int frames)
+{
+    Player().StepFrames(nullptr, frames);
+    Pump();
+}
+
+std::vector<std::uint8_t> RectMovie(std::uint32_t colour, std::uint8_t alpha, const sw::ActionAssembler& frame0,
+                                    sw::Compression compression)
+{
+    sw::Movie movie(8, 100, 100, 12.0);
+    movie.setBackgroundColor(sw::Rgba::rgb(0xFFFFFF));
+    sw::ShapeBuilder shape(3);
+    sw::Rgba fill = sw::Rgba::rgb(colour);
+    fill.a = alpha;
+    const std::uint32_t f = shape.addFill(fill);
+    shape.rectangle(20 * 20, 20 * 20, 60 * 20, 60 * 20, f, 0);
+    const std::uint16_t id = movie.defineShape(shape);
+    sw::PlaceObject place;
+    place.depth = 1;
+    place.character = id;
+    movie.place(place);
+    if (!frame0.empty())
+        movie.doAction(frame0);
+    movie.showFrame();
+    return movie.build(compression);
+}
+
+std::wstring TempFolder()
+{
+    static std::wstring folder = [] {
+        wchar_t base[MAX_PATH];
+        GetTempPathW(MAX_PATH, base);
+        std::wstring f = std::wstring(base) + L"kvns-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        CreateDirectoryW(f.c_str(), nullptr);
+        return f;
+    }();
+    return folder;
+}
+
+std::wstring WriteFile(const std::wstring& name, const std::vector<std::uint8_t>& bytes)
+{
+    const std::wstring path = TempFolder() + name;
+    TFileStream f(path, fmCreate);
+    f.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    return path;
+}
+
+std::uint32_t Pixel(TkvFlashDriver* d, int x, int y)
+{
+    GdiFlush();
+    return static_cast<std::uint32_t*>(d->Bits)[y * d->Width + x];
+}
+
+TPlayerForm::TPlayerForm(TComponent* owner) : TForm(owner)
+{
+    SetClientSize(200, 150);
+    Player = new TkvFlashPlayer(this);
+    Player->SetName(L"Player");
+    Player->SetTransparent(false);
+    Player->SetBounds(10, 10, 100, 100);
+    Player->SetParent(this);
+}
+
+std::unique_ptr<TPlayerForm, FormDeleter> NewPlayerForm(TColor playerColour)
+{
+    std::unique_ptr<TPlayerForm, FormDeleter> form(new TPlayerForm(nullptr));
+    form->AfterConstruction();
+    form->Player->SetColor(playerColour);
+    form->Show();
+    Pump();
+    return form;
+}
+
+}  // namespace nstest

@@ -1,0 +1,152 @@
+// Drawing with transparency and input through the Netscape back-end.
+#include <gtest/gtest.h>
+
+#include "ns_support.h"
+
+using namespace nstest;
+
+namespace {
+
+using sw::ActionAssembler;
+using sw::PushValue;
+
+struct DriverDeleter {
+    void operator()(TkvFlashDriver* d) const
+    {
+        TkvFlashDriver* p = d;
+        FreeFlashDriver(p);
+    }
+};
+
+TEST(NetscapeDrawing, ATransparentDriverHoldsPremultipliedPixelsWithTheMoviesAlpha)
+{
+    ASSERT_TRUE(Player().Loaded());
+    // A driver with a transparent background, hosted by no control.
+    std::unique_ptr<TkvFlashDriver, DriverDeleter> d(TkvFlashDriverNS::ClassRef().Create(100, 100, 0));
+    ASSERT_NE(d->WhiteBits, nullptr);
+    std::vector<TRect> painted;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) { painted.push_back(r); });
+    d->LoadMovie(WriteFile(L"half.swf", RectMovie(0xFF0000, 128)));
+    Step(1);
+    ASSERT_FALSE(painted.empty()) << PlayerLog();
+    // Half-covered red: alpha 128 and red premultiplied by it.
+    EXPECT_EQ(Pixel(d.get(), 50, 50), 0x80800000u);
+    // Where the movie draws nothing the buffer is fully transparent, not black.
+    EXPECT_EQ(Pixel(d.get(), 5, 5), 0u);
+    EXPECT_EQ(Pixel(d.get(), 95, 95), 0u);
+
+    // An opaque shape stays opaque with its own colour.
+    d->LoadMovie(WriteFile(L"opaque.swf", RectMovie(0x3366CC)));
+    Step(1);
+    EXPECT_EQ(Pixel(d.get(), 50, 50), 0xFF3366CCu);
+}
+
+TEST(NetscapeDrawing, InvalidationsBeyondTheBufferAreCutToIt)
+{
+    auto form = NewPlayerForm();
+    TkvFlashDriverNS* d = dynamic_cast<TkvFlashDriverNS*>(form->Player->Driver);
+    ASSERT_NE(d, nullptr);
+    d->LoadMovie(WriteFile(L"cut.swf", RectMovie(0x00FF00)));
+    Step(1);
+    std::vector<TRect> painted;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) { painted.push_back(r); });
+    NPRect r{};
+    r.left = 90;
+    r.top = 95;
+    r.right = 500;
+    r.bottom = 400;
+    d->InvalidateArea(r);
+    ASSERT_EQ(painted.size(), 1u);
+    EXPECT_EQ(painted[0], Rect(90, 95, 100, 100));
+}
+
+// A movie with a button over (20, 20)-(80, 80) that sends an FSCommand when
+// clicked, and an input text field over (10, 85)-(90, 98) bound to "typed".
+std::vector<std::uint8_t> InputMovie()
+{
+    sw::Movie movie(8, 100, 100, 12.0);
+    sw::ShapeBuilder shape(3);
+    shape.rectangle(20 * 20, 20 * 20, 60 * 20, 60 * 20, shape.addFill(sw::Rgba::rgb(0x808080)), 0);
+    const std::uint16_t square = movie.defineShape(shape);
+    sw::Button button;
+    sw::ButtonRecord record;
+    record.character = square;
+    button.records.push_back(record);
+    sw::ButtonAction action;
+    action.conditions = sw::button_cond::Release;
+    action.actions.fscommand("clicked", "button");
+    button.actions.push_back(action);
+    const std::uint16_t buttonId = movie.defineButton(button);
+    sw::EditText text;
+    text.bounds = sw::Rect{10 * 20, 90 * 20, 85 * 20, 98 * 20};
+    text.variable = "typed";
+    text.fontHeight = 12 * 20;
+    text.border = true;
+    const std::uint16_t textId = movie.defineEditText(text);
+    sw::PlaceObject p;
+    p.depth = 1;
+    p.character = buttonId;
+    movie.place(p);
+    p.depth = 2;
+    p.character = textId;
+    movie.place(p);
+    movie.doAction(ActionAssembler().stop());
+    movie.showFrame();
+    return movie.build();
+}
+
+TEST(NetscapeInput, AClickOnTheGraphicPlayerPressesTheMoviesButton)
+{
+    auto form = NewPlayerForm();
+    std::wstring got;
+    form->Player->Driver->OnFSCommand = TkvFSCommandEvent(
+        [&](TObject*, const WideString& c, const WideString& a) { got = c + L"|" + a; });
+    form->Player->LoadMovie(WriteFile(L"button.swf", InputMovie()));
+    Step(1);
+    // A real click on the form, where the player shows the button: the form
+    // routes it to the graphic control, which hands it to its driver.
+    HWND wnd = form->Handle();
+    SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(10 + 50, 10 + 50));
+    SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10 + 50, 10 + 50));
+    SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(10 + 50, 10 + 50));
+    Pump();
+    EXPECT_EQ(got, L"clicked|button") << PlayerLog();
+}
+
+TEST(NetscapeInput, CharactersGivenToTheDriverReachAFocusedInputField)
+{
+    auto form = NewPlayerForm();
+    TkvFlashDriver* d = form->Player->Driver;
+    d->LoadMovie(WriteFile(L"field.swf", InputMovie()));
+    Step(1);
+    d->MouseDown(mbLeft, TShiftState{ssLeft}, 30, 94);  // focus the field
+    d->MouseUp(mbLeft, TShiftState{}, 30, 94);
+    for (wchar_t c : std::wstring(L"ok!")) {
+        wchar_t key = c;
+        d->KeyPress(key, TShiftState{});
+    }
+    EXPECT_EQ(d->GetVariable(L"typed"), L"ok!") << PlayerLog();
+}
+
+TEST(NetscapeInput, TheMenuButtonIsHeldBackWhileTheMoviesMenuIsDisabled)
+{
+    auto form = NewPlayerForm();
+    TkvFlashDriver* d = form->Player->Driver;
+    d->LoadMovie(WriteFile(L"menu.swf", RectMovie(0x123456)));
+    Step(1);
+    Player().ClearLog();
+    ASSERT_TRUE(d->DisableFlashMenu);
+    d->MouseDown(mbRight, TShiftState{ssRight}, 40, 40);
+    d->MouseUp(mbRight, TShiftState{}, 40, 40);
+    std::string log = PlayerLog();
+    EXPECT_LT(LineOf(log, {"event=0x0204"}), 0) << "no WM_RBUTTONDOWN: " << log;
+    EXPECT_GE(LineOf(log, {"event=0x0205"}), 0) << "the release still goes: " << log;
+
+    d->DisableFlashMenu = false;
+    Player().ClearLog();
+    d->MouseDown(mbRight, TShiftState{ssRight}, 40, 40);
+    log = PlayerLog();
+    EXPECT_GE(LineOf(log, {"event=0x0204"}), 0) << log;
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// Movies reach the reference plug-in through every route the back-end
+// resolves, and draw.
+#include <gtest/gtest.h>
+
+#include "kv_flashstore.h"
+#include "ns_support.h"
+
+using namespace nstest;
+
+namespace {
+
+constexpr std::uint32_t kRed = 0xE02010;
+constexpr std::uint32_t kBackground = 0xFF404040u;  // the player's own colour
+
+class NetscapeLoading : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Player().Loaded()) << "npswf32.dll was not loaded from beside the test program";
+        ASSERT_TRUE(TkvFlashDriverNS::PluginExists());
+        form = NewPlayerForm();
+        ASSERT_STREQ(player()->Driver->DriverClass().ClassName(), L"TkvFlashDriverNS");
+        Player().ClearLog();
+    }
+    TkvFlashPlayer* player() { return form->Player; }
+    // The rectangle drawn by the movie, over the player's own background.
+    void ExpectMovieDrawn(std::uint32_t colour = kRed)
+    {
+        Step(1);
+        EXPECT_EQ(Pixel(player()->Driver, 50, 50), 0xFF000000u | colour) << PlayerLog();
+        EXPECT_EQ(Pixel(player()->Driver, 5, 5), kBackground) << "the stage background is not painted";
+    }
+    void ExpectNothingDrawn()
+    {
+        Step(1);
+        EXPECT_EQ(Pixel(player()->Driver, 50, 50), kBackground);
+    }
+    std::unique_ptr<TPlayerForm, FormDeleter> form;
+};
+
+TEST_F(NetscapeLoading, FromAFilePath)
+{
+    const std::wstring path = WriteFile(L"route-file.swf", RectMovie(kRed));
+    player()->LoadMovie(path);
+    ExpectMovieDrawn();
+}
+
+TEST_F(NetscapeLoading, FromACompressedFileThroughAFileUrlWithEscapedBlanks)
+{
+    std::wstring path = WriteFile(L"route url.swf", RectMovie(0x2040F0, 255, {}, sw::Compression::Zlib));
+    std::wstring url = L"file:///";
+    for (wchar_t c : path)
+        url += c == L'\\' ? std::wstring(L"/") : c == L' ' ? std::wstring(L"%20") : std::wstring(1, c);
+    player()->LoadMovie(url);
+    ExpectMovieDrawn(0x2040F0);
+}
+
+TEST_F(NetscapeLoading, FromAnInMemoryStreamWhichIsCopiedAndNotKept)
+{
+    const auto bytes = RectMovie(0x10C040);
+    {
+        TMemoryStream stream;
+        stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        stream.SetPosition(0);
+        player()->LoadMovieFromStream(&stream);
+    }  // the application's stream is gone; the copy plays
+    EXPECT_EQ(player()->GetMovie(), L"");
+    ExpectMovieDrawn(0x10C040);
+    EXPECT_NE(PlayerLog().find("<stream>"), std::string::npos) << "served through the stream pseudo-URL";
+}
+
+TEST_F(NetscapeLoading, FromAMovieStoreByTheLastSegmentOfALongerPath)
+{
+    TkvFlashList store(form.get());
+    TkvFlashStream* item = store.Flashs()->Add();
+    const auto bytes = RectMovie(0x8020A0);
+    item->DataStream()->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    item->SetFlashStore(L"Intro.swf");
+    player()->LoadMovie(L"movies/sub/intro.swf");  // no such file anywhere
+    ExpectMovieDrawn(0x8020A0);
+}
+
+TEST_F(NetscapeLoading, FromAResourceOfThePackagesOwnModule)
+{
+    // The test program carries RESMOVIE (a blue rectangle movie) as RCDATA; the
+    // package is linked into it.
+    player()->LoadMovie(L"resmovie.swf");
+    ExpectMovieDrawn(0x0000FF);
+}
+
+TEST_F(NetscapeLoading, QueryVariablesArriveAfterTheMovieInOrder)
+{
+    WriteFile(L"query.swf", RectMovie(kRed));
+    player()->LoadMovie(TempFolder() + L"query.swf?first=1&second = two words ");
+    ExpectMovieDrawn();
+    EXPECT_EQ(player()->GetVariable(L"first"), L"1");
+    EXPECT_EQ(player()->GetVariable(L"second"), L"two words");
+    const std::string log = PlayerLog();
+    const int write = LineOf(log, {"< NPP_Write"});
+    const int first = LineOf(log, {"< invoke SetVariable", "first"});
+    const int second = LineOf(log, {"< invoke SetVariable", "second"});
+    ASSERT_GE(write, 0) << log;
+    ASSERT_GE(first, 0) << log;
+    ASSERT_GE(second, 0) << log;
+    EXPECT_LT(write, first);
+    EXPECT_LT(first, second);
+}
+
+TEST_F(NetscapeLoading, RequestsThatNameNothingDeliverNothing)
+{
+    player()->LoadMovie(L"http://kvs/<stream>0000BEEF.swf");  // no such pending copy
+    ExpectNothingDrawn();
+    player()->LoadMovie(TempFolder() + L"missing.swf");
+    ExpectNothingDrawn();
+    player()->LoadMovie(L"");  // an empty name does nothing at all
+    ExpectNothingDrawn();
+}
+
+TEST_F(NetscapeLoading, AMovieThatIsNotASwfIsRefusedByThePlayerWithoutHarm)
+{
+    const std::wstring path = WriteFile(L"garbage.swf", std::vector<std::uint8_t>{'F', 'W', 'S', 8, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
+    player()->LoadMovie(path);
+    ExpectNothingDrawn();
+    player()->LoadMovie(WriteFile(L"after-garbage.swf", RectMovie(kRed)));
+    ExpectMovieDrawn();
+}
+
+// A stored form holding a movie store and a player plays its stored movie.
+class TStoreForm : public TForm {
+    KV_CLASS(TStoreForm, TForm)
+public:
+    explicit TStoreForm(TComponent* owner) : TForm(owner) {}
+};
+
+}  // namespace
+
+const TClassInfo& TStoreForm::StaticClass()
+{
+    static const TClassInfo info = TClassBuilder<TStoreForm>(L"TStoreForm").Build();
+    return info;
+}
+
+namespace {
+
+TEST_F(NetscapeLoading, AStoredFormWithAStoreAndAPlayerPlaysItsStoredMovieWhenReadBack)
+{
+    RegisterClass(TStoreForm::StaticClass());
+    TMemoryStream data;
+    {
+        std::unique_ptr<TStoreForm, FormDeleter> f(new TStoreForm(nullptr));
+        f->AfterConstruction();
+        auto* store = new TkvFlashList(f.get());
+        store->SetName(L"Store");
+        TkvFlashStream* item = store->Flashs()->Add();
+        const auto bytes = RectMovie(0x30A030);
+        item->DataStream()->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        item->SetFlashStore(L"kept.swf");
+        auto* p = new TkvFlashPlayer(f.get());
+        p->SetName(L"Player");
+        p->SetParent(f.get());
+        p->SetTransparent(false);
+        p->SetColor(static_cast<TColor>(0x00404040));
+        p->SetBounds(0, 0, 100, 100);
+        p->LoadMovie(L"kept.swf");
+        f->SaveToStream(data);
+    }
+    ASSERT_EQ(FlashList, nullptr) << "the store went with its form";
+    data.SetPosition(0);
+    std::unique_ptr<TStoreForm, FormDeleter> f(new TStoreForm(nullptr));
+    f->AfterConstruction();
+    f->LoadFromStream(data);
+    f->Show();
+    Pump();
+    auto* p = dynamic_cast<TkvFlashPlayer*>(f->FindComponent(L"Player"));
+    ASSERT_NE(p, nullptr);
+    Step(1);
+    EXPECT_EQ(Pixel(p->Driver, 50, 50), 0xFF30A030u) << PlayerLog();
+}
+
+}  // namespace

@@ -12,6 +12,8 @@
 #include "framework/framework.h"
 #include "kv_flashplayer.h"
 #include "kv_package.h"
+#include "demo_movies.h"
+#include "kv_flashstore.h"
 #include "screenshot.h"
 
 namespace {
@@ -35,12 +37,48 @@ public:
         Opaque->SetColor(static_cast<TColor>(0x00705030));  // framework colour 0x00BBGGRR
         Opaque->SetBounds(340, 60, 260, 200);
         Opaque->SetParent(this);
+
+        // The left movie comes from memory; the right one from a movie store
+        // on the form, found by its name.
+        const std::vector<std::uint8_t> spinner = SpinnerMovie();
+        TMemoryStream stream;
+        stream.WriteBuffer(spinner.data(), static_cast<std::int64_t>(spinner.size()));
+        stream.SetPosition(0);
+        Transparent->LoadMovieFromStream(&stream);
+
+        Store = new TkvFlashList(this);
+        Store->SetName(L"Store");
+        TkvFlashStream* item = Store->Flashs()->Add();
+        const std::vector<std::uint8_t> counter = CounterMovie();
+        item->DataStream()->WriteBuffer(counter.data(), static_cast<std::int64_t>(counter.size()));
+        item->SetFlashStore(L"counter.swf");
+        Opaque->OnFSCommand = TkvFSCommandEvent(this, &TDemoForm::MovieCommand);
+        Opaque->LoadMovie(L"counter.swf");
+        Opaque->SetPlugin(kvNetscape);  // hands the handler to the driver
+    }
+
+    // Clicks one of the movie's button as a person would, so the capture shows
+    // the movie answering.
+    void ClickCounter()
+    {
+        const LPARAM at = MAKELPARAM(340 + 130, 60 + 82);
+        SendMessageW(Handle(), WM_MOUSEMOVE, 0, at);
+        SendMessageW(Handle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(Handle(), WM_LBUTTONUP, 0, at);
     }
 
     TkvFlashPlayer* Transparent = nullptr;
     TkvFlashPlayer* Opaque = nullptr;
+    TkvFlashList* Store = nullptr;
+    WideString LastCommand = L"(none yet)";
 
 private:
+    void MovieCommand(TObject*, const WideString& command, const WideString&)
+    {
+        LastCommand = command;
+        Invalidate();
+    }
+
     // Diagonal stripes and a grid, so that what a player shows of its parent
     // is easy to tell from its own colour.
     void PaintPattern(TObject*)
@@ -67,6 +105,7 @@ private:
         c->Font()->SetColor(static_cast<TColor>(0x00202020));
         c->TextOut(40, 20, WideString(KvVersionText()) + L": transparent player (left), opaque player (right)");
         c->TextOut(40, 300, L"Player driver: " + WideString(Transparent ? Transparent->Driver->DriverClass().ClassName() : L"-"));
+        c->TextOut(340, 300, L"Last FSCommand from the movie: " + LastCommand);
         c->Pen()->SetColor(static_cast<TColor>(0x000000C0));
         c->Pen()->SetStyle(psDot);
         c->Rectangle(38, 58, 302, 262);  // where the transparent player sits
@@ -108,9 +147,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         if (!options.screenshot.empty()) {
             form->Show();
             // Let the demo play, then capture what the form shows.
-            const DWORD until = GetTickCount() + static_cast<DWORD>(options.seconds) * 1000;
+            const DWORD start = GetTickCount();
+            const DWORD until = start + static_cast<DWORD>(options.seconds) * 1000;
+            bool clicked = false;
             while (GetTickCount() < until) {
                 Application->ProcessMessages();
+                if (!clicked && GetTickCount() - start > static_cast<DWORD>(options.seconds) * 500) {
+                    form->ClickCounter();
+                    form->ClickCounter();
+                    clicked = true;
+                }
                 Sleep(10);
             }
             form->Repaint();

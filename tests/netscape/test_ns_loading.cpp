@@ -116,6 +116,19 @@ TEST_F(NetscapeLoading, RequestsThatNameNothingDeliverNothing)
     ExpectNothingDrawn();
 }
 
+TEST_F(NetscapeLoading, AFileThatExistsButCannotBeOpenedIsDroppedQuietly)
+{
+    const std::wstring path = WriteFile(L"locked.swf", RectMovie(kRed));
+    HANDLE lock = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    player()->LoadMovie(path);  // no exception reaches the plug-in or the caller
+    ExpectNothingDrawn();
+    EXPECT_LT(LineOf(PlayerLog(), {"< NPP_NewStream"}), 0) << PlayerLog();
+    CloseHandle(lock);
+    player()->LoadMovie(path);
+    ExpectMovieDrawn();
+}
+
 TEST_F(NetscapeLoading, AMovieThatIsNotASwfIsRefusedByThePlayerWithoutHarm)
 {
     const std::wstring path = WriteFile(L"garbage.swf", std::vector<std::uint8_t>{'F', 'W', 'S', 8, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});

@@ -83,6 +83,9 @@ private:
     void SendEvent(std::uint16_t event, std::uintptr_t wParam, std::uintptr_t lParam);
     void PaintInto(HDC dc, const RECT& r);
     bool Invoke(const char* method, const NPVariant* args, std::uint32_t count, NPVariant& result);
+    // A call whose result is of no interest.
+    void InvokeCommand(const char* method, const NPVariant* args = nullptr, std::uint32_t count = 0);
+    void InvokeLoadMovie(const WideString& url);
     bool Ready() const;
     void LoadVideo(const WideString& contentPath);
     void Deliver(TStream& source, const std::string& url, void* notifyData);

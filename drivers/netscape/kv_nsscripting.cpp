@@ -18,6 +18,13 @@ bool TkvFlashDriverNS::Invoke(const char* method, const NPVariant* args, std::ui
     return ScriptObject->_class->invoke(ScriptObject, Identifier(method), args, count, &result);
 }
 
+void TkvFlashDriverNS::InvokeCommand(const char* method, const NPVariant* args, std::uint32_t count)
+{
+    NPVariant r;
+    Invoke(method, args, count, r);
+    ReleaseVariant(r);
+}
+
 namespace {
 
 // Calls a method and answers its result converted by `read`; the result's
@@ -37,37 +44,27 @@ R Call(TkvFlashDriverNS& d, bool (TkvFlashDriverNS::*invoke)(const char*, const 
 
 void TkvFlashDriverNS::Play()
 {
-    NPVariant r;
-    Invoke("Play", nullptr, 0, r);
-    ReleaseVariant(r);
+    InvokeCommand("Play");
 }
 
 void TkvFlashDriverNS::StopPlay()
 {
-    NPVariant r;
-    Invoke("StopPlay", nullptr, 0, r);
-    ReleaseVariant(r);
+    InvokeCommand("StopPlay");
 }
 
 void TkvFlashDriverNS::Rewind()
 {
-    NPVariant r;
-    Invoke("Rewind", nullptr, 0, r);
-    ReleaseVariant(r);
+    InvokeCommand("Rewind");
 }
 
 void TkvFlashDriverNS::Forward()
 {
-    NPVariant r;
-    Invoke("Forward", nullptr, 0, r);
-    ReleaseVariant(r);
+    InvokeCommand("Forward");
 }
 
 void TkvFlashDriverNS::Back()
 {
-    NPVariant r;
-    Invoke("Back", nullptr, 0, r);
-    ReleaseVariant(r);
+    InvokeCommand("Back");
 }
 
 bool TkvFlashDriverNS::GetLoop()
@@ -106,9 +103,7 @@ void TkvFlashDriverNS::SetCurrentFrame(int Value)
     NPVariant arg{};
     arg.type = NPVariantType_Int32;
     arg.value.intValue = Value;
-    NPVariant r;
-    Invoke("GotoFrame", &arg, 1, r);
-    ReleaseVariant(r);
+    InvokeCommand("GotoFrame", &arg, 1);
 }
 
 void TkvFlashDriverNS::SetVariable(const WideString& Name, const WideString& Value)

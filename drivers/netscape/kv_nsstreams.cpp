@@ -378,17 +378,20 @@ void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
     ResetWindow();
 }
 
-void TkvFlashDriverNS::LoadVideo(const WideString& contentPath)
+void TkvFlashDriverNS::InvokeLoadMovie(const WideString& url)
 {
-    std::string playback = "flvplayback.swf";
+    const std::string text = ToUtf8(url);
     NPVariant args[2];
     args[0] = VoidVariant();
     args[0].type = NPVariantType_Int32;
-    args[0].value.intValue = 0;
-    args[1] = StringVariant(playback);
-    NPVariant r;
-    Invoke("LoadMovie", args, 2, r);
-    ReleaseVariant(r);
+    args[0].value.intValue = 0;  // the layer
+    args[1] = StringVariant(text);
+    InvokeCommand("LoadMovie", args, 2);
+}
+
+void TkvFlashDriverNS::LoadVideo(const WideString& contentPath)
+{
+    InvokeLoadMovie(L"flvplayback.swf");
     SetVariable(L"flv.skin", Skin + L".swf");
     SetVariable(L"flv.volume", IntToStr(Volume));
     SetVariable(L"flv.contentPath", contentPath);
@@ -409,15 +412,7 @@ void TkvFlashDriverNS::LoadMovie(const WideString& Path)
         LoadVideo(WideString(StreamHostPrefix) + Path);
         return;
     }
-    const std::string url = ToUtf8(Path);
-    NPVariant args[2];
-    args[0] = VoidVariant();
-    args[0].type = NPVariantType_Int32;
-    args[0].value.intValue = 0;
-    args[1] = StringVariant(url);
-    NPVariant r;
-    Invoke("LoadMovie", args, 2, r);
-    ReleaseVariant(r);
+    InvokeLoadMovie(Path);
     IsVideo = false;
 }
 
@@ -441,14 +436,6 @@ void TkvFlashDriverNS::LoadMovieFromStream(TStream* Stream)
         LoadVideo(base + L".flv");
         return;
     }
-    const std::string url = ToUtf8(base + L".swf");
-    NPVariant args[2];
-    args[0] = VoidVariant();
-    args[0].type = NPVariantType_Int32;
-    args[0].value.intValue = 0;
-    args[1] = StringVariant(url);
-    NPVariant r;
-    Invoke("LoadMovie", args, 2, r);
-    ReleaseVariant(r);
+    InvokeLoadMovie(base + L".swf");
     IsVideo = false;
 }

@@ -90,8 +90,15 @@ void VideoObject::update()
     std::string error;
     for (int f = from; f <= target; ++f) {
         const auto& packet = v.frames[static_cast<size_t>(f)];
-        if (!packet.empty())
-            decoder_->decode(packet, !decoder_->hasImage(), error);  // a bad frame keeps the last picture
+        if (packet.size() < 4)
+            continue;
+        // The picture size leads the packet (4-bit block size, 12-bit image
+        // size, for width then height): refuse giants before decoding.
+        size_t w = (static_cast<size_t>(packet[0] & 0x0F) << 8) | packet[1];
+        size_t h = (static_cast<size_t>(packet[2] & 0x0F) << 8) | packet[3];
+        if (w * h > core.limits.videoPixels)
+            continue;
+        decoder_->decode(packet, !decoder_->hasImage(), error);  // a bad frame keeps the last picture
     }
     decodedFrame = target;
     if (decoder_->hasImage()) {
@@ -123,13 +130,11 @@ void ButtonObject::setState(State state)
     for (auto& [d, child] : children)
         core.release(std::move(child));
     children.clear();
-    MovieClip* owner = parentClip();
-    int nesting = owner ? owner->nesting + 1 : 1;
     std::vector<std::shared_ptr<DisplayObject>> newClips;
     for (const ButtonRecord& rec : button().records) {
         if (!(rec.states & look) || children.count(rec.depth))
             continue;
-        auto child = createInstance(core, movie, rec.character, this, nesting);
+        auto child = createInstance(core, movie, rec.character, this, nesting + 1);
         if (!child)
             continue;
         child->depth = rec.depth;
@@ -151,19 +156,22 @@ std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::share
     const Character* c = movie->character(character);
     if (!c || !core.mayCreateInstance())
         return nullptr;
+    // Sprites and buttons that contain themselves would nest without end.
+    if ((c->kind == Character::Kind::Sprite || c->kind == Character::Kind::Button) &&
+        nesting > core.limits.clipNesting)
+        return nullptr;
     std::shared_ptr<DisplayObject> obj;
     switch (c->kind) {
     case Character::Kind::Shape:
         obj = std::make_shared<ShapeObject>(core, movie, static_cast<const ShapeDef*>(c));
         break;
     case Character::Kind::Sprite:
-        if (nesting > core.limits.clipNesting)
-            return nullptr;  // sprites placing themselves would nest without end
         obj = std::make_shared<MovieClip>(core, movie, c, static_cast<const SpriteDef*>(c)->timeline, nesting);
         break;
     case Character::Kind::Button: {
         auto b = std::make_shared<ButtonObject>(core, movie, static_cast<const ButtonDef*>(c));
         b->container = container;
+        b->nesting = nesting;
         b->setState(ButtonObject::State::Idle);
         obj = b;
         break;
@@ -176,6 +184,7 @@ std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::share
         break;
     }
     obj->container = container;
+    obj->nesting = nesting;
     return obj;
 }
 
@@ -183,8 +192,9 @@ std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::share
 
 MovieClip::MovieClip(PlayerCore& c, std::shared_ptr<const MovieDef> m, const Character* d, const Timeline& timeline,
                      int nest)
-    : DisplayObject(Type::Clip, c, m, d), nesting(nest), content_(std::move(m)), timeline_(&timeline)
+    : DisplayObject(Type::Clip, c, m, d), content_(std::move(m)), timeline_(&timeline)
 {
+    nesting = nest;
     vars_ = core.scripting().newClipObject();
 }
 
@@ -223,6 +233,8 @@ MovieClip::State MovieClip::liveState() const
 {
     State s;
     for (const auto& [d, obj] : children) {
+        if (obj->type == Type::Clip && static_cast<const MovieClip&>(*obj).dynamic)
+            continue;
         Placement p;
         p.character = obj->characterId();
         p.placedFrame = obj->placedFrame;
@@ -311,6 +323,10 @@ void MovieClip::reconcile(const State& target)
     for (auto it = children.begin(); it != children.end();) {
         auto want = target.find(it->first);
         DisplayObject& obj = *it->second;
+        if (obj.type == Type::Clip && static_cast<MovieClip&>(obj).dynamic) {
+            ++it;  // made by script: the timeline does not own it
+            continue;
+        }
         if (want == target.end() || want->second.character != obj.characterId() ||
             want->second.placedFrame != obj.placedFrame) {
             removeChild(it++);
@@ -412,6 +428,47 @@ void MovieClip::prevFrame()
 {
     gotoFrameIndex(frame_ - 1);
     playing = false;
+}
+
+void MovieClip::duplicate(std::string_view newName, int scriptDepth)
+{
+    MovieClip* owner = parentClip();
+    if (!owner || !def || removed || scriptDepth < -16384 || scriptDepth > 1048575)
+        return;
+    // Script depths count from where the timeline's end: 0 is timeline depth 16384.
+    const int newDepth = scriptDepth + 16384;
+    auto it = owner->children.find(newDepth);
+    if (it == owner->children.end() && owner->children.size() >= core.limits.depthsPerClip)
+        return;
+    auto copy = createInstance(core, movie, def->id, owner, nesting);
+    if (!copy)
+        return;
+    copy->depth = newDepth;
+    copy->matrix = matrix;
+    copy->colorTransform = colorTransform;
+    copy->visible = visible;
+    copy->name = std::string(newName);
+    auto& clip = static_cast<MovieClip&>(*copy);
+    clip.dynamic = true;
+    clip.clipActions = clipActions;
+    if (it != owner->children.end())
+        owner->removeChild(it);
+    owner->children.emplace(newDepth, copy);
+    for (const ClipAction& a : clip.clipActions)
+        if (a.events & clipEvent::Load)
+            core.queueActions(clip, movie, a.actions);
+    clip.enterFirstFrame();
+}
+
+void MovieClip::remove()
+{
+    // Only what script made can script take away.
+    MovieClip* owner = parentClip();
+    if (!dynamic || !owner || removed)
+        return;
+    auto it = owner->children.find(depth);
+    if (it != owner->children.end() && it->second.get() == this)
+        owner->removeChild(it);
 }
 
 avm1::Clip* MovieClip::parent()

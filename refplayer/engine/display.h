@@ -49,6 +49,7 @@ public:
     bool visible = true;
     bool scriptMoved = false;               // script set a transform: the timeline leaves it alone
     bool removed = false;
+    int nesting = 0;                        // containers (clips, buttons) between it and its level
 
     uint16_t characterId() const { return def ? def->id : 0; }
     // The movie clip whose timeline this lies on (a button's children answer
@@ -95,9 +96,13 @@ private:
 
 using DisplayList = std::map<int, std::shared_ptr<DisplayObject>>;
 
+// Where the mouse stands with respect to something that reacts to it (a
+// button, or a clip with onPress/onRelease/... handlers).
+enum class MouseState : uint8_t { Idle, OverUp, OverDown, OutDown };
+
 class ButtonObject : public DisplayObject {
 public:
-    enum class State : uint8_t { Idle, OverUp, OverDown, OutDown };
+    using State = MouseState;
     ButtonObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const ButtonDef* d) : DisplayObject(Type::Button, c, std::move(m), d) {}
     const ButtonDef& button() const { return static_cast<const ButtonDef&>(*def); }
     // Moves to `state`, rebuilding the shown characters when the look changes.
@@ -135,8 +140,9 @@ public:
     const std::shared_ptr<const MovieDef>& contentMovie() const { return content_; }
     int frame() const { return frame_; }
     bool playing = true;
-    int nesting = 0;
     int levelNumber = -1;  // for level roots
+    MouseState mouseState = MouseState::Idle;  // when script gave it mouse handlers
+    bool dynamic = false;  // made by duplicateMovieClip: the timeline leaves it alone
     std::string url;       // of the movie this clip plays, for _url
     DisplayList children;
     std::vector<ClipAction> clipActions;
@@ -158,6 +164,8 @@ public:
     void stop() override { playing = false; }
     void nextFrame() override;
     void prevFrame() override;
+    void duplicate(std::string_view newName, int depth) override;
+    void remove() override;
 
 private:
     struct Placement {

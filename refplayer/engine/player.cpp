@@ -13,13 +13,14 @@ namespace refplayer {
 struct Player::Impl {
     explicit Impl(PlayerHost& host) : core(host) {}
     engine::PlayerCore core;
-    std::string fallbackError;  // when even recording the error failed
+    // An exception that escaped the engine: reported until a movie loads again.
+    std::string fallbackError;
 };
 
 namespace {
 
 template <typename Fn, typename R = std::invoke_result_t<Fn>>
-R guarded(engine::PlayerCore& core, std::string& fallback, Fn&& fn, R failed = R()) noexcept
+R guarded(std::string& fallback, Fn&& fn, R failed = R()) noexcept
 {
     try {
         return fn();
@@ -33,14 +34,13 @@ R guarded(engine::PlayerCore& core, std::string& fallback, Fn&& fn, R failed = R
     } catch (...) {
         fallback = "internal error";
     }
-    static_cast<void>(core);
     return failed;
 }
 
 }  // namespace
 
-#define KV_GUARD(...) guarded(impl_->core, impl_->fallbackError, [&] { return __VA_ARGS__; })
-#define KV_GUARD_VOID(...) guarded(impl_->core, impl_->fallbackError, [&] { __VA_ARGS__; return 0; })
+#define KV_GUARD(...) guarded(impl_->fallbackError, [&] { return __VA_ARGS__; })
+#define KV_GUARD_VOID(...) guarded(impl_->fallbackError, [&] { __VA_ARGS__; return 0; })
 
 Player::Player(PlayerHost& host) : impl_(std::make_unique<Impl>(host)) {}
 Player::~Player() = default;
@@ -49,14 +49,20 @@ void Player::loadRootUrl(const std::string& url) { KV_GUARD_VOID(impl_->core.loa
 
 bool Player::deliverUrl(RequestId id, std::span<const uint8_t> data)
 {
-    return KV_GUARD(impl_->core.deliverUrl(id, data));
+    bool ok = KV_GUARD(impl_->core.deliverUrl(id, data));
+    if (ok && impl_->core.hasMovie())
+        impl_->fallbackError.clear();
+    return ok;
 }
 
 void Player::failUrl(RequestId id) { KV_GUARD_VOID(impl_->core.failUrl(id)); }
 
 bool Player::loadRootBytes(std::span<const uint8_t> data, const std::string& url)
 {
-    return KV_GUARD(impl_->core.loadRootBytes(data, url));
+    bool ok = KV_GUARD(impl_->core.loadRootBytes(data, url));
+    if (ok)
+        impl_->fallbackError.clear();
+    return ok;
 }
 
 bool Player::hasMovie() const { return impl_->core.hasMovie(); }

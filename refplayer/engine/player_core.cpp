@@ -544,8 +544,7 @@ void PlayerCore::tick()
         if (c->removed)
             continue;
         queueClipEvent(*c, clipEvent::EnterFrame);
-        if (scripting_->runsActions())
-            queueMethod(*c, "onEnterFrame");
+        queueMethod(*c, "onEnterFrame");
     }
     for (auto& c : clips)
         if (!c->removed)
@@ -613,16 +612,32 @@ std::optional<std::string> PlayerCore::callFunction(const std::string& invokeXml
 
 // --- input ----------------------------------------------------------------------------------------------
 
-ButtonObject* PlayerCore::buttonAt(Point view)
+DisplayObject* PlayerCore::mouseTargetAt(Point view)
 {
-    std::vector<Visit> buttons;
+    // Buttons, and clips that script gave mouse handlers, in paint order.
+    std::vector<Visit> candidates;
     visitStage(*this, [&](const Visit& v) {
-        if (v.object->type == DisplayObject::Type::Button)
-            buttons.push_back(v);
+        if (v.object->type == DisplayObject::Type::Button || v.object->type == DisplayObject::Type::Clip)
+            candidates.push_back(v);
     });
-    for (auto it = buttons.rbegin(); it != buttons.rend(); ++it)
-        if (hitsButton(static_cast<ButtonObject&>(*it->object), it->world.inverted().apply(view)))
-            return static_cast<ButtonObject*>(it->object);
+    static constexpr const char* kHandlers[] = {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut"};
+    for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+        DisplayObject& obj = *it->object;
+        if (obj.removed)
+            continue;  // a handler lookup below may have run script that removed it
+        Point local = it->world.inverted().apply(view);
+        if (obj.type == DisplayObject::Type::Button) {
+            if (hitsButton(static_cast<ButtonObject&>(obj), local))
+                return &obj;
+            continue;
+        }
+        auto& clip = static_cast<MovieClip&>(obj);
+        if (!hitsObject(clip, local))
+            continue;
+        for (const char* handler : kHandlers)
+            if (scripting_->hasMethod(clip, handler))
+                return &obj;
+    }
     return nullptr;
 }
 
@@ -641,30 +656,72 @@ TextObject* PlayerCore::fieldAt(Point view)
     return nullptr;
 }
 
-void PlayerCore::buttonTransition(ButtonObject& button, ButtonObject::State to, uint16_t condition)
+MouseState PlayerCore::mouseStateOf(DisplayObject& target) const
 {
-    button.setState(to);
-    MovieClip* owner = button.parentClip();
-    if (!owner)
-        return;
-    for (const ButtonAction& a : button.button().actions)
-        if (a.conditions & condition)
-            queueActions(*owner, button.movie, a.actions);
+    return target.type == DisplayObject::Type::Button ? static_cast<ButtonObject&>(target).state()
+                                                      : static_cast<MovieClip&>(target).mouseState;
 }
 
-void PlayerCore::updateHover(bool pressed)
+void PlayerCore::transition(DisplayObject& target, MouseState to)
 {
-    ButtonObject* top = buttonAt(mouseView_);
-    if (pressed) {
+    MouseState from = mouseStateOf(target);
+    using S = MouseState;
+    uint16_t condition = 0;
+    const char* handler = nullptr;
+    if (from == S::Idle && to == S::OverUp) {
+        condition = buttonCond::IdleToOverUp;
+        handler = "onRollOver";
+    } else if (from == S::OverUp && to == S::Idle) {
+        condition = buttonCond::OverUpToIdle;
+        handler = "onRollOut";
+    } else if (from == S::OverUp && to == S::OverDown) {
+        condition = buttonCond::OverUpToOverDown;
+        handler = "onPress";
+    } else if (from == S::OverDown && to == S::OverUp) {
+        condition = buttonCond::OverDownToOverUp;
+        handler = "onRelease";
+    } else if (from == S::OverDown && to == S::OutDown) {
+        condition = buttonCond::OverDownToOutDown;
+        handler = "onDragOut";
+    } else if (from == S::OutDown && to == S::OverDown) {
+        condition = buttonCond::OutDownToOverDown;
+        handler = "onDragOver";
+    } else if (from == S::OutDown && to == S::Idle) {
+        condition = buttonCond::OutDownToIdle;
+        handler = "onReleaseOutside";
+    } else if (from == S::OverDown && to == S::Idle) {
+        condition = buttonCond::OverDownToIdle;
+    }
+    if (target.type == DisplayObject::Type::Button) {
+        auto& button = static_cast<ButtonObject&>(target);
+        button.setState(to);
+        MovieClip* owner = button.parentClip();
+        if (!owner || !condition)
+            return;
+        for (const ButtonAction& a : button.button().actions)
+            if (a.conditions & condition)
+                queueActions(*owner, button.movie, a.actions);
+        return;
+    }
+    auto& clip = static_cast<MovieClip&>(target);
+    clip.mouseState = to;
+    if (handler)
+        queueMethod(clip, handler);
+}
+
+void PlayerCore::updateHover()
+{
+    DisplayObject* top = mouseTargetAt(mouseView_);
+    if (mousePressed_) {
         auto down = pressed_.lock();
         if (!down || down->removed)
             return;
-        auto& b = static_cast<ButtonObject&>(*down);
-        bool over = top == &b;
-        if (over && b.state() == ButtonObject::State::OutDown)
-            buttonTransition(b, ButtonObject::State::OverDown, buttonCond::OutDownToOverDown);
-        else if (!over && b.state() == ButtonObject::State::OverDown)
-            buttonTransition(b, ButtonObject::State::OutDown, buttonCond::OverDownToOutDown);
+        bool over = top == down.get();
+        MouseState state = mouseStateOf(*down);
+        if (over && state == MouseState::OutDown)
+            transition(*down, MouseState::OverDown);
+        else if (!over && state == MouseState::OverDown)
+            transition(*down, MouseState::OutDown);
         return;
     }
     auto hovered = hover_.lock();
@@ -673,9 +730,9 @@ void PlayerCore::updateHover(bool pressed)
     if (hovered.get() == top)
         return;
     if (hovered)
-        buttonTransition(static_cast<ButtonObject&>(*hovered), ButtonObject::State::Idle, buttonCond::OverUpToIdle);
+        transition(*hovered, MouseState::Idle);
     if (top)
-        buttonTransition(*top, ButtonObject::State::OverUp, buttonCond::IdleToOverUp);
+        transition(*top, MouseState::OverUp);
     hover_ = top ? top->weak_from_this() : std::weak_ptr<DisplayObject>();
 }
 
@@ -692,7 +749,7 @@ void PlayerCore::mouseMove(int x, int y)
     mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
     if (!hasMovie())
         return;
-    updateHover(mousePressed_);
+    updateHover();
     clipEvents(clipEvent::MouseMove);
     runQueue();
     settle();
@@ -701,21 +758,21 @@ void PlayerCore::mouseMove(int x, int y)
 void PlayerCore::mouseDown(MouseButton button, int x, int y)
 {
     mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
-    if (button != MouseButton::Left || !hasMovie())
+    if (!hasMovie())
         return;
+    if (button != MouseButton::Left || mousePressed_) {
+        // Only the left button presses; the others still move the pointer.
+        updateHover();
+        runQueue();
+        settle();
+        return;
+    }
+    updateHover();
     mousePressed_ = true;
-    ButtonObject* top = buttonAt(mouseView_);
-    if (top) {
-        if (top->state() == ButtonObject::State::Idle) {
-            auto hovered = hover_.lock();
-            if (hovered && hovered.get() != top && !hovered->removed)
-                buttonTransition(static_cast<ButtonObject&>(*hovered), ButtonObject::State::Idle,
-                                 buttonCond::OverUpToIdle);
-            buttonTransition(*top, ButtonObject::State::OverUp, buttonCond::IdleToOverUp);
-            hover_ = top->weak_from_this();
-        }
-        buttonTransition(*top, ButtonObject::State::OverDown, buttonCond::OverUpToOverDown);
-        pressed_ = top->weak_from_this();
+    auto hovered = hover_.lock();
+    if (hovered && !hovered->removed && mouseStateOf(*hovered) == MouseState::OverUp) {
+        transition(*hovered, MouseState::OverDown);
+        pressed_ = hovered;
     } else {
         TextObject* field = fieldAt(mouseView_);
         if (TextObject* old = focusedField())
@@ -734,22 +791,28 @@ void PlayerCore::mouseDown(MouseButton button, int x, int y)
 void PlayerCore::mouseUp(MouseButton button, int x, int y)
 {
     mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
-    if (button != MouseButton::Left || !hasMovie())
+    if (!hasMovie())
         return;
+    if (button != MouseButton::Left || !mousePressed_) {
+        updateHover();
+        runQueue();
+        settle();
+        return;
+    }
+    updateHover();  // drag out or back in before the release counts
     mousePressed_ = false;
     auto down = pressed_.lock();
     pressed_.reset();
     if (down && !down->removed) {
-        auto& b = static_cast<ButtonObject&>(*down);
-        if (buttonAt(mouseView_) == &b) {
-            buttonTransition(b, ButtonObject::State::OverUp, buttonCond::OverDownToOverUp);
+        if (mouseStateOf(*down) == MouseState::OverDown) {
+            transition(*down, MouseState::OverUp);
         } else {
-            buttonTransition(b, ButtonObject::State::Idle, buttonCond::OutDownToIdle);
+            transition(*down, MouseState::Idle);
             if (hover_.lock() == down)
                 hover_.reset();
         }
     }
-    updateHover(false);
+    updateHover();
     clipEvents(clipEvent::MouseUp);
     runQueue();
     settle();

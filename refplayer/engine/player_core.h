@@ -137,13 +137,15 @@ private:
     void setError(std::string error);
 
     // input helpers
-    void updateHover(bool pressed);
-    void buttonTransition(ButtonObject& button, ButtonObject::State to, uint16_t condition);
+    DisplayObject* mouseTargetAt(Point view);
+    TextObject* fieldAt(Point view);
+    MouseState mouseStateOf(DisplayObject& target) const;
+    // Moves a button or handler clip to `to`, running what that transition triggers.
+    void transition(DisplayObject& target, MouseState to);
+    void updateHover();
     void keyPress(uint8_t swfKey);
     void editField(TextObject& field, uint8_t byte);
     void clipEvents(uint32_t event, uint8_t key = 0);
-    ButtonObject* buttonAt(Point view);
-    TextObject* fieldAt(Point view);
 
     std::unique_ptr<Scripting> scripting_;
     std::deque<Queued> queue_;
@@ -185,8 +187,8 @@ private:
     double clockMs_ = 0;
     Point mouseView_;
     bool mousePressed_ = false;
-    std::weak_ptr<DisplayObject> hover_;    // the button under the mouse
-    std::weak_ptr<DisplayObject> pressed_;  // the button the mouse went down on
+    std::weak_ptr<DisplayObject> hover_;    // the button or handler clip under the mouse
+    std::weak_ptr<DisplayObject> pressed_;  // the one the mouse went down on
     std::weak_ptr<DisplayObject> focus_;    // the focused text field
 
     friend struct DrawListBuilder;

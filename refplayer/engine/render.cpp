@@ -379,8 +379,6 @@ void visitObject(DisplayObject& obj, const Matrix& parentWorld, const ColorTrans
     if (!obj.visible || obj.removed || obj.clipDepth)
         return;
     Visit v{&obj, parentWorld * obj.matrix, parentColor * obj.colorTransform};
-    if (v.color.hidesEverything())
-        return;
     fn(v);
     const DisplayList* kids = nullptr;
     if (obj.type == DisplayObject::Type::Clip)
@@ -444,6 +442,8 @@ void visitStage(PlayerCore& core, const std::function<void(const Visit&)>& fn)
 
 void drawObject(const Visit& v, const Canvas& canvas, const IRect& clip)
 {
+    if (v.color.hidesEverything())
+        return;  // still there for the mouse, but nothing to paint
     switch (v.object->type) {
     case DisplayObject::Type::Shape:
         drawShape(static_cast<const ShapeObject&>(*v.object), v.world, v.color, canvas, clip);
@@ -548,6 +548,23 @@ bool hitsCharacter(const MovieDef& movie, const Character& c, Point local, int n
 bool hitsButton(const ButtonObject& button, Point local)
 {
     return hitsCharacter(*button.movie, button.button(), local);
+}
+
+bool hitsObject(const DisplayObject& obj, Point local, int nesting)
+{
+    if (!obj.visible || obj.removed || obj.clipDepth || nesting > 64)
+        return false;
+    switch (obj.type) {
+    case DisplayObject::Type::Button:
+        return hitsButton(static_cast<const ButtonObject&>(obj), local);
+    case DisplayObject::Type::Clip:
+        for (const auto& [d, child] : static_cast<const MovieClip&>(obj).children)
+            if (hitsObject(*child, child->matrix.inverted().apply(local), nesting + 1))
+                return true;
+        return false;
+    default:
+        return obj.def && hitsCharacter(*obj.movie, *obj.def, local);
+    }
 }
 
 std::vector<std::string> layoutText(const EditTextDef& f, const std::string& text)

@@ -27,7 +27,9 @@ struct Visit {
 // engine does not mask, and a mask itself is never visible.
 void visitStage(PlayerCore& core, const std::function<void(const Visit&)>& fn);
 
-// Draws one object that paints itself (shape, text field, video).
+// Draws one object that paints itself (shape, text field, video); objects
+// whose colour transform leaves nothing visible are skipped here, not when
+// visiting, so they still take mouse input.
 void drawObject(const Visit& visit, const Canvas& canvas, const IRect& clip);
 // The view pixels an object paints can touch (empty for containers).
 IRect deviceBox(const Visit& visit);
@@ -38,6 +40,9 @@ uint64_t contentKey(const Visit& visit);
 // character's filled area; a button answers its hit-state area.
 bool hitsCharacter(const MovieDef& movie, const Character& character, Point local, int nesting = 0);
 bool hitsButton(const ButtonObject& button, Point local);
+// Whether `local` (the object's own coordinates) lies on what the object
+// shows now (a clip: any of its visible contents).
+bool hitsObject(const DisplayObject& object, Point local, int nesting = 0);
 
 // What a text field shows, one entry per line, after HTML, password and wrapping rules.
 std::vector<std::string> layoutText(const EditTextDef& field, const std::string& text);

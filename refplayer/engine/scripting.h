@@ -1,7 +1,7 @@
 // The script interpreter as the engine drives it: action blocks run on clips,
-// variables by path, ExternalInterface callbacks. One implementation runs the
-// AVM1 interpreter; a build without it keeps variables as plain text and
-// skips action blocks (reported once through lastError).
+// variables by path, ExternalInterface callbacks. Kept behind this small face
+// so the display code never sees the interpreter's own types beyond the clip
+// interface it implements.
 #pragma once
 
 #include "../script/avm1_host.h"
@@ -22,8 +22,6 @@ public:
     virtual ~Scripting() = default;
     static std::unique_ptr<Scripting> create(avm1::Host& host);
 
-    // Whether action blocks actually run.
-    virtual bool runsActions() const = 0;
     // The variables object of a new clip (empty without an interpreter).
     virtual avm1::ObjectRef newClipObject() = 0;
     // Runs an action block with `clip` as this and target; answers an error text

@@ -25,7 +25,6 @@ class Avm1Scripting final : public Scripting {
 public:
     explicit Avm1Scripting(avm1::Host& host) : vm_(host) {}
 
-    bool runsActions() const override { return true; }
     avm1::ObjectRef newClipObject() override { return vm_.newClipObject(); }
 
     std::string run(MovieClip& clip, std::span<const uint8_t> actions) override

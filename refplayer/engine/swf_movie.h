@@ -35,6 +35,7 @@ struct Limits {
     size_t depthsPerClip = 16384;           // occupied depths of one display list
     size_t instances = 1u << 15;            // display objects of one player
     size_t actionsPerTick = 20000;          // action blocks run by one tick or call
+    size_t videoPixels = 1u << 22;          // the largest picture a video frame may decode to
 };
 
 // Tag codes the engine reads.

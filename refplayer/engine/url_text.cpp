@@ -37,7 +37,7 @@ std::string_view stripQueryAndFragment(std::string_view s)
 
 // Removes "." and ".." segments; `path` uses '/' (a '\' stays part of a segment
 // unless the path is a file path, where both separate).
-std::string removeDotSegments(std::string_view path, bool backslashSeparates)
+std::string removeDotSegments(std::string_view path, bool backslashSeparates, char joiner = '/')
 {
     auto isSep = [&](char c) { return c == '/' || (backslashSeparates && c == '\\'); };
     std::vector<std::string_view> out;
@@ -63,14 +63,14 @@ std::string removeDotSegments(std::string_view path, bool backslashSeparates)
         }
         i = j + 1;
     }
-    std::string result = leading ? "/" : "";
+    std::string result = leading ? std::string(1, joiner) : std::string();
     for (size_t k = 0; k < out.size(); ++k) {
         if (k)
-            result += '/';
+            result += joiner;
         result += out[k];
     }
     if (trailing && !out.empty())
-        result += '/';
+        result += joiner;
     return result;
 }
 
@@ -126,7 +126,9 @@ std::string resolveUrl(std::string_view base, std::string_view relative)
         drive = p.substr(0, 2);
         p = p.substr(2);
     }
-    return drive + removeDotSegments(p, true) + tail;
+    // Windows paths keep their backslashes.
+    char joiner = base.find('\\') != std::string_view::npos && base.find('/') == std::string_view::npos ? '\\' : '/';
+    return drive + removeDotSegments(p, true, joiner) + tail;
 }
 
 std::string urlDecode(std::string_view text)

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <new>
 #include <stdexcept>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -210,7 +210,6 @@ struct Vm::State {
     // Property lookup along the prototype chain; `where` receives the owner.
     Property* findProperty(Object* o, std::string_view key, Object** where = nullptr);
     Value readProperty(const Value& thisValue, Property* p);
-    bool hasMember(const Value& target, std::string_view key);
     std::string memberKey(const Value& key);
     std::vector<std::string> enumerate(const Value& target);
     Object* protoOf(const Value& v);  // the prototype a primitive's members come from

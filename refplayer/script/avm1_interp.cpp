@@ -395,7 +395,10 @@ void compareOp(State& s, Frame& f, uint8_t op) {
     case 0x48: push(s, s.lessThan(b, a)); break;                  // Less2
     case 0x67: push(s, s.lessThan(a, b)); break;                  // Greater
     case 0x49: push(s, Value::boolean(s.looseEquals(b, a))); break;   // Equals2
-    case 0x66: push(s, Value::boolean(State::strictEquals(b, a))); break;
+    case 0x66:
+        if (a.isString() && b.isString()) s.charge(std::min(a.stringValue().size(), b.stringValue().size()) >> 10);
+        push(s, Value::boolean(State::strictEquals(b, a)));
+        break;
     case 0x10: push(s, boolResult(f, s.toBoolean(b) && s.toBoolean(a))); break;  // And
     case 0x11: push(s, boolResult(f, s.toBoolean(b) || s.toBoolean(a))); break;  // Or
     default: break;

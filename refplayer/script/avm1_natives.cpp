@@ -56,6 +56,10 @@ Value fromChars(State& s, std::u32string_view chars) {
 
 std::string thisText(State& s, NativeCall& c) { return s.toString(c.thisValue); }
 
+// Searching is charged for its worst case, text length times needle length,
+// so a hostile pair of long texts ends the entry instead of hanging it.
+void chargeSearch(State& s, size_t text, size_t needle) { s.charge((text / 64 + 1) * (needle / 64 + 1)); }
+
 // A relative index as slice() takes it: negative counts from the end.
 size_t relativeIndex(double n, size_t size) {
     if (std::isnan(n)) return 0;
@@ -420,7 +424,7 @@ Value indexOf(State& s, NativeCall& c) {
     const std::u32string needle = toChars(s, s.toString(c.arg(0)));
     const double from = c.arg(1).isUndefined() ? 0 : std::trunc(num(s, c, 1));
     const size_t start = !(from > 0) ? 0 : from > static_cast<double>(chars.size()) ? chars.size() : static_cast<size_t>(from);
-    s.charge(chars.size() / 16);
+    chargeSearch(s, chars.size(), needle.size());
     const size_t at = chars.find(needle, start);
     return Value::number(at == std::u32string::npos ? -1 : static_cast<double>(at));
 }
@@ -430,7 +434,7 @@ Value lastIndexOf(State& s, NativeCall& c) {
     const std::u32string needle = toChars(s, s.toString(c.arg(0)));
     const double from = c.arg(1).isUndefined() ? static_cast<double>(chars.size()) : std::trunc(num(s, c, 1));
     if (from < 0) return Value::number(-1);
-    s.charge(chars.size() / 16);
+    chargeSearch(s, chars.size(), needle.size());
     const size_t at = chars.rfind(needle, from >= static_cast<double>(chars.size()) ? std::u32string::npos : static_cast<size_t>(from));
     return Value::number(at == std::u32string::npos ? -1 : static_cast<double>(at));
 }
@@ -492,6 +496,7 @@ Value split(State& s, NativeCall& c) {
     } else {
         const std::u32string chars = toChars(s, text);
         const std::u32string separator = toChars(s, s.toString(c.arg(0)));
+        chargeSearch(s, chars.size(), separator.size());
         if (separator.empty()) {
             for (size_t i = 0; i < chars.size() && parts.size() < limit; ++i)
                 add(fromChars(s, std::u32string_view(chars).substr(i, 1)));

@@ -178,7 +178,9 @@ std::string Vm::State::toString(const Value& v) {
     case Value::Type::Boolean: return v.boolValue() ? "true" : "false";
     case Value::Type::Number: return formatNumber(v.numberValue());
     case Value::Type::String:
-    case Value::Type::Clip: return v.stringValue().str();
+    case Value::Type::Clip:
+        charge(v.stringValue().size() >> 10);  // a copy: long texts cost in proportion
+        return v.stringValue().str();
     case Value::Type::Object: {
         Value p = toPrimitive(v, true);
         if (p.isObject()) return p.objectValue()->isFunction() ? "[type Function]" : "[object Object]";
@@ -194,7 +196,9 @@ double Vm::State::toNumber(const Value& v) {
     case Value::Type::Null: return version() >= 7 ? std::numeric_limits<double>::quiet_NaN() : 0.0;
     case Value::Type::Boolean: return v.boolValue() ? 1 : 0;
     case Value::Type::Number: return v.numberValue();
-    case Value::Type::String: return parseNumber(v.stringValue().view(), version());
+    case Value::Type::String:
+        charge(v.stringValue().size() >> 10);
+        return parseNumber(v.stringValue().view(), version());
     case Value::Type::Clip: return std::numeric_limits<double>::quiet_NaN();
     case Value::Type::Object: {
         Value p = toPrimitive(v, false);
@@ -274,6 +278,7 @@ bool Vm::State::strictEquals(const Value& a, const Value& b) {
 }
 
 bool Vm::State::looseEquals(const Value& a, const Value& b) {
+    if (a.isString() && b.isString()) charge(std::min(a.stringValue().size(), b.stringValue().size()) >> 10);
     if (a.type() == b.type()) return strictEquals(a, b);
     if (a.isNullish() || b.isNullish()) return a.isNullish() && b.isNullish();
     if (a.isBoolean()) return looseEquals(Value::number(a.boolValue() ? 1 : 0), b);
@@ -292,7 +297,10 @@ bool Vm::State::looseEquals(const Value& a, const Value& b) {
 
 Value Vm::State::lessThan(const Value& a, const Value& b) {
     const Value pa = toPrimitive(a, false), pb = toPrimitive(b, false);
-    if (pa.isString() && pb.isString()) return Value::boolean(pa.stringValue().view() < pb.stringValue().view());
+    if (pa.isString() && pb.isString()) {
+        charge(std::min(pa.stringValue().size(), pb.stringValue().size()) >> 10);
+        return Value::boolean(pa.stringValue().view() < pb.stringValue().view());
+    }
     const double x = toNumber(pa), y = toNumber(pb);
     if (std::isnan(x) || std::isnan(y)) return Value::undefined();
     return Value::boolean(x < y);
@@ -380,7 +388,10 @@ Value Vm::State::getMember(const Value& target, std::string_view key) {
         return out;
     }
     case Value::Type::String:
-        if (key == "length") return Value::number(static_cast<double>(charCount(target.stringValue().view(), version() >= 6)));
+        if (key == "length") {
+            charge(target.stringValue().size() >> 8);
+            return Value::number(static_cast<double>(charCount(target.stringValue().view(), version() >= 6)));
+        }
         [[fallthrough]];
     case Value::Type::Number:
     case Value::Type::Boolean: return readProperty(target, findProperty(protoOf(target), key));
@@ -526,17 +537,6 @@ bool Vm::State::deleteMember(const Value& target, std::string_view key) {
     const Property* p = o->findOwn(key, caseSensitive());
     if (!p || (p->flags & kDontDelete)) return false;
     return o->removeOwn(key, caseSensitive());
-}
-
-bool Vm::State::hasMember(const Value& target, std::string_view key) {
-    if (Object* o = target.objectValue()) {
-        if (o->isArray()) {
-            uint32_t index;
-            if (key == "length" || (arrayIndex(key, index) && index < o->elements().size())) return true;
-        }
-        return findProperty(o, key) != nullptr;
-    }
-    return false;
 }
 
 std::vector<std::string> Vm::State::enumerate(const Value& target) {

@@ -122,9 +122,10 @@ TEST(PlayerInput, AClickedTextFieldTakesBytesIntoItsVariable)
     p.charInput(0x08);
     EXPECT_EQ(p.getVariable("answer"), "hi!\x82");
     p.charInput('a');
-    p.charInput('b');  // one past the field's maximum of 6
+    p.charInput('b');
+    p.charInput('c');   // one past the field's maximum of 6
     p.charInput(0x0D);  // single line: no line break
-    EXPECT_EQ(p.getVariable("answer"), "hi!\x82" "a");
+    EXPECT_EQ(p.getVariable("answer"), "hi!\x82" "ab");
     View after = render(p, 100, 100);
     EXPECT_NE(before.pixels, after.pixels);
 
@@ -291,4 +292,41 @@ TEST(PlayerInvalidation, OnlyTheAreaThatChangedIsInvalidated)
     ASSERT_EQ(host.invalidations.size(), 1u);
     EXPECT_EQ(host.invalidations[0].right, 100);
     EXPECT_EQ(host.invalidations[0].bottom, 100);
+}
+
+TEST(PlayerScripting, ClipsWithMouseHandlersActLikeButtonsAndDuplicatesFollowScript)
+{
+    auto m = movie(100, 100);
+    uint16_t red = defineRect(m, 0, 0, 20, 20, kRed);
+    sw::Timeline inner;
+    inner.place(placeAt(red, 1)).showFrame();
+    uint16_t sprite = m.defineSprite(inner);
+    sw::PlaceObject box = placeAt(sprite, 1, 10, 10);
+    box.name = "box";
+    sw::ActionAssembler release;
+    release.fscommand("clip", "released");
+    sw::ActionAssembler a;
+    a.setPath("box.onRelease", sw::Emitter([&](sw::ActionAssembler& e) { e.defineFunction("", {}, release); }));
+    a.push({"box", "copy", 16384 + 5}).cloneSprite();
+    a.setPath("copy._x", 60.0);
+    m.place(box).doAction(a).showFrame(2);
+    RecordingHost host;
+    Player p(host);
+    load(p, m.build(), 100, 100);
+    View v = render(p, 100, 100);
+    EXPECT_EQ(v.at(15, 15), kRedPx);
+    EXPECT_EQ(v.at(65, 15), kRedPx);  // the duplicate, moved by script
+
+    p.mouseDown(refplayer::MouseButton::Left, 15, 15);
+    p.mouseUp(refplayer::MouseButton::Left, 15, 15);
+    EXPECT_EQ(host.commands, (std::vector<Command>{{"clip", "released"}}));
+    // The duplicate did not copy the handler; a click there does nothing.
+    p.mouseDown(refplayer::MouseButton::Left, 65, 15);
+    p.mouseUp(refplayer::MouseButton::Left, 65, 15);
+    EXPECT_EQ(host.commands.size(), 1u);
+
+    // The timeline does not take away what script made.
+    p.tick();
+    p.tick();
+    EXPECT_EQ(render(p, 100, 100).at(65, 15), kRedPx);
 }

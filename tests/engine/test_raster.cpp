@@ -203,10 +203,12 @@ TEST(Rasterizer, FlattenedCirclesStayWithinTolerance)
             uint8_t c = At(cov, clip, x, y);
             sum += c / 255.0;
             double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
-            if (d < radius - 1.5)
+            if (d < radius - 1.5) {
                 ASSERT_EQ(c, 255) << x << "," << y;
-            if (d > radius + 1.5)
+            }
+            if (d > radius + 1.5) {
                 ASSERT_EQ(c, 0) << x << "," << y;
+            }
         }
     // Quadratic arcs bulge a little beyond the true circle.
     EXPECT_NEAR(sum, std::numbers::pi * radius * radius, 10);

@@ -3,6 +3,7 @@
 // Expected pixels are computed here from the compositing rule, independently
 // of the engine's own arithmetic.
 #include "engine_test_support.h"
+#include "media/screen_video.h"
 
 #include <gtest/gtest.h>
 
@@ -57,8 +58,9 @@ TEST(Render, TranslucentShapeLandsOnItsPixelsWithAntialiasedEdges)
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 100; ++x) {
             bool touched = x >= 10 && x <= 40 && y >= 20 && y < 30;
-            if (!touched)
+            if (!touched) {
                 ASSERT_EQ(v.at(x, y), kWhite) << x << "," << y;
+            }
         }
 }
 
@@ -133,12 +135,13 @@ TEST(Render, CurvedEdgesFillTheCircleTheyDescribe)
         for (int x = 0; x < 100; ++x) {
             double d = std::hypot(x + 0.5 - 50, y + 0.5 - 50);
             uint32_t p = v.at(x, y);
-            if (d < 18.5)
+            if (d < 18.5) {
                 ASSERT_EQ(p, 0xFF0000FFu) << x << "," << y;
-            else if (d > 21.5)
+            } else if (d > 21.5) {
                 ASSERT_EQ(p, kWhite) << x << "," << y;
-            else if (p != kWhite && p != 0xFF0000FFu)
+            } else if (p != kWhite && p != 0xFF0000FFu) {
                 ++partial;
+            }
         }
     EXPECT_GT(partial, 60);  // an anti-aliased rim all round
 }
@@ -255,4 +258,43 @@ TEST(Render, MatricesRotateScaleAndMoveShapes)
     EXPECT_EQ(v.at(52, 30), kWhite);
     EXPECT_EQ(v.at(47, 52), kWhite);
     EXPECT_EQ(v.at(60, 12), kWhite);  // where it would be unrotated
+}
+
+TEST(Render, EmbeddedScreenVideoShowsTheFrameItsPlacementNames)
+{
+    refplayer::media::VideoImage red{16, 8, std::vector<uint32_t>(16 * 8, 0xFFFF0000u)};
+    refplayer::media::VideoImage half = red;
+    for (int i = 0; i < 16 * 4; ++i)
+        half.pixels[i] = 0xFF00FF00u;  // the top half turns green
+    refplayer::media::ScreenVideoEncoder encoder(refplayer::media::ScreenVideoEncoderOptions{.blockWidth = 16, .blockHeight = 16});
+    auto key = encoder.encode(red, true);
+    auto inter = encoder.encode(half, false);
+
+    auto m = movie(64, 32);
+    uint16_t video = m.defineVideoStream(sw::VideoStream{.numFrames = 2, .width = 16, .height = 8, .codec = 3});
+    uint16_t other = m.defineVideoStream(sw::VideoStream{.numFrames = 1, .width = 16, .height = 8, .codec = 4});
+    sw::PlaceObject p = placeAt(video, 1);
+    p.matrix = sw::Matrix::make(2, 2, 0, 0, 0);  // shown at twice its size
+    p.ratio = 0;
+    m.videoFrame(video, 0, key).place(p).place(placeAt(other, 2, 40, 0)).showFrame();
+    sw::PlaceObject next;
+    next.depth = 1;
+    next.move = true;
+    next.ratio = 1;
+    m.videoFrame(video, 1, inter).place(next).showFrame();
+
+    RecordingHost host;
+    Player player(host);
+    load(player, m.build(), 64, 32);
+    View v = render(player, 64, 32);
+    EXPECT_EQ(v.at(2, 2), 0xFFFF0000u);
+    EXPECT_EQ(v.at(31, 15), 0xFFFF0000u);
+    EXPECT_EQ(v.at(33, 2), kWhite);
+    EXPECT_EQ(v.at(45, 4), 0xFF202020u);  // a codec the engine cannot decode: placeholder
+    player.tick();
+    v = render(player, 64, 32);
+    EXPECT_EQ(v.at(2, 2), 0xFF00FF00u);
+    EXPECT_EQ(v.at(2, 15), 0xFFFF0000u);
+    player.tick();  // back to the key frame: decoding starts over
+    EXPECT_EQ(render(player, 64, 32).at(2, 2), 0xFFFF0000u);
 }

@@ -8,7 +8,7 @@ namespace {
 constexpr uint8_t Add = 0x0A, Subtract = 0x0B, Multiply = 0x0C, Divide = 0x0D, Not = 0x12, StringAdd = 0x21,
                   StringLength = 0x14, StringExtract = 0x15, SetVariable = 0x1D, Pop = 0x17, Trace = 0x26,
                   DefineLocal = 0x3C, Return = 0x3E, Modulo = 0x3F, NewObject = 0x40, InitArray = 0x42,
-                  InitObject = 0x43, Add2 = 0x47, Equals2 = 0x49, GetMember = 0x4E, SetMember = 0x4F,
+                  InitObject = 0x43, Add2 = 0x47, Equals2 = 0x49, TypeOf = 0x44, Delete = 0x3A, Delete2 = 0x3B, GetMember = 0x4E, SetMember = 0x4F,
                   Increment = 0x50, CallMethod = 0x52, InstanceOf = 0x54, Enumerate2 = 0x55, BitLShift = 0x63,
                   BitURShift = 0x65, Greater = 0x67, Extends = 0x69, Throw = 0x2A;
 
@@ -171,6 +171,46 @@ TEST_F(ScriptTest, Classes_PrototypesInstanceOfExtendsAndSuper) {
     EXPECT_EQ(var("isArray"), "false");
     EXPECT_EQ(var("said"), "Rex speaks (woof)");
     EXPECT_EQ(var("isAnimal"), "true");
+}
+
+TEST_F(ScriptTest, Members_AccessorsDeleteAndTypeOf) {
+    Asm get;  // function () { return this._v * 2; }
+    get.getVar("this").push({"_v"}).op(GetMember).push({2}).op(Multiply).op(Return);
+    Asm set;  // function (v) { this._v = v; }
+    set.getVar("this").push({"_v"}).getVar("v").op(SetMember);
+    Asm a;
+    a.push({"o", 0}).op(InitObject).op(SetVariable);
+    a.function("", {"v"}, set).function("", {}, get).push({"p", 3}).getVar("o").push({"addProperty"});
+    a.op(CallMethod).op(Pop);
+    a.getVar("o").push({"p", 21}).op(SetMember);
+    a.push({"pv"}).getVar("o.p").op(SetVariable);
+    // An accessor on the prototype runs with the instance as `this`.
+    a.push({"child", 0}).op(InitObject).op(SetVariable);
+    a.getVar("child").push({"__proto__"}).getVar("o").op(SetMember);
+    a.getVar("child").push({"p", 5}).op(SetMember);
+    a.push({"childV"}).getVar("child._v").op(SetVariable);
+    a.push({"ownV"}).getVar("o._v").op(SetVariable);
+    a.push({"t1"}).getVar("o").op(TypeOf).op(SetVariable);
+    a.push({"t2"}).getVar("o.p").op(TypeOf).op(SetVariable);
+    a.push({"t3"}).getVar("_root").op(TypeOf).op(SetVariable);
+    a.push({"t4", Null{}}).op(TypeOf).op(SetVariable);
+    a.push({"t5"}).getVar("parseInt").op(TypeOf).op(SetVariable);
+    a.push({"t6"}).getVar("nothing").op(TypeOf).op(SetVariable);
+    a.push({"del1"}).getVar("o").push({"_v"}).op(Delete).op(SetVariable);
+    a.push({"afterDelete"}).getVar("o.p").op(SetVariable);
+    a.push({"del2"}).getVar("Math").push({"PI"}).op(Delete).op(SetVariable);  // DontDelete
+    a.setVar("x", 1).push({"del3", "x"}).op(Delete2).op(SetVariable);
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("pv"), "42");
+    EXPECT_EQ(var("childV"), "5");
+    EXPECT_EQ(var("ownV"), "21");
+    EXPECT_EQ(var("t1") + var("t2") + var("t3") + var("t4") + var("t5") + var("t6"),
+              "objectnumbermovieclipnullfunctionundefined");
+    EXPECT_EQ(var("del1"), "true");
+    EXPECT_EQ(var("afterDelete"), "NaN");
+    EXPECT_EQ(var("del2"), "false");
+    EXPECT_EQ(var("del3"), "true");
+    EXPECT_EQ(var("x"), "<undefined>");
 }
 
 TEST_F(ScriptTest, Exceptions_CatchFinallyAndAcrossFunctions) {

@@ -124,6 +124,18 @@ TEST_F(ScriptTest, HostileSizes_CostBudgetNotMemory) {
     const auto r = run(grow);
     EXPECT_EQ(r.status, RunStatus::OutOfMemory);
 
+    // Work on long texts is charged by length: comparing two equal 1 MB texts
+    // in a loop stops after about a thousand rounds, not a million.
+    Asm compare;
+    compare.setVar("s", "0123456789abcdef");
+    for (int i = 0; i < 16; ++i) compare.push({"s"}).getVar("s").getVar("s").op(Add2).op(SetVariable);
+    compare.push({"t"}).getVar("s").push({""}).op(Add2).op(SetVariable);  // equal text, another string
+    compare.setVar("rounds", 0).label("top");
+    compare.push({"rounds"}).getVar("rounds").op(0x50).op(SetVariable);
+    compare.getVar("s").getVar("t").op(0x49).op(Pop).jump("top");
+    EXPECT_EQ(run(compare).status, RunStatus::BudgetExceeded);
+    EXPECT_LT(std::stoi(var("rounds")), 5000);
+
     // Counts larger than the stack take only what is there.
     Asm counts;
     counts.push({"a", "b", 1000000000}).op(InitArray).storeRegister(1).op(Pop);

@@ -1,0 +1,69 @@
+// Text rules: URLs a movie asks for resolved against its own, the
+// url-encoded form of variables, and how a text field lays out its text.
+#include "render.h"
+#include "url_text.h"
+
+#include <gtest/gtest.h>
+
+using namespace refplayer::engine;
+
+TEST(UrlText, RelativeReferencesResolveAgainstTheMovieUrl)
+{
+    struct Case {
+        const char* base;
+        const char* relative;
+        const char* expected;
+    } cases[] = {
+        {"http://h.test/a/b/main.swf", "skin.swf", "http://h.test/a/b/skin.swf"},
+        {"http://h.test/a/b/main.swf?x=1#f", "../c/d.swf?y=2", "http://h.test/a/c/d.swf?y=2"},
+        {"http://h.test/a/b/main.swf", "/root.swf", "http://h.test/root.swf"},
+        {"http://h.test/a/main.swf", "//other.test/x.swf", "http://other.test/x.swf"},
+        {"http://h.test", "x.swf", "http://h.test/x.swf"},
+        {"http://h.test/a/main.swf", "../../../up.swf", "http://h.test/up.swf"},
+        {"http://h.test/a/main.swf", "https://s.test/abs.swf", "https://s.test/abs.swf"},
+        {"http://h.test/a/main.swf", "C:\\movies\\m.swf", "C:\\movies\\m.swf"},
+        {"http://h.test/a/main.swf", "FSCommand:quit", "FSCommand:quit"},
+        {"file:///C:/dir/main.swf", "sub/v.flv", "file:///C:/dir/sub/v.flv"},
+        {"C:\\dir\\main.swf", "skin.swf", "C:\\dir\\skin.swf"},
+        {"C:\\dir\\sub\\main.swf", "..\\up.swf", "C:\\dir\\up.swf"},
+        {"C:\\dir\\main.swf", "\\top.swf", "C:\\top.swf"},
+        {"flvplayback.swf", "ClearOverAll.swf", "ClearOverAll.swf"},
+        {"", "a.swf", "a.swf"},
+        {"http://h.test/a/main.swf", "", "http://h.test/a/main.swf"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(resolveUrl(c.base, c.relative), c.expected) << c.base << " + " << c.relative;
+}
+
+TEST(UrlText, UrlEncodedPairsDecodeAndToleratePoorInput)
+{
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(parseUrlEncoded("a=1&b=two+words&c=%41%2b&&flag&d=x=y\r\n"),
+              (Pairs{{"a", "1"}, {"b", "two words"}, {"c", "A+"}, {"flag", ""}, {"d", "x=y"}}));
+    EXPECT_EQ(urlDecode("%zz%4"), "%zz%4");  // bad escapes stay as they are
+    EXPECT_TRUE(parseUrlEncoded("").empty());
+    EXPECT_EQ(urlQuery("m.swf?a=1&b=2#frag"), "a=1&b=2");
+    EXPECT_EQ(urlQuery("m.swf"), "");
+}
+
+TEST(TextLayout, FieldsBreakWrapMaskAndStripAsTheirFlagsSay)
+{
+    EditTextDef f(1);
+    f.fontHeight = 135;  // the built-in font's cells are then 90 twips wide
+    f.bounds.xMin = 0;
+    f.bounds.xMax = 80 + 5 * 90;  // two 40-twip gutters and five cells
+    using Lines = std::vector<std::string>;
+
+    EXPECT_EQ(layoutText(f, "one\rtwo"), (Lines{"onetwo"}));  // single line: breaks vanish
+    f.multiline = true;
+    EXPECT_EQ(layoutText(f, "one\r\ntwo\nthree"), (Lines{"one", "two", "three"}));
+    f.wordWrap = true;
+    EXPECT_EQ(layoutText(f, "ab cd efghijkl"), (Lines{"ab cd", "efghi", "jkl"}));
+    f.password = true;
+    EXPECT_EQ(layoutText(f, "secret"), (Lines{"*****", "*"}));
+    f.password = false;
+    f.wordWrap = false;
+    f.html = true;
+    EXPECT_EQ(layoutText(f, "<p><b>bold</b> &amp; &lt;x&gt;</p><p>next</p>"), (Lines{"bold & <x>", "next"}));
+    EXPECT_EQ(layoutText(f, "a<br>b\tc"), (Lines{"a", "bc"}));
+}

@@ -332,8 +332,9 @@ void TControl::HandleMouseMessage(TMessage& m) {
   m.Result = 0;
 }
 
-void TControl::WndProc(TMessage& m) {
-  switch (m.Msg) {
+namespace kvinternal {
+bool IsMouseMessage(UINT msg) {
+  switch (msg) {
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
@@ -344,11 +345,24 @@ void TControl::WndProc(TMessage& m) {
     case WM_MBUTTONDOWN:
     case WM_MBUTTONUP:
     case WM_MBUTTONDBLCLK:
-      if (!enabled_) break;
+      return true;
+  }
+  return false;
+}
+}  // namespace kvinternal
+
+void TControl::WndProc(TMessage& m) {
+  if (kvinternal::IsMouseMessage(m.Msg)) {
+    if (enabled_) {
       HandleMouseMessage(m);
       // The framework's default handling follows for windows (cursor, activation).
       if (dynamic_cast<TWinControl*>(this)) DefaultHandler(m);
       return;
+    }
+    DefaultHandler(m);
+    return;
+  }
+  switch (m.Msg) {
     case WM_CONTEXTMENU:
       if (popupMenu_) {
         int x = GET_X_LPARAM(m.LParam), y = GET_Y_LPARAM(m.LParam);

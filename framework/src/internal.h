@@ -4,6 +4,10 @@
 #include "framework/controls.h"
 
 namespace kvinternal {
+
+// The client-area mouse button and move messages a control handles.
+bool IsMouseMessage(UINT msg);
+
 // The graphic control that has the mouse captured through its parent's window.
 extern TControl* g_captureControl;
 // A control moved or resized: DCs held for it outside painting are stale.

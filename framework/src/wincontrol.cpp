@@ -20,23 +20,6 @@ const wchar_t kControlProp[] = L"KvFramework.Control";
 // CreateWindowEx returns (WM_GETMINMAXINFO comes even before WM_NCCREATE).
 thread_local TWinControl* t_creating = nullptr;
 
-bool IsMouseMessage(UINT msg) {
-  switch (msg) {
-    case WM_MOUSEMOVE:
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDOWN:
-    case WM_RBUTTONUP:
-    case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDOWN:
-    case WM_MBUTTONUP:
-    case WM_MBUTTONDBLCLK:
-      return true;
-  }
-  return false;
-}
-
 // Moves the logical origin so that (dx, dy) becomes the new (0, 0).
 void MoveWindowOrg(HDC dc, int dx, int dy) {
   POINT org;
@@ -671,7 +654,7 @@ void TWinControl::WndProc(TMessage& m) {
       m.Result = 0;
       return;
     default:
-      if (IsMouseMessage(m.Msg) && RouteMouseToGraphic(m)) return;
+      if (kvinternal::IsMouseMessage(m.Msg) && RouteMouseToGraphic(m)) return;
       break;
   }
   TControl::WndProc(m);

@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "kv_driver_activex.h"
 #include "kv_driver_netscape.h"
 #include "kv_flashplayer.h"
 
@@ -24,6 +25,7 @@ void kv_version_Stop() {}
 const Unit kUnits[] = {
     {"kv_version", kv_version_Start, kv_version_Stop},
     {"kv_driver_netscape", kv_driver_netscape_Start, kv_driver_netscape_Stop},
+    {"kv_driver_activex", kv_driver_activex_Start, kv_driver_activex_Stop},
     {"kv_flashplayer", kv_flashplayer_Start, kv_flashplayer_Stop},
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "kv_hostfiles.h"
 #include "kv_nsinternal.h"
 
 namespace kvns {
@@ -368,23 +369,6 @@ void FillBrowserFuncs()
     };
 }
 
-std::wstring ExecutableFolder()
-{
-    wchar_t buf[MAX_PATH * 4];
-    const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
-    if (n == 0 || n >= std::size(buf))
-        return {};
-    std::wstring path(buf, n);
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
-bool IsFile(const std::wstring& path)
-{
-    const DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The registered path of the plug-in library: present key, absent value gives
 // an empty path; absent key leaves `path` alone.
 void ReadRegisteredPath(std::wstring& path)
@@ -524,7 +508,7 @@ void kv_driver_netscape_Start()
     g_libraryPath = FlashPluginDefaultPath;
     ReadRegisteredPath(g_libraryPath);
     const std::wstring beside = ExecutableFolder() + L"npswf32.dll";
-    if (IsFile(beside))
+    if (IsExistingFile(beside))
         g_libraryPath = beside;
 
     NetscapeDriverClass = &TkvFlashDriverNS::ClassRef();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kv_flashstore.h"
+#include "kv_hostfiles.h"
 #include "kv_nsinternal.h"
 #include "kv_pendingstreams.h"
 #include "kv_urltext.h"
@@ -19,51 +20,6 @@ using namespace kvns;
 namespace {
 
 constexpr char kMime[] = "application/x-shockwave-flash";
-
-bool IsFile(const std::wstring& path)
-{
-    if (path.empty())
-        return false;
-    const DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring ExecutableFolder()
-{
-    wchar_t buf[MAX_PATH * 4];
-    const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
-    std::wstring path(buf, n < std::size(buf) ? n : 0);
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
-// The module the package is linked into: its resources are the package's.
-HMODULE PackageModule()
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&PackageModule), &module);
-    return module;
-}
-
-std::unique_ptr<TMemoryStream> CopyOf(TStream& source)
-{
-    auto copy = std::make_unique<TMemoryStream>();
-    source.SetPosition(0);
-    copy->CopyFrom(source, source.Size());
-    copy->SetPosition(0);
-    return copy;
-}
-
-// Opens a file for reading, or nullptr when it cannot be opened after all.
-std::unique_ptr<TStream> OpenFile(const std::wstring& path)
-{
-    try {
-        return std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyWrite);
-    } catch (const EStreamError&) {
-        return nullptr;
-    }
-}
 
 }  // namespace
 
@@ -335,14 +291,14 @@ void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
     std::unique_ptr<TStream> source;
     const std::wstring decoded = DecodeURLText(s);
     const std::wstring fileName = URLFileName(s);
-    if (IsFile(decoded)) {
-        source = OpenFile(decoded);
-    } else if (IsFile(fileName)) {
-        source = OpenFile(fileName);
-    } else if (IsFile(ExecutableFolder() + s)) {
-        source = OpenFile(ExecutableFolder() + s);
+    if (IsExistingFile(decoded)) {
+        source = OpenFileForReading(decoded);
+    } else if (IsExistingFile(fileName)) {
+        source = OpenFileForReading(fileName);
+    } else if (IsExistingFile(ExecutableFolder() + s)) {
+        source = OpenFileForReading(ExecutableFolder() + s);
     } else if (TkvFlashStream* stored = FindStoredFile(fileName)) {
-        source = CopyOf(*stored->DataStream());
+        source = CopyOfStream(*stored->DataStream());
     } else if (StartsWith(s, L"/") && StartsWith(std::wstring_view(s).substr(1), StreamMarker)) {
         unsigned id = 0;
         if (ParseStreamId(std::wstring_view(s).substr(1 + StreamMarker.size()), id))
@@ -351,13 +307,8 @@ void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
         unsigned id = 0;
         if (ParseStreamId(std::wstring_view(s).substr(StreamMarker.size()), id))
             source = kvpending::Take(id);
-    } else if (HRSRC res = FindResourceW(PackageModule(), ResourceNameOf(s).c_str(), MAKEINTRESOURCEW(10))) {
-        (void)res;
-        try {
-            source = std::make_unique<TResourceStream>(PackageModule(), ResourceNameOf(s), MAKEINTRESOURCEW(10));
-        } catch (const Exception&) {
-            source = nullptr;
-        }
+    } else if (HasPackageResource(ResourceNameOf(s))) {
+        source = OpenPackageResource(ResourceNameOf(s));
     } else if (StartsWith(s, L"http:")) {
         auto* download = new TAsyncSteam(this, ToUtf8(s), NotifyData);
         DownloadList().push_back(download);

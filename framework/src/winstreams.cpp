@@ -1,5 +1,7 @@
 #include "framework/winstreams.h"
 
+#include <ocidl.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -56,6 +58,37 @@ void OleCheck(HRESULT hr) {
   if (SUCCEEDED(hr)) return;
   throw EOleSysError(SysErrorMessage(static_cast<DWORD>(hr)) + L" (HRESULT $" + IntToHex(static_cast<std::uint32_t>(hr), 8) + L")",
                      static_cast<std::int32_t>(hr));
+}
+
+namespace {
+IConnectionPoint* FindConnectionPoint(IUnknown* Source, REFIID IID) {
+  if (!Source) return nullptr;
+  IConnectionPointContainer* container = nullptr;
+  if (FAILED(Source->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))) ||
+      !container)
+    return nullptr;
+  IConnectionPoint* point = nullptr;
+  if (FAILED(container->FindConnectionPoint(IID, &point))) point = nullptr;
+  container->Release();
+  return point;
+}
+}  // namespace
+
+void InterfaceConnect(IUnknown* Source, REFIID IID, IUnknown* Sink, DWORD& Connection) {
+  Connection = 0;
+  if (IConnectionPoint* point = FindConnectionPoint(Source, IID)) {
+    if (FAILED(point->Advise(Sink, &Connection))) Connection = 0;
+    point->Release();
+  }
+}
+
+void InterfaceDisconnect(IUnknown* Source, REFIID IID, DWORD& Connection) {
+  if (Connection == 0) return;
+  if (IConnectionPoint* point = FindConnectionPoint(Source, IID)) {
+    point->Unadvise(Connection);
+    point->Release();
+  }
+  Connection = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -65,5 +65,10 @@ private:
 
 // Raises EOleSysError with the system's text for a failed HRESULT.
 void OleCheck(HRESULT hr);
+// Connects Sink to Source's connection point for IID; Connection receives the
+// cookie (0 when Source has no such point or refuses). Never raises.
+void InterfaceConnect(IUnknown* Source, REFIID IID, IUnknown* Sink, DWORD& Connection);
+// Undoes InterfaceConnect and clears Connection; nothing when it is 0.
+void InterfaceDisconnect(IUnknown* Source, REFIID IID, DWORD& Connection);
 // The system's text for an error code (Win32 error or HRESULT).
 WideString SysErrorMessage(DWORD code);

@@ -1,0 +1,237 @@
+// Windowless drawing into the driver's buffer, and input turned into window
+// messages for the control.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "kv_alpha.h"
+#include "kv_driver_activex.h"
+#include "kv_pixels.h"
+
+namespace {
+
+WPARAM ShiftToKeyState(TShiftState Shift)
+{
+    WPARAM f = 0;
+    if (Shift.Contains(ssCtrl))
+        f |= MK_CONTROL;
+    if (Shift.Contains(ssShift))
+        f |= MK_SHIFT;
+    if (Shift.Contains(ssAlt))
+        f |= 0x0020;
+    if (Shift.Contains(ssLeft))
+        f |= MK_LBUTTON;
+    if (Shift.Contains(ssRight))
+        f |= MK_RBUTTON;
+    return f;
+}
+
+LPARAM PointParam(int X, int Y)
+{
+    return static_cast<LPARAM>(static_cast<DWORD>(static_cast<WORD>(X)) | (static_cast<DWORD>(static_cast<WORD>(Y)) << 16));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Buffer
+// ---------------------------------------------------------------------------
+
+void TkvFlashDriverActiveX::CreateBuffer()
+{
+    TkvFlashDriver::CreateBuffer();
+    if (WindowlessObject) {
+        RECT r{0, 0, Width, Height};
+        WindowlessObject->SetObjectRects(&r, &r);
+        Repaint(r);
+    }
+}
+
+void TkvFlashDriverActiveX::ResizeBuffer()
+{
+    TkvFlashDriver::ResizeBuffer();
+    if (WindowlessObject) {
+        RECT r{0, 0, Width, Height};
+        WindowlessObject->SetObjectRects(&r, &r);
+    }
+}
+
+void TkvFlashDriverActiveX::FreeBuffer() { TkvFlashDriver::FreeBuffer(); }
+
+void TkvFlashDriverActiveX::ForceUpdate()
+{
+    RECT r{0, 0, Width, Height};
+    Repaint(r);
+}
+
+void TkvFlashDriverActiveX::DrawInto(HDC dc, const RECT& clip)
+{
+    // The bounds start at the origin so the control draws at its place; the
+    // clip keeps it inside the update rectangle.
+    RECTL bounds{0, 0, clip.right, clip.bottom};
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    ViewObject->Draw(DVASPECT_OPAQUE, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0);
+    RestoreDC(dc, saved);
+}
+
+void TkvFlashDriverActiveX::Repaint(const RECT& Rect)
+{
+    TkvDriverBusy busy(this);
+    const TRect rect(Rect.left, Rect.top, Rect.right, Rect.bottom);
+    // The fills and the alpha pass stay inside the buffer whatever the
+    // control asks for.
+    const RECT inside{std::max<LONG>(Rect.left, 0), std::max<LONG>(Rect.top, 0), std::min<LONG>(Rect.right, Width),
+                      std::min<LONG>(Rect.bottom, Height)};
+    if (BufferDC && ViewObject && !NoControl) {
+        if (!WhiteBits) {
+            if (OnEraseBackground.Assigned())
+                OnEraseBackground(this, rect);
+            if (busy.Released())
+                return;
+            if (BufferDC && ViewObject)
+                DrawInto(BufferDC, Rect);
+        } else if (inside.left < inside.right && inside.top < inside.bottom) {
+            // Twice, over black and over white; the difference gives the alpha.
+            FillLongwordRect(Bits, Width, Height, inside.left, inside.top, inside.right, inside.bottom, 0xFF000000u);
+            DrawInto(BufferDC, Rect);
+            if (busy.Released() || !WhiteBits || !ViewObject)
+                return;
+            FillLongwordRect(WhiteBits, Width, Height, inside.left, inside.top, inside.right, inside.bottom,
+                             0xFFFFFFFFu);
+            DrawInto(WhiteDC, Rect);
+            if (busy.Released() || !Bits || !WhiteBits)
+                return;
+            GdiFlush();
+            RecoverAlphaRect(static_cast<std::uint32_t*>(Bits), static_cast<const std::uint32_t*>(WhiteBits), Width,
+                             Height, inside.left, inside.top, inside.right, inside.bottom);
+        }
+    }
+    if (ShowUpdateRects && BufferDC)
+        DrawUpdateRect(rect);
+    if (OnPaint.Assigned())
+        OnPaint(this, rect);
+}
+
+// ---------------------------------------------------------------------------
+// Windowless site: drawing
+// ---------------------------------------------------------------------------
+
+HRESULT TkvFlashDriverActiveX::GetDC(LPCRECT, DWORD, HDC* phDC) noexcept
+{
+    if (!phDC)
+        return E_POINTER;
+    *phDC = BufferDC;
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
+{
+    try {
+        RECT r{0, 0, Width, Height};
+        if (pRect) {
+            // The caller's rectangle is cut to the buffer in place.
+            RECT* edit = const_cast<RECT*>(pRect);
+            if (edit->right > Width)
+                edit->right = Width;
+            if (edit->bottom > Height)
+                edit->bottom = Height;
+            r = *edit;
+        }
+        Repaint(r);
+    } catch (...) {
+        // An application's paint handler failed; the control must not see it.
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Input
+// ---------------------------------------------------------------------------
+
+HRESULT TkvFlashDriverActiveX::SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!WindowlessObject || NoControl)
+        return E_FAIL;
+    TkvDriverBusy busy(this);
+    LRESULT result = 0;
+    return WindowlessObject->OnWindowMessage(message, wParam, lParam, &result);
+}
+
+void TkvFlashDriverActiveX::SendMouse(UINT message, WPARAM wParam, int X, int Y)
+{
+    if (!WindowlessObject || NoControl)
+        return;
+    TkvDriverBusy busy(this);
+    const HRESULT hr = SendMessageToControl(message, wParam, PointParam(X, Y));
+    if (busy.Released())
+        return;
+    if (hr == S_OK && message >= WM_MOUSEFIRST && message <= WM_MOUSEWHEEL && !DisableFlashCursor)
+        SendMessageToControl(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+}
+
+void TkvFlashDriverActiveX::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
+{
+    if (Button == mbLeft) {
+        SendMouse(WM_LBUTTONDOWN, ShiftToKeyState(Shift), X, Y);
+    } else if (Button == mbRight) {
+        if (!DisableFlashMenu) {
+            // The control shows its menu in the parent window's client space.
+            ReportParentWindow = true;
+            const TPoint offset = GetParentOffset();
+            X = static_cast<std::int16_t>(X + offset.x);
+            Y = static_cast<std::int16_t>(Y + offset.y);
+        }
+        SendMouse(WM_RBUTTONDOWN, ShiftToKeyState(Shift), X, Y);
+        ReportParentWindow = false;
+    }
+}
+
+void TkvFlashDriverActiveX::MouseMove(TShiftState Shift, int X, int Y)
+{
+    SendMouse(WM_MOUSEMOVE, ShiftToKeyState(Shift), X, Y);
+}
+
+void TkvFlashDriverActiveX::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
+{
+    if (Button == mbLeft)
+        SendMouse(WM_LBUTTONUP, ShiftToKeyState(Shift), X, Y);
+    else if (Button == mbRight)
+        SendMouse(WM_RBUTTONUP, ShiftToKeyState(Shift), X, Y);
+}
+
+void TkvFlashDriverActiveX::MouseWheel(TShiftState Shift, int X, int Y, int WheelDelta, bool&)
+{
+    const WPARAM w = static_cast<WPARAM>(static_cast<DWORD>(static_cast<WORD>(ShiftToKeyState(Shift))) |
+                                         (static_cast<DWORD>(static_cast<WORD>(WheelDelta)) << 16));
+    SendMouse(WM_MOUSEWHEEL, w, X, Y);
+}
+
+void TkvFlashDriverActiveX::KeyDown(std::uint16_t& Key, TShiftState Shift)
+{
+    if (SendMessageToControl(WM_KEYDOWN, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+        Key = 0;
+}
+
+void TkvFlashDriverActiveX::KeyUp(std::uint16_t& Key, TShiftState Shift)
+{
+    if (SendMessageToControl(WM_KEYUP, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+        Key = 0;
+}
+
+void TkvFlashDriverActiveX::KeyPress(wchar_t& Key, TShiftState Shift)
+{
+    if (!WindowlessObject || NoControl)
+        return;
+    char bytes[10];
+    const wchar_t unit = Key;
+    const int n = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, nullptr);
+    TkvDriverBusy busy(this);
+    for (int i = 0; i < n; ++i) {
+        if (SendMessageToControl(WM_CHAR, static_cast<unsigned char>(bytes[i]),
+                                 static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+            Key = 0;
+        if (busy.Released())
+            return;
+    }
+}

@@ -1,0 +1,812 @@
+// The driver as the control's container: finding and creating the control,
+// the activation handshake, the site interfaces, ambient properties, events
+// and teardown.
+#include <windows.h>
+
+#include <ole2.h>
+#include <olectl.h>
+
+#include <cmath>
+
+#include "framework/forms.h"
+#include "framework/winstreams.h"
+#include "kv_driver_activex.h"
+#include "kv_pendingstreams.h"
+
+const GUID CLASS_kvFlashPlayer = {0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID CLASS_FlashObjectInterface = {0xD27CDB71, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID CLASS_FlashProp = {0x1171A62F, 0x05D2, 0x11D1, {0x83, 0xFC, 0x00, 0xA0, 0xC9, 0x08, 0x9C, 0x5A}};
+
+TkvControlDescription ControlDescription = {
+    CLASS_kvFlashPlayer,
+    {0xD27CDB6D, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}},
+    {-609, 1958, 150, 197},
+    0,
+};
+
+namespace {
+
+bool g_checked = false;
+bool g_available = false;
+int g_unitStarts = 0;
+HMODULE g_urlmon = nullptr;
+TURLOpenPullStreamW g_urlOpenPullStream = nullptr;
+
+constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+
+template <class I>
+void ReleaseAndClear(I*& p)
+{
+    if (p) {
+        I* q = p;
+        p = nullptr;
+        q->Release();
+    }
+}
+
+// The framework's OLE error for a failed call.
+void Check(HRESULT hr)
+{
+    OleCheck(hr);
+}
+
+// The framework's dispatch error, from what the control reported.
+[[noreturn]] void RaiseDispatchError(HRESULT hr, EXCEPINFO& info)
+{
+    if (info.pfnDeferredFillIn)
+        info.pfnDeferredFillIn(&info);
+    WideString text = info.bstrDescription ? WideString(info.bstrDescription) : WideString();
+    const HRESULT code = info.scode ? info.scode : hr;
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    if (text.empty())
+        text = L"The Flash control refused the property access (" + IntToHex(static_cast<std::uint32_t>(code), 8) + L")";
+    throw EOleSysError(text, code);
+}
+
+class TActiveXClass final : public TkvFlashDriverClass {
+public:
+    TkvFlashDriver* Create(int Width, int Height, std::uint32_t Background) const override
+    {
+        auto* driver = new TkvFlashDriverActiveX();
+        try {
+            driver->Construct(Width, Height, Background);
+        } catch (...) {
+            delete driver;
+            throw;
+        }
+        return driver;
+    }
+    bool PluginExists() const override { return TkvFlashDriverActiveX::PluginExists(); }
+    const wchar_t* ClassName() const override { return L"TkvFlashDriverActiveX"; }
+};
+const TActiveXClass g_class;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Unit
+// ---------------------------------------------------------------------------
+
+void CheckFlashActiveX()
+{
+    if (g_checked)
+        return;
+    IOleObject* probe = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLASS_kvFlashPlayer, nullptr, kCreateContext, IID_IOleObject,
+                                   reinterpret_cast<void**>(&probe))) &&
+        probe) {
+        DefaultFlashDriverClass = &TkvFlashDriverActiveX::ClassRef();
+        g_available = true;
+        probe->Release();
+    }
+    g_checked = true;
+}
+
+bool ActiveXChecked() { return g_checked; }
+bool ActiveXAvailable() { return g_available; }
+
+namespace {
+bool CheckFlashActiveXHook()
+{
+    CheckFlashActiveX();
+    return g_available;
+}
+}  // namespace
+
+void kv_driver_activex_Start()
+{
+    if (g_unitStarts++ > 0)
+        return;
+    g_urlmon = LoadLibraryA("urlmon.dll");
+    if (g_urlmon)
+        g_urlOpenPullStream =
+            reinterpret_cast<TURLOpenPullStreamW>(reinterpret_cast<void*>(GetProcAddress(g_urlmon, "URLOpenPullStreamW")));
+    ActiveXDriverClass = &TkvFlashDriverActiveX::ClassRef();
+    CheckFlashActiveXProc = &CheckFlashActiveXHook;
+}
+
+void kv_driver_activex_Stop()
+{
+    if (g_unitStarts == 0 || --g_unitStarts > 0)
+        return;
+    CheckFlashActiveXProc = nullptr;
+    ActiveXDriverClass = nullptr;
+    g_urlOpenPullStream = nullptr;
+    if (g_urlmon) {
+        FreeLibrary(g_urlmon);
+        g_urlmon = nullptr;
+    }
+    // A later start probes again: the control may have been installed since.
+    g_checked = false;
+    g_available = false;
+}
+
+TURLOpenPullStreamW ActiveXURLOpenPullStream() { return g_urlOpenPullStream; }
+
+// ---------------------------------------------------------------------------
+// Construction and teardown
+// ---------------------------------------------------------------------------
+
+TkvFlashDriverActiveX::TkvFlashDriverActiveX() = default;
+
+const TkvFlashDriverClass& TkvFlashDriverActiveX::ClassRef() { return g_class; }
+
+bool TkvFlashDriverActiveX::PluginExists() { return g_available; }
+
+void TkvFlashDriverActiveX::InitControlData() { ControlData = &ControlDescription; }
+
+bool TkvFlashDriverActiveX::SuppressException(const std::exception& E)
+{
+    return dynamic_cast<const EOleSysError*>(&E) != nullptr;
+}
+
+void TkvFlashDriverActiveX::Construct(int AWidth, int AHeight, std::uint32_t ABackground)
+{
+    TkvFlashDriver::Construct(AWidth, AHeight, ABackground);
+    InitControlData();
+    ++ControlData->InstanceCount;
+    EventDispatch = new TEventDispatch(this);
+    TkvDriverBusy busy(this);
+    CreateInstance();
+    if (NoControl)
+        return;
+    Check(OleObject->GetMiscStatus(DVASPECT_CONTENT, &MiscStatus));
+    if (MiscStatus & OLEMISC_SETCLIENTSITEFIRST)
+        Check(OleObject->SetClientSite(ClientSite()));
+    Check(OleObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&PersistStream)));
+    // The control is told to draw windowless with transparency before it is
+    // activated; this write also connects it (CreateControl).
+    SetWideStringProp(133, L"Transparent");
+    CreateControl();
+    if (!(MiscStatus & OLEMISC_INVISIBLEATRUNTIME)) {
+        RECT r{0, 0, AWidth, AHeight};
+        OleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, ClientSite(), 0, nullptr, &r);
+    }
+    if (WindowlessObject) {
+        RECT r{0, 0, AWidth, AHeight};
+        WindowlessObject->SetObjectRects(&r, &r);
+    }
+    IOleClientSite* site = nullptr;
+    const HRESULT hr = OleObject->GetClientSite(&site);
+    if (FAILED(hr) || !site)
+        Check(OleObject->SetClientSite(ClientSite()));
+    if (site)
+        site->Release();
+    if (OleControl)
+        OleControl->OnAmbientPropertyChange(DISPID_UNKNOWN);
+    if (ControlInterface)
+        Check(ControlInterface->DisableLocalSecurity());
+    FSCommandSlot = TkvFlashPlayerFSCommand(this, &TkvFlashDriverActiveX::IntfFSCommand);
+    FlashCallSlot = TkvFlashPlayerFlashCall(this, &TkvFlashDriverActiveX::IntfFlashPlayerFlashCall);
+}
+
+void TkvFlashDriverActiveX::CreateInstance()
+{
+    HRESULT hr = E_FAIL;
+    try {
+        hr = CoCreateInstance(ControlData->ClassID, nullptr, kCreateContext, IID_IOleObject,
+                              reinterpret_cast<void**>(&OleObject));
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    if (FAILED(hr) || !OleObject) {
+        OleObject = nullptr;
+        NoControl = true;
+    }
+}
+
+void TkvFlashDriverActiveX::CreateControl()
+{
+    if (!OleObject)
+        return;
+    if (!OleControl) {
+        try {
+            IOleClientSite* site = nullptr;
+            const HRESULT hr = OleObject->GetClientSite(&site);
+            if (FAILED(hr) || !site)
+                Check(OleObject->SetClientSite(ClientSite()));
+            if (site)
+                site->Release();
+            if (!PersistStream)
+                Check(OleObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&PersistStream)));
+            if (ObjectData) {
+                IStream* stream = nullptr;
+                Check(CreateStreamOnHGlobal(ObjectData, FALSE, &stream));
+                const HRESULT loaded = PersistStream->Load(stream);
+                stream->Release();
+                Check(loaded);
+                DestroyStorage();
+            } else {
+                Check(PersistStream->InitNew());
+            }
+            Check(OleObject->QueryInterface(IID_IOleControl, reinterpret_cast<void**>(&OleControl)));
+            Check(OleObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ControlDispatch)));
+            if (FAILED(OleObject->QueryInterface(IID_IPerPropertyBrowsing, reinterpret_cast<void**>(&PropBrowsing))))
+                PropBrowsing = nullptr;
+            InterfaceConnect(OleObject, IID_IPropertyNotifySink, Identity(), PropConnection);
+            InterfaceConnect(OleObject, ControlData->EventIID, EventDispatch, EventsConnection);
+            OleControl->OnAmbientPropertyChange(DISPID_UNKNOWN);
+        } catch (...) {
+            DestroyControl();
+            throw;
+        }
+    }
+    if (!ControlInterface) {
+        if (FAILED(OleObject->QueryInterface(IID_IkvFlashPlayer, reinterpret_cast<void**>(&ControlInterface))) ||
+            !ControlInterface) {
+            ControlInterface = nullptr;
+            throw EOleSysError(L"The Flash control does not offer its main interface", E_NOINTERFACE);
+        }
+    }
+}
+
+void TkvFlashDriverActiveX::DestroyControl()
+{
+    if (OleObject)
+        OleObject->Close(OLECLOSE_NOSAVE);
+    if (OleObject) {
+        InterfaceDisconnect(OleObject, ControlData->EventIID, EventsConnection);
+        InterfaceDisconnect(OleObject, IID_IPropertyNotifySink, PropConnection);
+    }
+    ReleaseAndClear(PropBrowsing);
+    ReleaseAndClear(ControlDispatch);
+    ReleaseAndClear(OleControl);
+}
+
+void TkvFlashDriverActiveX::CreateStorage()
+{
+    DestroyStorage();
+    if (!PersistStream)
+        throw EOleSysError(L"The Flash control has no persistence interface", E_NOINTERFACE);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 0);
+    if (!block)
+        throw EOutOfMemory(L"Out of memory");
+    IStream* stream = nullptr;
+    HRESULT hr = CreateStreamOnHGlobal(block, FALSE, &stream);
+    if (SUCCEEDED(hr)) {
+        hr = PersistStream->Save(stream, TRUE);
+        stream->Release();
+    }
+    if (FAILED(hr)) {
+        GlobalFree(block);
+        Check(hr);
+    }
+    ObjectData = block;
+}
+
+void TkvFlashDriverActiveX::DestroyStorage()
+{
+    if (ObjectData) {
+        GlobalFree(ObjectData);
+        ObjectData = nullptr;
+    }
+}
+
+TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
+{
+    kvpending::DropOwnedBy(this);
+    // The control may call back while it closes; nothing here may throw.
+    try {
+        if (OleObject)
+            OleObject->Close(OLECLOSE_NOSAVE);
+        DestroyControl();
+    } catch (...) {
+    }
+    DestroyStorage();
+    ReleaseAndClear(PersistStream);
+    if (OleObject)
+        OleObject->SetClientSite(nullptr);
+    ReleaseAndClear(OleObject);
+    delete EventDispatch;
+    EventDispatch = nullptr;
+    if (ControlData)
+        --ControlData->InstanceCount;
+    ReleaseAndClear(ControlInterface);
+    ReleaseInPlaceInterfaces();
+}
+
+void TkvFlashDriverActiveX::ReleaseInPlaceInterfaces()
+{
+    ReleaseAndClear(InPlaceActiveObject);
+    ReleaseAndClear(InPlaceObject);
+    ReleaseAndClear(WindowlessObject);
+    ReleaseAndClear(ViewObject);
+    ReleaseAndClear(OleWindow);
+}
+
+IkvFlashPlayer* TkvFlashDriverActiveX::GetControlInterface()
+{
+    CreateControl();
+    if (ControlInterface)
+        ControlInterface->AddRef();
+    return ControlInterface;
+}
+
+void TkvFlashDriverActiveX::SetName(const WideString& NewName)
+{
+    TkvFlashDriver::SetName(NewName);
+    if (OleControl)
+        OleControl->OnAmbientPropertyChange(DISPID_AMBIENT_DISPLAYNAME);
+}
+
+// ---------------------------------------------------------------------------
+// Property access
+// ---------------------------------------------------------------------------
+
+void TkvFlashDriverActiveX::GetProperty(DISPID DispID, VARIANT& Value)
+{
+    VariantClear(&Value);
+    if (NoControl)
+        return;
+    CreateControl();
+    if (!ControlDispatch)
+        return;
+    TkvDriverBusy busy(this);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXCEPINFO info{};
+    const HRESULT hr =
+        ControlDispatch->Invoke(DispID, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &Value, &info, nullptr);
+    if (FAILED(hr))
+        RaiseDispatchError(hr, info);
+}
+
+void TkvFlashDriverActiveX::SetProperty(DISPID DispID, const VARIANT& Value)
+{
+    if (NoControl)
+        return;
+    CreateControl();
+    if (!ControlDispatch)
+        return;
+    TkvDriverBusy busy(this);
+    VARIANT arg = Value;  // the callee only reads it
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&arg, &named, 1, 1};
+    EXCEPINFO info{};
+    const WORD flags = V_VT(&Value) == VT_DISPATCH ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
+    const HRESULT hr = ControlDispatch->Invoke(DispID, GUID_NULL, 0, flags, &params, nullptr, &info, nullptr);
+    if (FAILED(hr))
+        RaiseDispatchError(hr, info);
+}
+
+void TkvFlashDriverActiveX::SetWideStringProp(DISPID DispID, const WideString& Value)
+{
+    // A BSTR made from the caller's text; an empty text is the null BSTR.
+    BSTR text = Value.empty() ? nullptr : SysAllocStringLen(Value.data(), static_cast<UINT>(Value.size()));
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = text;
+    try {
+        SetProperty(DispID, v);
+    } catch (...) {
+        SysFreeString(text);
+        throw;
+    }
+    SysFreeString(text);
+}
+
+// ---------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------
+
+bool TkvFlashDriverActiveX::GetEventMethod(DISPID DispID, int& Slot) const
+{
+    const TkvControlDescription& d = ControlData ? *ControlData : ControlDescription;
+    for (int i = 0; i < 4; ++i) {
+        if (d.EventDispIDs[i] != DispID)
+            continue;
+        const bool assigned = (i == 0 && OnReadyStateChangeSlot.Assigned()) ||
+                              (i == 1 && OnProgressSlot.Assigned()) || (i == 2 && FSCommandSlot.Assigned()) ||
+                              (i == 3 && FlashCallSlot.Assigned());
+        if (!assigned)
+            return false;
+        Slot = i;
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Argument `index` in declaration order (DISPPARAMS keeps them last-first).
+const VARIANT* Arg(const DISPPARAMS& p, UINT index)
+{
+    if (!p.rgvarg || index >= p.cArgs)
+        return nullptr;
+    return &p.rgvarg[p.cArgs - 1 - index];
+}
+
+WideString TextArg(const DISPPARAMS& p, UINT index)
+{
+    const VARIANT* v = Arg(p, index);
+    if (!v)
+        return {};
+    if (V_VT(v) == VT_BSTR)
+        return V_BSTR(v) ? WideString(V_BSTR(v), SysStringLen(V_BSTR(v))) : WideString();
+    if (V_VT(v) == (VT_BSTR | VT_BYREF) && V_BSTRREF(v) && *V_BSTRREF(v))
+        return WideString(*V_BSTRREF(v), SysStringLen(*V_BSTRREF(v)));
+    VARIANT text;
+    VariantInit(&text);
+    WideString out;
+    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR)) && V_BSTR(&text))
+        out.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+    VariantClear(&text);
+    return out;
+}
+
+int IntArg(const DISPPARAMS& p, UINT index)
+{
+    const VARIANT* v = Arg(p, index);
+    if (!v)
+        return 0;
+    VARIANT n;
+    VariantInit(&n);
+    int out = 0;
+    if (SUCCEEDED(VariantChangeType(&n, const_cast<VARIANT*>(v), 0, VT_I4)))
+        out = V_I4(&n);
+    VariantClear(&n);
+    return out;
+}
+
+}  // namespace
+
+void TkvFlashDriverActiveX::InvokeEvent(DISPID DispID, const DISPPARAMS& Params)
+{
+    int slot = -1;
+    if (!GetEventMethod(DispID, slot))
+        return;
+    TkvDriverBusy busy(this);
+    try {
+        switch (slot) {
+            case 0: OnReadyStateChangeSlot(this, IntArg(Params, 0)); break;
+            case 1: OnProgressSlot(this, IntArg(Params, 0)); break;
+            case 2: FSCommandSlot(this, TextArg(Params, 0), TextArg(Params, 1)); break;
+            case 3: FlashCallSlot(this, TextArg(Params, 0)); break;
+        }
+    } catch (...) {
+        Application->HandleException(this);
+    }
+}
+
+void TkvFlashDriverActiveX::IntfFSCommand(TObject*, const WideString& command, const WideString& args)
+{
+    DoFSCommand(command, args);
+}
+
+void TkvFlashDriverActiveX::IntfFlashPlayerFlashCall(TObject*, const WideString& request) { DoFlashCall(request); }
+
+HRESULT TEventDispatch::QueryInterface(REFIID riid, void** ppv) noexcept
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch) ||
+        IsEqualGUID(riid, ControlDescription.EventIID)) {
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+ULONG TEventDispatch::AddRef() noexcept { return owner_->AddRef(); }
+ULONG TEventDispatch::Release() noexcept { return owner_->Release(); }
+
+HRESULT TEventDispatch::GetTypeInfoCount(UINT* pctinfo) noexcept
+{
+    if (pctinfo)
+        *pctinfo = 0;
+    return S_OK;
+}
+
+HRESULT TEventDispatch::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept
+{
+    if (ppTInfo)
+        *ppTInfo = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT TEventDispatch::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept { return E_NOTIMPL; }
+
+HRESULT TEventDispatch::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*,
+                               EXCEPINFO*, UINT*) noexcept
+{
+    try {
+        static const DISPPARAMS none{nullptr, nullptr, 0, 0};
+        owner_->InvokeEvent(dispIdMember, pDispParams ? *pDispParams : none);
+    } catch (...) {
+        // Handlers' exceptions went to the application already; whatever is
+        // left must not reach the control.
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// IUnknown
+// ---------------------------------------------------------------------------
+
+HRESULT TkvFlashDriverActiveX::QueryInterface(REFIID riid, void** ppv) noexcept
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IOleClientSite))
+        *ppv = static_cast<IOleClientSite*>(this);
+    else if (IsEqualGUID(riid, IID_IServiceProvider))
+        *ppv = static_cast<IServiceProvider*>(this);
+    else if (IsEqualGUID(riid, IID_IBindHost))
+        *ppv = static_cast<IBindHost*>(this);
+    else if (IsEqualGUID(riid, IID_IMoniker))
+        *ppv = static_cast<IMoniker*>(this);
+    else if (IsEqualGUID(riid, IID_IPropertyNotifySink))
+        *ppv = static_cast<IPropertyNotifySink*>(this);
+    else if (IsEqualGUID(riid, IID_IOleInPlaceUIWindow) || IsEqualGUID(riid, IID_IOleInPlaceFrame) ||
+             IsEqualGUID(riid, IID_IOleWindow))
+        *ppv = static_cast<IOleInPlaceFrame*>(&frame_);
+    else if (IsEqualGUID(riid, IID_IDispatch))
+        *ppv = static_cast<IDispatch*>(this);
+    else if (IsEqualGUID(riid, IID_IOleInPlaceSiteWindowless) || IsEqualGUID(riid, IID_IOleInPlaceSite))
+        *ppv = static_cast<IOleInPlaceSiteWindowless*>(this);
+    else if (IsEqualGUID(riid, IID_IOleControlSite))
+        *ppv = static_cast<IOleControlSite*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG TkvFlashDriverActiveX::AddRef() noexcept { return static_cast<ULONG>(++RefCount); }
+ULONG TkvFlashDriverActiveX::Release() noexcept { return static_cast<ULONG>(--RefCount); }
+
+HRESULT TkvInPlaceFrame::QueryInterface(REFIID riid, void** ppv) noexcept { return owner_->QueryInterface(riid, ppv); }
+ULONG TkvInPlaceFrame::AddRef() noexcept { return owner_->AddRef(); }
+ULONG TkvInPlaceFrame::Release() noexcept { return owner_->Release(); }
+
+HRESULT TkvInPlaceFrame::GetWindow(HWND* phwnd) noexcept
+{
+    if (phwnd)
+        *phwnd = nullptr;
+    return S_OK;
+}
+
+HRESULT TkvInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) noexcept
+{
+    if (pActiveObject)
+        pActiveObject->AddRef();
+    IOleInPlaceActiveObject* old = owner_->InPlaceActiveObject;
+    owner_->InPlaceActiveObject = pActiveObject;
+    if (old)
+        old->Release();
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Client and control site
+// ---------------------------------------------------------------------------
+
+HRESULT TkvFlashDriverActiveX::GetMoniker(DWORD, DWORD, IMoniker** ppmk) noexcept
+{
+    if (ppmk)
+        *ppmk = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT TkvFlashDriverActiveX::GetContainer(IOleContainer** ppContainer) noexcept
+{
+    if (ppContainer)
+        *ppContainer = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT TkvFlashDriverActiveX::GetExtendedControl(IDispatch** ppDisp) noexcept
+{
+    if (ppDisp)
+        *ppDisp = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT TkvFlashDriverActiveX::TransformCoords(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags) noexcept
+{
+    if (!pPtlHimetric || !pPtfContainer)
+        return E_POINTER;
+    HDC screen = ::GetDC(nullptr);
+    const int ppi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen)
+        ::ReleaseDC(nullptr, screen);
+    if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER) {
+        pPtfContainer->x = static_cast<float>(MulDiv(pPtlHimetric->x, ppi, 2540));
+        pPtfContainer->y = static_cast<float>(MulDiv(pPtlHimetric->y, ppi, 2540));
+    } else {
+        // Rounded half to even, as the framework's rounding does.
+        pPtlHimetric->x = static_cast<LONG>(std::nearbyint(static_cast<double>(pPtfContainer->x) * 2540.0 / ppi));
+        pPtlHimetric->y = static_cast<LONG>(std::nearbyint(static_cast<double>(pPtfContainer->y) * 2540.0 / ppi));
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// In-place site
+// ---------------------------------------------------------------------------
+
+HRESULT TkvFlashDriverActiveX::GetWindow(HWND* phwnd) noexcept
+{
+    if (!phwnd)
+        return E_POINTER;
+    *phwnd = nullptr;
+    if (!ReportParentWindow)
+        return E_FAIL;
+    ReportParentWindow = false;
+    *phwnd = GetParentHandle();
+    return *phwnd ? S_OK : E_FAIL;
+}
+
+HRESULT TkvFlashDriverActiveX::OnInPlaceActivate() noexcept
+{
+    if (!OleObject)
+        return S_OK;
+    ReleaseInPlaceInterfaces();
+    OleObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&InPlaceObject));
+    OleObject->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&InPlaceActiveObject));
+    OleObject->QueryInterface(IID_IOleInPlaceObjectWindowless, reinterpret_cast<void**>(&WindowlessObject));
+    OleObject->QueryInterface(IID_IViewObject, reinterpret_cast<void**>(&ViewObject));
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::OnInPlaceActivateEx(BOOL*, DWORD) noexcept
+{
+    if (!OleObject)
+        return S_OK;
+    OnInPlaceActivate();
+    OleObject->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&OleWindow));
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::OnInPlaceDeactivate() noexcept
+{
+    ReleaseInPlaceInterfaces();
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
+                                                LPRECT lprcPosRect, LPRECT lprcClipRect,
+                                                LPOLEINPLACEFRAMEINFO lpFrameInfo) noexcept
+{
+    if (ppFrame) {
+        *ppFrame = &frame_;
+        frame_.AddRef();
+    }
+    if (ppDoc)
+        *ppDoc = nullptr;
+    if (lprcPosRect)
+        SetRect(lprcPosRect, 0, 0, Width, Height);
+    if (lprcClipRect)
+        SetRect(lprcClipRect, 0, 0, 32767, 32767);
+    if (lpFrameInfo) {
+        lpFrameInfo->fMDIApp = FALSE;
+        lpFrameInfo->hwndFrame = nullptr;
+        lpFrameInfo->haccel = nullptr;
+        lpFrameInfo->cAccelEntries = 0;
+    }
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::DeactivateAndUndo() noexcept
+{
+    if (InPlaceObject)
+        InPlaceObject->UIDeactivate();
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::OnPosRectChange(LPCRECT lprcPosRect) noexcept
+{
+    if (InPlaceObject && lprcPosRect) {
+        RECT clip{0, 0, 32767, 32767};
+        InPlaceObject->SetObjectRects(lprcPosRect, &clip);
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Ambient properties
+// ---------------------------------------------------------------------------
+
+HRESULT TkvFlashDriverActiveX::GetTypeInfoCount(UINT* pctinfo) noexcept
+{
+    if (pctinfo)
+        *pctinfo = 0;
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept
+{
+    if (ppTInfo)
+        *ppTInfo = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT TkvFlashDriverActiveX::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept { return E_NOTIMPL; }
+
+HRESULT TkvFlashDriverActiveX::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS*,
+                                      VARIANT* pVarResult, EXCEPINFO*, UINT*) noexcept
+{
+    if (!(wFlags & DISPATCH_PROPERTYGET) || !pVarResult)
+        return DISP_E_MEMBERNOTFOUND;
+    VARIANT& r = *pVarResult;
+    VariantInit(&r);
+    auto boolean = [&r](bool b) {
+        V_VT(&r) = VT_BOOL;
+        V_BOOL(&r) = b ? VARIANT_TRUE : VARIANT_FALSE;
+    };
+    switch (dispIdMember) {
+        case DISPID_AMBIENT_AUTOCLIP:
+        case DISPID_AMBIENT_SUPPORTSMNEMONICS:
+        case DISPID_AMBIENT_USERMODE:
+        case DISPID_AMBIENT_MESSAGEREFLECT:
+            boolean(true);
+            return S_OK;
+        case DISPID_AMBIENT_SHOWHATCHING:
+        case DISPID_AMBIENT_SHOWGRABHANDLES:
+            boolean(false);
+            return S_OK;
+        case DISPID_AMBIENT_UIDEAD:
+            boolean(ComponentState().Contains(csDesigning));
+            return S_OK;
+        case DISPID_AMBIENT_LOCALEID:
+            V_VT(&r) = VT_I4;
+            V_I4(&r) = static_cast<LONG>(GetUserDefaultLCID());
+            return S_OK;
+        case DISPID_AMBIENT_DISPLAYNAME: {
+            const WideString name = Name();
+            V_VT(&r) = VT_BSTR;
+            V_BSTR(&r) = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+            return S_OK;
+        }
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+HRESULT TkvFlashDriverActiveX::OnChanged(DISPID dispID) noexcept
+{
+    try {
+        return OnChangedImpl(dispID);
+    } catch (...) {
+        return S_OK;
+    }
+}
+
+HRESULT TkvFlashDriverActiveX::OnRequestEdit(DISPID dispID) noexcept
+{
+    try {
+        return OnRequestEditImpl(dispID);
+    } catch (...) {
+        return S_OK;
+    }
+}
+
+HRESULT TkvFlashDriverActiveX::QueryService(REFGUID, REFIID riid, void** ppvObject) noexcept
+{
+    return QueryInterface(riid, ppvObject);
+}

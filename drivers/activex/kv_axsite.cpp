@@ -27,6 +27,7 @@ TkvControlDescription ControlDescription = {
 namespace {
 
 bool g_checked = false;
+bool g_oleStarted = false;
 bool g_available = false;
 int g_unitStarts = 0;
 HMODULE g_urlmon = nullptr;
@@ -65,23 +66,6 @@ void Check(HRESULT hr)
     throw EOleSysError(text, code);
 }
 
-class TActiveXClass final : public TkvFlashDriverClass {
-public:
-    TkvFlashDriver* Create(int Width, int Height, std::uint32_t Background) const override
-    {
-        auto* driver = new TkvFlashDriverActiveX();
-        try {
-            driver->Construct(Width, Height, Background);
-        } catch (...) {
-            delete driver;
-            throw;
-        }
-        return driver;
-    }
-    bool PluginExists() const override { return TkvFlashDriverActiveX::PluginExists(); }
-    const wchar_t* ClassName() const override { return L"TkvFlashDriverActiveX"; }
-};
-const TActiveXClass g_class;
 
 }  // namespace
 
@@ -119,6 +103,9 @@ void kv_driver_activex_Start()
 {
     if (g_unitStarts++ > 0)
         return;
+    // The control lives in this (the GUI) thread's apartment.
+    const HRESULT ole = OleInitialize(nullptr);
+    g_oleStarted = ole == S_OK || ole == S_FALSE;
     g_urlmon = LoadLibraryA("urlmon.dll");
     if (g_urlmon)
         g_urlOpenPullStream =
@@ -141,6 +128,10 @@ void kv_driver_activex_Stop()
     // A later start probes again: the control may have been installed since.
     g_checked = false;
     g_available = false;
+    if (g_oleStarted) {
+        OleUninitialize();
+        g_oleStarted = false;
+    }
 }
 
 TURLOpenPullStreamW ActiveXURLOpenPullStream() { return g_urlOpenPullStream; }
@@ -151,7 +142,17 @@ TURLOpenPullStreamW ActiveXURLOpenPullStream() { return g_urlOpenPullStream; }
 
 TkvFlashDriverActiveX::TkvFlashDriverActiveX() = default;
 
-const TkvFlashDriverClass& TkvFlashDriverActiveX::ClassRef() { return g_class; }
+const TClassInfo& TkvFlashDriverActiveX::StaticClass()
+{
+    static const TClassInfo info = TClassBuilder<TkvFlashDriverActiveX>(L"TkvFlashDriverActiveX").Build();
+    return info;
+}
+
+const TkvFlashDriverClass& TkvFlashDriverActiveX::ClassRef()
+{
+    static const TkvDriverClassOf<TkvFlashDriverActiveX> ref(L"TkvFlashDriverActiveX");
+    return ref;
+}
 
 bool TkvFlashDriverActiveX::PluginExists() { return g_available; }
 

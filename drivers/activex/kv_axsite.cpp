@@ -22,6 +22,7 @@ TkvControlDescription ControlDescription = {
     {0xD27CDB6D, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}},
     {-609, 1958, 150, 197},
     0,
+    nullptr,
 };
 
 namespace {
@@ -51,8 +52,10 @@ void Check(HRESULT hr)
     OleCheck(hr);
 }
 
+}  // namespace
+
 // The framework's dispatch error, from what the control reported.
-[[noreturn]] void RaiseDispatchError(HRESULT hr, EXCEPINFO& info)
+void RaiseDispatchError(HRESULT hr, EXCEPINFO& info)
 {
     if (info.pfnDeferredFillIn)
         info.pfnDeferredFillIn(&info);
@@ -62,12 +65,10 @@ void Check(HRESULT hr)
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
     if (text.empty())
-        text = L"The Flash control refused the property access (" + IntToHex(static_cast<std::uint32_t>(code), 8) + L")";
+        text = L"The Flash control refused the call (" + IntToHex(static_cast<std::uint32_t>(code), 8) + L")";
     throw EOleSysError(text, code);
 }
 
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Unit
@@ -322,8 +323,8 @@ TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
     ReleaseAndClear(OleObject);
     delete EventDispatch;
     EventDispatch = nullptr;
-    if (ControlData)
-        --ControlData->InstanceCount;
+    if (ControlData && --ControlData->InstanceCount == 0)
+        DestroyEnumPropDescs();
     ReleaseAndClear(ControlInterface);
     ReleaseInPlaceInterfaces();
 }

@@ -12,7 +12,10 @@
 #include <urlmon.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "kv_flashocx.h"
 #include "kv_flashplayer.h"
@@ -37,13 +40,57 @@ using TkvFlashPlayerOnProgress = TEvent<TObject* /*ASender*/, int /*percentDone*
 using TkvFlashPlayerFSCommand = TEvent<TObject* /*ASender*/, const WideString& /*command*/, const WideString& /*args*/>;
 using TkvFlashPlayerFlashCall = TEvent<TObject* /*ASender*/, const WideString& /*request*/>;
 
+// One enumeration-typed property of the control: its members in the order
+// of the type information.
+class TEnumPropDesc {
+public:
+    struct TEnumValue {
+        int Value;
+        AnsiString Name;
+    };
+    // Reads ValueCount members of the enumeration TypeInfo describes.
+    TEnumPropDesc(DISPID DispID, int ValueCount, ITypeInfo* TypeInfo);
+    DISPID DispID;
+    int ValueCount;
+    std::vector<TEnumValue> Values;
+    // "<value> - <name>" for each member, in order.
+    void GetStrings(const std::function<void(const AnsiString&)>& Proc) const;
+    // A number that is a member's value, or a member's name in any letter case;
+    // anything else raises EOleError.
+    int StringToValue(const AnsiString& S) const;
+    // "<value> - <name>" of the first member with that value, else the number.
+    AnsiString ValueToString(int V) const;
+};
+
 // What every driver of the control shares: its class, its event interface,
-// the events the driver routes, and how many drivers are alive.
+// the events the driver routes, how many drivers are alive and the
+// enumerated properties (made on demand, freed with the last driver).
 struct TkvControlDescription {
     GUID ClassID;
     GUID EventIID;
     DISPID EventDispIDs[4];  // ready state, progress, FSCommand, FlashCall
     int InstanceCount;
+    std::vector<std::unique_ptr<TEnumPropDesc>>* EnumPropDescs;
+};
+
+// A late-bound call: the member, how it is invoked, its arguments in
+// declaration order, and the type its result is stored as (VT_EMPTY: kept as
+// returned; VT_VOID: dropped).
+struct TkvDispCall {
+    DISPID DispID = DISPID_UNKNOWN;
+    WORD Flags = DISPATCH_METHOD;
+    VARTYPE ResultType = VT_EMPTY;
+    std::vector<VARIANT> Args;
+};
+
+// Creators of the control's helper classes.
+struct CoFlashProp {
+    static IUnknown* Create();
+    static IUnknown* CreateRemote(const AnsiString& MachineName);
+};
+struct CoFlashObjectInterface {
+    static IFlashObjectInterface* Create();
+    static IFlashObjectInterface* CreateRemote(const AnsiString& MachineName);
 };
 extern TkvControlDescription ControlDescription;
 
@@ -193,6 +240,43 @@ public:
     void SetProperty(DISPID DispID, const VARIANT& Value);
     void SetWideStringProp(DISPID DispID, const WideString& Value);
 
+    // Typed property access through the control's IDispatch.
+    int GetIntegerProp(DISPID DispID);
+    std::uint16_t GetWordProp(DISPID DispID);
+    bool GetOleBoolProp(DISPID DispID);
+    bool GetWordBoolProp(DISPID DispID);
+    float GetSingleProp(DISPID DispID);
+    AnsiString GetStringProp(DISPID DispID);
+    WideString GetWideStringProp(DISPID DispID);
+    void GetVariantProp(DISPID DispID, VARIANT& Value);
+    void GetOleVariantProp(DISPID DispID, VARIANT& Value);
+    IDispatch* GetIDispatchProp(DISPID DispID);  // one added reference
+    IUnknown* GetIUnknownProp(DISPID DispID);    // one added reference
+    void SetIntegerProp(DISPID DispID, int Value);
+    void SetWordProp(DISPID DispID, std::uint16_t Value);
+    void SetWordBoolProp(DISPID DispID, bool Value);
+    void SetOleBoolProp(DISPID DispID, bool Value);
+    void SetSingleProp(DISPID DispID, float Value);
+    void SetStringProp(DISPID DispID, const AnsiString& Value);
+    void SetVariantProp(DISPID DispID, const VARIANT& Value);
+    void SetIDispatchProp(DISPID DispID, IDispatch* Value);
+    void SetIUnknownProp(DISPID DispID, IUnknown* Value);
+    void SetOleVariantProp(DISPID DispID, const VARIANT& Value);
+
+    // Display strings, as a property inspector shows them.
+    AnsiString GetPropDisplayString(DISPID DispID);
+    void GetPropDisplayStrings(DISPID DispID, TStringList& Strings);
+    void SetPropDisplayString(DISPID DispID, const AnsiString& Value);
+
+    // The enumeration-typed properties, shared by every driver.
+    void CreateEnumPropDescs();
+    void DestroyEnumPropDescs();
+
+    // Late binding.
+    void InvokeMethod(const TkvDispCall& DispInfo, VARIANT& Result);
+    void GetOleObject(VARIANT& Result);
+    IDispatch* GetDefaultDispatch();  // one added reference
+
     // Draws the control into the buffer for the update rectangle.
     void Repaint(const RECT& Rect);
 
@@ -314,6 +398,10 @@ private:
 void CheckFlashActiveX();
 bool ActiveXChecked();
 bool ActiveXAvailable();
+
+// Raises the framework's dispatch error from a failed IDispatch call; frees
+// the texts in Info.
+[[noreturn]] void RaiseDispatchError(HRESULT hr, EXCEPINFO& Info);
 
 void kv_driver_activex_Start();
 void kv_driver_activex_Stop();

@@ -142,6 +142,8 @@ TPlayerForm::TPlayerForm(TComponent* owner) : TForm(owner)
 {
     SetClientSize(200, 150);
     Player = new TkvFlashPlayer(this);
+    // The ActiveX control may be installed too; these programs test the plug-in.
+    Player->SetPlugin(kvNetscape);
     Player->SetName(L"Player");
     Player->SetTransparent(false);
     Player->SetBounds(10, 10, 100, 100);

@@ -169,6 +169,7 @@ TEST_F(NetscapeLoading, AStoredFormWithAStoreAndAPlayerPlaysItsStoredMovieWhenRe
         item->DataStream()->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
         item->SetFlashStore(L"kept.swf");
         auto* p = new TkvFlashPlayer(f.get());
+        p->SetPlugin(kvNetscape);
         p->SetName(L"Player");
         p->SetParent(f.get());
         p->SetTransparent(false);

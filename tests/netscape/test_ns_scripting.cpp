@@ -168,6 +168,14 @@ TEST_F(NetscapeScripting, SetVariableIsTriedOnceMoreWhenThePlayerRefusesIt)
 TEST_F(NetscapeScripting, AHandlerThatReplacesTheDriverDuringAnFSCommandDoesNotPullItAway)
 {
     bool changed = false;
+    // The default back-end is the plug-in here, so switching between it and
+    // kvNetscape makes new drivers of the same kind.
+    const TkvFlashDriverClass* const savedDefault = DefaultFlashDriverClass;
+    DefaultFlashDriverClass = NetscapeDriverClass;
+    struct Restore {
+        const TkvFlashDriverClass* cls;
+        ~Restore() { DefaultFlashDriverClass = cls; }
+    } restore{savedDefault};
     // The application answers the movie by switching back-ends: the driver
     // that is calling it is freed from inside its own call.
     player()->OnFSCommand = TkvFSCommandEvent([&](TObject*, const WideString& c, const WideString&) {
@@ -176,7 +184,7 @@ TEST_F(NetscapeScripting, AHandlerThatReplacesTheDriverDuringAnFSCommandDoesNotP
             player()->SetPlugin(kvNetscape);
         }
     });
-    player()->SetPlugin(kvActiveX);  // no control here: same back-end, handler now in the driver
+    player()->SetPlugin(kvDefault);  // same back-end, handler now in the driver
     TkvFlashDriver* before = player()->Driver;
     ActionAssembler a;
     a.fscommand("switch", "").setPath("after", PushValue("still running")).stop();

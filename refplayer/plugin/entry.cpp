@@ -352,7 +352,7 @@ extern "C" NPError NP_OSCALL NP_Shutdown() noexcept
         if (int live = Instance::liveCount())
             log().note("shut down with " + std::to_string(live) + " live instance(s)");
         browser::uninstall();
-        unregisterTimerClass();
+        refhost::EngineSession::unregisterTimerClass();
         if (auto f = injected("NP_Shutdown"))
             return *f;
         return NPERR_NO_ERROR;

@@ -40,7 +40,7 @@ extern "C" int RefPlayer_StepFrames(NPP npp, int frames) noexcept
     }
 }
 
-extern "C" void RefPlayer_SetManualClock(int manual) noexcept { setGlobalManualClock(manual != 0); }
+extern "C" void RefPlayer_SetManualClock(int manual) noexcept { refhost::EngineSession::setGlobalManualClock(manual != 0); }
 
 extern "C" void RefPlayer_EnableLog(int enable) noexcept { CallLog::instance().enable(enable != 0); }
 

@@ -1,0 +1,40 @@
+// Behaviour a test can set for the reference player before a host loads it,
+// read from a registry key of the player's own under HKEY_CURRENT_USER:
+//   Version      REG_SZ     the version reported ("10,0,45,2")
+//   ManualClock  REG_DWORD  1: frames advance only through the step seam
+//   Log          REG_DWORD  1: the call log records from the first call on
+//   MiscStatus   REG_DWORD  the OLE misc status bits the control reports
+//   Fail\<name>  REG_DWORD  the error code that entry or method answers
+//                           instead of working
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace refhost {
+
+struct Config {
+    std::string version = "10,0,45,2";
+    bool manualClock = false;
+    bool log = false;
+    std::optional<uint32_t> miscStatus;
+    std::map<std::string, int> failures;
+
+    std::optional<int> failure(const std::string& entry) const
+    {
+        auto it = failures.find(entry);
+        if (it == failures.end())
+            return std::nullopt;
+        return it->second;
+    }
+    int versionMajor() const;
+    int versionMinor() const;
+    int versionBuild() const;
+};
+
+// Reads HKEY_CURRENT_USER\<keyPath> now; a missing key or value leaves the default.
+Config readConfig(const wchar_t* keyPath);
+
+}  // namespace refhost

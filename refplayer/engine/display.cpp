@@ -3,6 +3,7 @@
 #include "media/screen_video.h"
 #include "player_core.h"
 #include "render.h"
+#include "video_playback.h"
 
 #include <algorithm>
 #include <cctype>
@@ -458,6 +459,45 @@ void MovieClip::duplicate(std::string_view newName, int scriptDepth)
         if (a.events & clipEvent::Load)
             core.queueActions(clip, movie, a.actions);
     clip.enterFirstFrame();
+}
+
+bool MovieClip::attachMovie(std::string_view linkage, std::string_view newName, int scriptDepth)
+{
+    // The player's one built-in symbol: the video player object. Movies bring
+    // no exported symbols of their own to this engine.
+    auto equalsIgnoreCase = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    if (removed || !equalsIgnoreCase(linkage, "FLVPlayback") || newName.empty())
+        return false;
+    if (scriptDepth < -16384 || scriptDepth > 1048575 || nesting + 1 > core.limits.clipNesting ||
+        !core.mayCreateInstance())
+        return false;
+    const int newDepth = scriptDepth + 16384;
+    auto it = children.find(newDepth);
+    if (it == children.end() && children.size() >= core.limits.depthsPerClip)
+        return false;
+    // Its own timeline is one empty frame: everything it shows is its own.
+    static const Timeline kEmpty = [] {
+        Timeline t;
+        t.frames.resize(1);
+        return t;
+    }();
+    auto clip = std::make_shared<MovieClip>(core, content_, nullptr, kEmpty, nesting + 1);
+    clip->container = this;
+    clip->depth = newDepth;
+    clip->DisplayObject::name = std::string(newName);
+    clip->dynamic = true;
+    clip->url = url;
+    clip->playback = std::make_unique<VideoPlayback>(*clip);
+    if (it != children.end())
+        removeChild(it);
+    children.emplace(newDepth, clip);
+    core.scripting().makeVideoPlayer(*clip);
+    clip->enterFirstFrame();
+    return true;
 }
 
 void MovieClip::remove()

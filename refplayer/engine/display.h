@@ -21,6 +21,7 @@ namespace refplayer::engine {
 
 class PlayerCore;
 class MovieClip;
+class VideoPlayback;
 
 class DisplayObject : public std::enable_shared_from_this<DisplayObject> {
 public:
@@ -146,6 +147,8 @@ public:
     std::string url;       // of the movie this clip plays, for _url
     DisplayList children;
     std::vector<ClipAction> clipActions;
+    // Set on the clip of a video player object (attachMovie("FLVPlayback", ...)).
+    std::unique_ptr<VideoPlayback> playback;
 
     // --- avm1::Clip -------------------------------------------------------------------
     avm1::Object* variables() override { return vars_.get(); }
@@ -166,6 +169,7 @@ public:
     void prevFrame() override;
     void duplicate(std::string_view newName, int depth) override;
     void remove() override;
+    bool attachMovie(std::string_view linkage, std::string_view newName, int depth) override;
 
 private:
     struct Placement {

@@ -37,7 +37,7 @@ using RequestId = uint32_t;
 enum class RequestKind {
     Movie,          // the movie given to Player::loadRootUrl, or loadMovie into a level or clip
     Variables,      // loadVariables: url-encoded name=value pairs
-    Media,          // video (FLV) or a skin movie for the playback component
+    Media,          // a video (FLV) or a skin movie for a video player object
     Navigate,       // getURL with a window target: the host may ignore it
 };
 
@@ -74,7 +74,8 @@ public:
     // Asks the host for `url` as the root movie (level 0); replaces what plays.
     void loadRootUrl(const std::string& url);
     // The answer to a request (the whole body). Returns false when the data was
-    // refused (not a SWF, truncated, hostile); the request then counts as failed.
+    // refused (not a SWF, not an FLV for a video, truncated, hostile); the
+    // request then counts as failed.
     bool deliverUrl(RequestId id, std::span<const uint8_t> data);
     void failUrl(RequestId id);
     // Loads a movie given directly as bytes into level 0 (no request).

@@ -197,6 +197,24 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
         d.movie = std::move(r.movie);
     } else if (d.pending.kind == RequestKind::Variables) {
         d.variables.assign(data.begin(), data.end());
+    } else if (d.pending.kind == RequestKind::Media) {
+        std::string error;
+        if (d.pending.slot == VideoPlayback::Slot::Video) {
+            d.video = parseVideoStream(data, limits, error);
+            if (!d.video) {
+                setError(error);
+                failUrl(id, d.pending);
+                return false;
+            }
+        } else {
+            LoadResult r = parseMovie(data, limits);
+            if (!r.movie) {
+                setError(r.error);
+                failUrl(id, d.pending);
+                return false;
+            }
+            d.movie = std::move(r.movie);
+        }
     } else {
         return false;
     }
@@ -211,7 +229,9 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
 void PlayerCore::apply(Deferred d)
 {
     const Pending& p = d.pending;
-    if (d.movie) {
+    if (p.kind == RequestKind::Media) {
+        applyMedia(d);
+    } else if (d.movie) {
         if (p.root || p.level == 0) {
             installRoot(d.movie, p.url);
         } else if (p.level > 0) {
@@ -232,7 +252,72 @@ void PlayerCore::apply(Deferred d)
 
 void PlayerCore::failUrl(RequestId id)
 {
-    pending_.erase(id);
+    auto it = pending_.find(id);
+    if (it == pending_.end())
+        return;
+    Pending p = std::move(it->second);
+    pending_.erase(it);
+    failUrl(id, p);
+}
+
+void PlayerCore::failUrl(RequestId, const Pending& p)
+{
+    if (p.kind != RequestKind::Media)
+        return;
+    auto owner = p.player.lock();
+    if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
+        return;
+    if (VideoPlayback* playback = static_cast<MovieClip&>(*owner).playback.get()) {
+        playback->requestFailed(p.slot, p.generation);
+        settle();
+    }
+}
+
+void PlayerCore::applyMedia(Deferred& d)
+{
+    const Pending& p = d.pending;
+    auto owner = p.player.lock();
+    if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
+        return;
+    VideoPlayback* playback = static_cast<MovieClip&>(*owner).playback.get();
+    if (!playback)
+        return;
+    if (p.slot == VideoPlayback::Slot::Video)
+        playback->takeVideo(p.generation, std::move(d.video));
+    else
+        playback->takeSkin(p.generation, std::move(d.movie), p.url);
+}
+
+void PlayerCore::requestMedia(MovieClip& owner, VideoPlayback::Slot slot, uint32_t generation, const std::string& url)
+{
+    Pending p;
+    p.kind = RequestKind::Media;
+    p.url = url;
+    p.player = owner.weak_from_this();
+    p.slot = slot;
+    p.generation = generation;
+    mediaRequests_.push_back(std::move(p));
+}
+
+void PlayerCore::issueMediaRequests()
+{
+    // One at a time: the host may answer inside the request, and that answer
+    // settles again (and may ask for more).
+    while (!mediaRequests_.empty()) {
+        Pending p = std::move(mediaRequests_.front());
+        mediaRequests_.erase(mediaRequests_.begin());
+        auto owner = p.player.lock();
+        if (!owner || owner->removed)
+            continue;
+        std::string url = p.url;
+        request(RequestKind::Media, url, "", "", std::move(p));
+    }
+}
+
+double PlayerCore::frameMs() const
+{
+    const MovieDef* movie = rootMovie();
+    return movie ? 1000.0 / movie->frameRate : 1000.0 / 12;
 }
 
 bool PlayerCore::loadRootBytes(std::span<const uint8_t> data, const std::string& url)
@@ -260,6 +345,7 @@ bool PlayerCore::installRoot(std::shared_ptr<MovieDef> movie, const std::string&
         release(std::move(level));
     levels.clear();
     queue_.clear();
+    mediaRequests_.clear();
     initDone_.clear();
     hover_.reset();
     pressed_.reset();
@@ -468,6 +554,13 @@ void PlayerCore::invalidateChanges()
 
 void PlayerCore::syncFieldsAndVideos()
 {
+    // Video player objects first: they may add, remove or hide their skins.
+    // Every one of them, shown or not, so their downloads go out.
+    std::vector<std::shared_ptr<MovieClip>> clips;
+    collectClips(clips);
+    for (auto& c : clips)
+        if (c->playback && !c->removed)
+            c->playback->sync();
     std::vector<TextObject*> fields;
     visitStage(*this, [&](const Visit& v) {
         if (v.object->type == DisplayObject::Type::Text && !static_cast<TextObject*>(v.object)->field().variable.empty())
@@ -504,6 +597,7 @@ void PlayerCore::settle()
     syncFieldsAndVideos();
     graveyard_.clear();
     invalidateChanges();
+    issueMediaRequests();
 }
 
 // --- time -------------------------------------------------------------------------------------
@@ -536,7 +630,8 @@ void PlayerCore::tick()
     const MovieDef* movie = rootMovie();
     if (!movie)
         return;
-    clockMs_ += 1000.0 / movie->frameRate;
+    const double tickMs = 1000.0 / movie->frameRate;
+    clockMs_ += tickMs;
     std::vector<std::shared_ptr<MovieClip>> clips;
     collectClips(clips);
     // Enter-frame handlers run before the frames they lead into.
@@ -549,6 +644,10 @@ void PlayerCore::tick()
     for (auto& c : clips)
         if (!c->removed)
             c->advance(loop);
+    // Video plays on the player's clock: one tick, one frame's worth of time.
+    for (auto& c : clips)
+        if (!c->removed && c->playback)
+            c->playback->advance(tickMs);
     runQueue();
     settle();
 }
@@ -747,6 +846,7 @@ void PlayerCore::clipEvents(uint32_t event, uint8_t key)
 void PlayerCore::mouseMove(int x, int y)
 {
     mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
+    mouseSeen_ = true;
     if (!hasMovie())
         return;
     updateHover();
@@ -758,6 +858,7 @@ void PlayerCore::mouseMove(int x, int y)
 void PlayerCore::mouseDown(MouseButton button, int x, int y)
 {
     mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
+    mouseSeen_ = true;
     if (!hasMovie())
         return;
     if (button != MouseButton::Left || mousePressed_) {
@@ -791,6 +892,7 @@ void PlayerCore::mouseDown(MouseButton button, int x, int y)
 void PlayerCore::mouseUp(MouseButton button, int x, int y)
 {
     mouseView_ = Point{static_cast<double>(x), static_cast<double>(y)};
+    mouseSeen_ = true;
     if (!hasMovie())
         return;
     if (button != MouseButton::Left || !mousePressed_) {

@@ -8,6 +8,7 @@
 #include "raster.h"
 #include "scripting.h"
 #include "swf_movie.h"
+#include "video_playback.h"
 
 #include <deque>
 #include <map>
@@ -78,6 +79,16 @@ public:
     void keyUp(int virtualKey);
     // The mouse in stage twips (for _xmouse/_ymouse).
     Point mouseStage() const { return viewMatrix().inverted().apply(mouseView_); }
+    // Whether the host has told of the mouse at all (before, it is nowhere).
+    bool mouseSeen() const { return mouseSeen_; }
+    // One frame tick of the root movie, in milliseconds.
+    double frameMs() const;
+
+    // --- the video player objects' downloads -------------------------------------------
+    // Asked for once the call in progress has settled (the host may answer at once).
+    void requestMedia(MovieClip& owner, VideoPlayback::Slot slot, uint32_t generation, const std::string& url);
+    // Resolves a URL that script of the root movie names.
+    std::string resolveMediaUrl(const std::string& url) const { return resolve(url); }
 
     // --- root timeline ---------------------------------------------------------------------
     MovieClip* root() const;
@@ -114,6 +125,10 @@ private:
         int level = -1;
         std::string clipPath;   // loadMovie/loadVariables into a clip
         std::string url;
+        // Media: the video player object and which of its downloads this is.
+        std::weak_ptr<DisplayObject> player;
+        VideoPlayback::Slot slot = VideoPlayback::Slot::Video;
+        uint32_t generation = 0;
     };
     struct Queued {
         std::weak_ptr<DisplayObject> clip;
@@ -161,9 +176,14 @@ private:
         Pending pending;
         std::shared_ptr<MovieDef> movie;
         std::string variables;
+        std::shared_ptr<const VideoStream> video;
     };
+    void applyMedia(Deferred& d);
+    void issueMediaRequests();
+    std::vector<Pending> mediaRequests_;
     std::vector<Deferred> deferred_;
     void apply(Deferred d);
+    void failUrl(RequestId id, const Pending& pending);
     RequestId nextRequest_ = 1;
     std::string rootUrl_;
     std::string lastError_;
@@ -186,6 +206,7 @@ private:
 
     double clockMs_ = 0;
     Point mouseView_;
+    bool mouseSeen_ = false;
     bool mousePressed_ = false;
     std::weak_ptr<DisplayObject> hover_;    // the button or handler clip under the mouse
     std::weak_ptr<DisplayObject> pressed_;  // the one the mouse went down on

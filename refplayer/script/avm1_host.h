@@ -111,6 +111,12 @@ public:
     // duplicateMovieClip / removeMovieClip. The reference player may ignore them.
     virtual void duplicate(std::string_view /*newName*/, int /*depth*/) {}
     virtual void remove() {}
+    // attachMovie: a new child clip of the symbol exported (or built into the
+    // player) as `linkage`, named `newName`, at script depth `depth`. Answers
+    // whether a clip was made; the interpreter then finds it by name.
+    virtual bool attachMovie(std::string_view /*linkage*/, std::string_view /*newName*/, int /*depth*/) {
+        return false;
+    }
 };
 
 // The player around the interpreter.

@@ -114,6 +114,31 @@ Value duplicateMovieClip(State& s, NativeCall& c) {
     return {};
 }
 
+// attachMovie(linkage, newName, depth[, initObject]): the new clip, with the
+// init object's members copied onto it, or undefined when none was made.
+Value attachMovie(State& s, NativeCall& c) {
+    const std::string linkage = s.toString(c.arg(0));
+    const std::string name = s.toString(c.arg(1));
+    const double depth = s.toNumber(c.arg(2));
+    const Value init = c.arg(3);
+    Clip* clip = thisClip(s, c);
+    if (!clip || linkage.empty() || name.empty() || !std::isfinite(depth) || std::fabs(depth) > 1048575) return {};
+    if (!clip->attachMovie(linkage, name, static_cast<int>(depth))) return {};
+    // The host may have changed the display list: find both clips again.
+    clip = thisClip(s, c);
+    Clip* child = clip ? clip->childByName(name, true) : nullptr;
+    if (!child) return {};
+    const Value made = s.clipValue(*child);
+    if (Object* o = init.objectValue()) {
+        std::vector<std::pair<std::string, Value>> members;
+        o->forEachOwn([&](std::string_view key, const Property& p) {
+            if (!(p.flags & kDontEnum) && !p.isAccessor()) members.emplace_back(std::string(key), p.value);
+        });
+        for (const auto& [key, value] : members) s.setMember(made, key, value);
+    }
+    return made;
+}
+
 Value movieClipCtor(State&, NativeCall& c) { return c.thisValue; }
 
 // --- ExternalInterface ----------------------------------------------------------------
@@ -220,6 +245,7 @@ void installMovieClip(State& s) {
     def(s, p, "loadVariables", loadVariables);
     def(s, p, "removeMovieClip", removeMovieClip);
     def(s, p, "duplicateMovieClip", duplicateMovieClip);
+    def(s, p, "attachMovie", attachMovie);
 }
 
 void installExternalInterface(State& s) {

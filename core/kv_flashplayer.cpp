@@ -16,7 +16,7 @@ const TEnumInfo& kvPluginInfo()
 void kv_flashplayer_Start()
 {
     DefaultFlashDriverClass = &TkvFlashDriver::ClassRef();
-    RegisterClasses<TkvFlashPlayer, TkvFlashList>();
+    RegisterClasses<TkvFlashPlayer, TkvFlashPlayerWnd, TkvFlashPlayerComp, TkvFlashList>();
 }
 
 void kv_flashplayer_Stop()

@@ -1,5 +1,6 @@
 // The player core: the driver base that every back-end extends, with its
-// off-screen render buffer; back-end selection; the graphic player control.
+// off-screen render buffer; back-end selection; the graphic, windowed and
+// off-screen player components.
 #pragma once
 
 #include <windows.h>
@@ -332,6 +333,175 @@ private:
     WideString movie_;
     TkvPlugin plugin_ = kvDefault;
     bool erasedWithParent_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// TkvCustomFlashPlayerWnd: the player control with a window of its own. It
+// takes the keyboard focus and passes keys to the movie; the movie is shown
+// through ordinary window repaints over the control's colour, filtered through
+// BackgroundMask. TkvFlashPlayerWnd is the class placed on forms.
+// ---------------------------------------------------------------------------
+class TkvCustomFlashPlayerWnd : public TCustomControl, public IkvFlash {
+    KV_CLASS(TkvCustomFlashPlayerWnd, TCustomControl)
+public:
+    explicit TkvCustomFlashPlayerWnd(TComponent* AOwner);
+    ~TkvCustomFlashPlayerWnd() override;
+
+    TkvFSCommandEvent OnFSCommand;
+    TkvFlashCallEvent OnFlashCall;
+    TkvFlashDriver* Driver = nullptr;  // owned; never nullptr after construction
+    // ANDed into the background pixel value; 0 gives a fully transparent
+    // background (the layered window).
+    std::uint32_t BackgroundMask = 0xFFFFFFFFu;
+
+    // IkvFlash, forwarded to the driver.
+    void LoadMovie(const WideString& AMovie) override;
+    void LoadMovieFromStream(TStream* Stream) override;
+    WideString GetVariable(const WideString& Name) override;
+    void SetVariable(const WideString& Name, const WideString& Value) override;
+    WideString CallFunction(const WideString& Request) override;
+    void SetReturnValue(const WideString& Value) override;
+    void Play() override;
+    void StopPlay() override;
+    void Rewind() override;
+    void Forward() override;
+    void Back() override;
+    bool GetLoop() override;
+    bool GetIsPlaying() override;
+    int GetCurrentFrame() override;
+    int GetTotalFrames() override;
+    void SetLoop(bool Value) override;
+    void SetCurrentFrame(int Value) override;
+
+    // Properties.
+    const WideString& GetMovie() const { return movie_; }
+    void SetMovie(const WideString& Value) { LoadMovie(Value); }
+    TkvPlugin GetPlugin() const { return plugin_; }
+    void SetPlugin(TkvPlugin Value);
+    bool GetDisableFlashCursor() const;
+    void SetDisableFlashCursor(bool Value);
+    bool GetDisableFlashMenu() const;
+    void SetDisableFlashMenu(bool Value);
+    AnsiString GetSkin() const;
+    void SetSkin(const AnsiString& Value);
+    int GetVolume() const;
+    void SetVolume(int Value);
+    bool GetPause() const;
+    void SetPause(bool Value);
+
+    // Framework overrides.
+    void Loaded() override;
+    void CreateHandle() override;
+    void Paint() override;
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+    void MouseMove(TShiftState Shift, int X, int Y) override;
+    void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+    bool DoMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePos) override;
+    void WndProc(TMessage& Message) override;
+
+    // Hooks handed to the driver; a descendant's overrides receive its calls.
+    virtual void DoPaint(TObject* Sender, const TRect& R);
+    virtual void DoEraseBackground(TObject* Sender, const TRect& R);
+
+protected:
+    // The control's colour as a pixel value, filtered through BackgroundMask.
+    std::uint32_t MaskedBackground();
+    void AttachDriver();
+
+private:
+    void ColorChanged();
+    TkvPlugin plugin_ = kvDefault;
+    WideString movie_;
+};
+
+class TkvFlashPlayerWnd : public TkvCustomFlashPlayerWnd {
+    KV_CLASS(TkvFlashPlayerWnd, TkvCustomFlashPlayerWnd)
+public:
+    explicit TkvFlashPlayerWnd(TComponent* AOwner) : TkvCustomFlashPlayerWnd(AOwner) {}
+};
+
+// ---------------------------------------------------------------------------
+// TkvFlashPlayerComp: the non-visual player. The movie plays into the driver's
+// buffer over a fully transparent background; the application reads the
+// pixels (premultiplied 0xAARRGGBB) and passes input in itself.
+// ---------------------------------------------------------------------------
+class TkvFlashPlayerComp : public TComponent, public IkvFlash {
+    KV_CLASS(TkvFlashPlayerComp, TComponent)
+public:
+    explicit TkvFlashPlayerComp(TComponent* AOwner);
+    ~TkvFlashPlayerComp() override;
+
+    TkvFlashDriver* Driver = nullptr;  // owned; never nullptr after construction
+    TkvFSCommandEvent OnFSCommand;
+    TkvFlashCallEvent OnFlashCall;
+    // A rectangle of the buffer has new pixels (buffer coordinates); the
+    // sender is the driver. The buffer may be read inside the handler.
+    TkvPaintEvent OnPaint;
+
+    // IkvFlash, forwarded to the driver.
+    void LoadMovie(const WideString& AMovie) override;
+    void LoadMovieFromStream(TStream* Stream) override;
+    WideString GetVariable(const WideString& Name) override;
+    void SetVariable(const WideString& Name, const WideString& Value) override;
+    WideString CallFunction(const WideString& Request) override;
+    void SetReturnValue(const WideString& Value) override;
+    void Play() override;
+    void StopPlay() override;
+    void Rewind() override;
+    void Forward() override;
+    void Back() override;
+    bool GetLoop() override;
+    bool GetIsPlaying() override;
+    int GetCurrentFrame() override;
+    int GetTotalFrames() override;
+    void SetLoop(bool Value) override;
+    void SetCurrentFrame(int Value) override;
+
+    // The pixels: the top-left pixel of a top-down buffer of the driver's
+    // Width x Height, rows Width x 4 bytes apart; nullptr without pixel memory.
+    void* GetBuffer() const;
+    // The start of a row of the buffer; nullptr for a row outside it.
+    void* GetScanline(int Row) const;
+
+    // Input in buffer coordinates, straight to the movie.
+    void CallMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void CallMouseMove(TShiftState Shift, int X, int Y);
+    void CallMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void CallMouseWheel(TShiftState Shift, int X, int Y, int WheelDelta, bool& Handled);
+    void CallKeyDown(std::uint16_t& Key, TShiftState Shift);
+    void CallKeyPress(wchar_t& Key, TShiftState Shift);
+    void CallKeyUp(std::uint16_t& Key, TShiftState Shift);
+
+    // Properties.
+    const WideString& GetMovie() const { return movie_; }
+    void SetMovie(const WideString& Value) { LoadMovie(Value); }
+    TkvPlugin GetPlugin() const { return plugin_; }
+    void SetPlugin(TkvPlugin Value);
+    AnsiString GetSkin() const;
+    void SetSkin(const AnsiString& Value);
+    int GetVolume() const;
+    void SetVolume(int Value);
+    bool GetPause() const;
+    void SetPause(bool Value);
+    // The requested size, kept as given; the driver's buffer is at least 1 x 1.
+    int GetWidth() const { return width_; }
+    void SetWidth(int Value);
+    int GetHeight() const { return height_; }
+    void SetHeight(int Value);
+
+    void Loaded() override;
+
+    // Hooks handed to the driver.
+    void DoPaint(TObject* Sender, const TRect& R);
+    void DoEraseBackground(TObject* Sender, const TRect& R);
+
+private:
+    void NewDriver();
+    WideString movie_;
+    TkvPlugin plugin_ = kvDefault;
+    int width_ = 100;
+    int height_ = 100;
 };
 
 // Unit start and stop.

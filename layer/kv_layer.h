@@ -1,0 +1,58 @@
+// The layered window: a windowed player that turns its form into a
+// per-pixel-alpha window showing nothing but the movie.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "kv_flashplayer.h"
+
+// user32's UpdateLayeredWindow, looked up when the unit starts; nullptr when
+// the system lacks it. Applications and tests may replace it.
+using TUpdateLayeredWindowProc = BOOL(WINAPI*)(HWND hwnd, HDC hdcDst, POINT* pptDst, SIZE* psize, HDC hdcSrc,
+                                                POINT* pptSrc, COLORREF crKey, BLENDFUNCTION* pblend, DWORD dwFlags);
+extern TUpdateLayeredWindowProc UpdateLayeredWindowProc;
+
+// Placed on a form, it fills the form (alClient) and makes it a layered
+// window: every frame the movie draws is handed to the system with its alpha,
+// so the desktop shows through where the movie is transparent. MasterAlpha
+// fades the whole picture. Best on a form without borders: the picture is the
+// whole window, so a border and caption stay invisible.
+class TkvFlashLayer : public TkvCustomFlashPlayerWnd {
+    KV_CLASS(TkvFlashLayer, TkvCustomFlashPlayerWnd)
+public:
+    explicit TkvFlashLayer(TComponent* AOwner);
+    ~TkvFlashLayer() override;
+
+    // Pushes the driver's current buffer to the form.
+    void UpdateLayer();
+
+    // 0..255; values outside are clamped. Applies from the next frame.
+    int GetMasterAlpha() const { return masterAlpha_; }
+    void SetMasterAlpha(int Value);
+    // Stored with the form; nothing in the package depends on it.
+    bool GetAllowDrag() const { return allowDrag_; }
+    void SetAllowDrag(bool Value) { allowDrag_ = Value; }
+
+    void CreateHandle() override;
+    void Paint() override;
+    void DoPaint(TObject* Sender, const TRect& R) override;
+
+private:
+    struct Frame;
+    HWND LayeredWindow();
+
+    int masterAlpha_ = 255;
+    bool allowDrag_ = true;
+    // The form this layer made layered, so its own style can be restored.
+    HWND layeredForm_ = nullptr;
+    // A picture of the whole window, used when the control does not cover
+    // the window exactly (a form with a border, a layer not at 0, 0).
+    std::unique_ptr<Frame> frame_;
+};
+
+// Unit start and stop.
+void kv_layer_Start();
+void kv_layer_Stop();

@@ -7,6 +7,8 @@
 #include "kv_driver_activex.h"
 #include "kv_driver_netscape.h"
 #include "kv_flashplayer.h"
+#include "kv_flashreg.h"
+#include "kv_layer.h"
 
 namespace {
 
@@ -20,13 +22,14 @@ void kv_version_Start() {}
 void kv_version_Stop() {}
 
 // In start order; stopped in reverse, so the plug-in library is shut down
-// after the last driver is gone. The ActiveX unit joins after the Netscape
-// one, kv_layer and kv_flashreg after kv_flashplayer.
+// after the last driver is gone.
 const Unit kUnits[] = {
     {"kv_version", kv_version_Start, kv_version_Stop},
     {"kv_driver_netscape", kv_driver_netscape_Start, kv_driver_netscape_Stop},
     {"kv_driver_activex", kv_driver_activex_Start, kv_driver_activex_Stop},
     {"kv_flashplayer", kv_flashplayer_Start, kv_flashplayer_Stop},
+    {"kv_layer", kv_layer_Start, kv_layer_Stop},
+    {"kv_flashreg", kv_flashreg_Start, kv_flashreg_Stop},
 };
 
 bool g_started = false;

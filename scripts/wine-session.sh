@@ -56,6 +56,15 @@ kv_session_start() {
     kv_keepalive_pid=$!
   fi
   export KV_WINE
+
+  # The reference player's ActiveX control is installed the way the real one
+  # is, before any program runs, so every program sees the same back-ends.
+  local control="$build/bin/Flash.ocx"
+  if [ -f "$control" ]; then
+    control="Z:$(cd "$(dirname "$control")" && pwd)/Flash.ocx"
+    "$KV_WINE" regsvr32 /s "$control" </dev/null >/dev/null 2>&1 ||
+      echo "wine-session: could not register the reference control" >&2
+  fi
 }
 
 kv_session_stop() {

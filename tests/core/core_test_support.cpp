@@ -11,8 +11,13 @@ std::vector<std::wstring>& DriverLog()
 }
 
 BackendScope::BackendScope(bool netscape, bool activeX)
-    : savedDefault_(DefaultFlashDriverClass), savedNS_(NetscapeDriverClass), savedAX_(ActiveXDriverClass)
+    : savedDefault_(DefaultFlashDriverClass), savedNS_(NetscapeDriverClass), savedAX_(ActiveXDriverClass),
+      savedProbe_(CheckFlashActiveXProc)
 {
+    // Only the fakes play here, whatever is installed on the machine: the
+    // real ActiveX probe would make the installed control the default.
+    CheckFlashActiveXProc = nullptr;
+    DefaultFlashDriverClass = &TkvFlashDriver::ClassRef();
     TFakeNetscape::Available = netscape;
     TFakeActiveX::Available = activeX;
     NetscapeDriverClass = &TFakeNetscape::ClassRef();
@@ -25,6 +30,7 @@ BackendScope::~BackendScope()
     DefaultFlashDriverClass = savedDefault_;
     NetscapeDriverClass = savedNS_;
     ActiveXDriverClass = savedAX_;
+    CheckFlashActiveXProc = savedProbe_;
     TFakeNetscape::Available = false;
     TFakeActiveX::Available = false;
 }

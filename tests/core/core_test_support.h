@@ -67,6 +67,7 @@ private:
     const TkvFlashDriverClass* savedDefault_;
     const TkvFlashDriverClass* savedNS_;
     const TkvFlashDriverClass* savedAX_;
+    bool (*savedProbe_)();
 };
 
 // A top-level form painted with a pattern that differs at every pixel of a

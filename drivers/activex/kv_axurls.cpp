@@ -84,6 +84,11 @@ bool ResolveMonikerName(std::wstring_view Name, const TkvMonikerSources& Sources
         PendingURL = Sources.AppFolder + hostRest;
     } else if (LocalFileExists(Sources.AppFolder + name, Sources)) {
         PendingURL = Sources.AppFolder + name;
+    } else if (onHost && !LocalFileExists(hostRest, Sources) && Sources.HasResource &&
+               Sources.HasResource(ResourceNameOf(URLFileName(hostRest)))) {
+        // A movie the application names by a resource of the package
+        // (LoadMovie("intro.swf")), as the plug-in back-end finds it.
+        PendingURL = WideText(ResourceMarker) + URLFileName(hostRest);
     } else if (onHost) {
         WideText rest = hostRest;
         if (StartsWith(rest, L"./"))

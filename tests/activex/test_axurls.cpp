@@ -54,6 +54,12 @@ TEST(MonikerNames, TheSourceIsChosenInItsOrder)
     EXPECT_EQ(Resolve(src, L"http://kvs/sub/intro.swf?x=1"), L"<list>intro.swf");
     // A package resource, by its name without extension; "./" is dropped.
     EXPECT_EQ(Resolve(src, L"./ClearOverAll.swf"), L"<res>ClearOverAll.swf");
+    // A movie the application loads by a resource's name reaches the control
+    // behind the pseudo-host: the last segment names the resource...
+    EXPECT_EQ(Resolve(src, L"http://kvs/sub/clearoverall.swf"), L"<res>clearoverall.swf");
+    // ...unless the name is a file that exists.
+    src.resources.insert(L"a");
+    EXPECT_EQ(Resolve(src, L"http://kvs/C:\\movies\\a.swf"), L"C:/movies/a.swf");
     // A file beside the program: the folder is prefixed, backslashes turn round.
     EXPECT_EQ(Resolve(src, L"data.xml"), L"C:/app/data.xml");
     // An absolute path behind the pseudo-host that exists.

@@ -1,5 +1,6 @@
-// The worker thread of a pull-stream download: a blocking WinINet transfer whose
-// every step is queued to the binding for delivery on the caller's thread.
+// The worker thread of a pull-stream download: a blocking WinINet transfer, or
+// a local file read in pieces, whose every step is queued to the binding for
+// delivery on the caller's thread.
 #include <windows.h>
 
 #include <wininet.h>
@@ -7,6 +8,7 @@
 #include <cwchar>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "pull_binding.h"
 
@@ -169,11 +171,66 @@ HRESULT Download(Binding& binding)
     return S_OK;
 }
 
+// "C:/dir/a.swf", "C:\\dir\\a.swf" or "file:///C:/dir/a.swf": the path, else "".
+std::wstring LocalPath(const std::wstring& url)
+{
+    std::wstring path = url;
+    if (path.compare(0, 8, L"file:///") == 0)
+        path.erase(0, 8);
+    else if (path.compare(0, 7, L"file://") == 0)
+        path.erase(0, 7);
+    if (path.size() < 3 || !iswalpha(path[0]) || path[1] != L':' || (path[2] != L'/' && path[2] != L'\\'))
+        return {};
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
+// A local file, read the way the system's service reads one: in pieces.
+HRESULT ReadFileInPieces(Binding& binding, const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return INET_E_RESOURCE_NOT_FOUND;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    const ULONGLONG total = static_cast<ULONGLONG>(size.QuadPart);
+    ReportProgress(binding, BINDSTATUS_SENDINGREQUEST, 0, 0, path);
+    ReportProgress(binding, BINDSTATUS_BEGINDOWNLOADDATA, 0, total, path);
+    std::vector<char> chunk(kChunkSize);
+    ULONGLONG done = 0;
+    HRESULT result = S_OK;
+    for (;;) {
+        if (binding.AbortRequested()) {
+            result = E_ABORT;
+            break;
+        }
+        DWORD got = 0;
+        if (!ReadFile(file, chunk.data(), kChunkSize, &got, nullptr)) {
+            result = INET_E_DOWNLOAD_FAILURE;
+            break;
+        }
+        done += got;
+        if (got == 0 || done >= total) {
+            ReportProgress(binding, BINDSTATUS_ENDDOWNLOADDATA, done, done, path);
+            ReportData(binding, chunk.data(), got, true);
+            break;
+        }
+        ReportProgress(binding, BINDSTATUS_DOWNLOADINGDATA, done, total, path);
+        ReportData(binding, chunk.data(), got, false);
+    }
+    CloseHandle(file);
+    return result;
+}
+
 void Run(Binding* binding) noexcept
 {
     HRESULT result;
     try {
-        result = Download(*binding);
+        const std::wstring path = LocalPath(binding->Url());
+        result = path.empty() ? Download(*binding) : ReadFileInPieces(*binding, path);
     } catch (...) {
         result = E_OUTOFMEMORY;
     }

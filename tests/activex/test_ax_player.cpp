@@ -1,0 +1,179 @@
+// Movies played end to end through a real TkvFlashPlayer, the ActiveX
+// back-end and the reference player's control.
+#include <gtest/gtest.h>
+
+#include "../plugin/movies.h"
+#include "ax_support.h"
+#include "kv_flashstore.h"
+#include "kv_pendingstreams.h"
+
+using namespace axtest;
+using namespace nstest;
+
+namespace {
+
+constexpr std::uint32_t kPlayerColour = 0x404040;
+
+class ActiveXPlayer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = NewActiveXForm();
+        ASSERT_TRUE(Control().Loaded()) << "the reference control is not registered in this prefix";
+        ASSERT_STREQ(player()->Driver->DriverClass().ClassName(), L"TkvFlashDriverActiveX");
+        ASSERT_TRUE(driver()->GetIsFlashAvailable());
+        Control().ClearLog();
+    }
+    TkvFlashPlayer* player() { return form->Player; }
+    TkvFlashDriverActiveX* driver() { return static_cast<TkvFlashDriverActiveX*>(form->Player->Driver); }
+    void LoadBytes(const std::vector<std::uint8_t>& bytes)
+    {
+        TMemoryStream s;
+        s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        player()->LoadMovieFromStream(&s);
+        StepControls(1);
+    }
+    std::unique_ptr<TPlayerForm, FormDeleter> form;
+};
+
+TEST_F(ActiveXPlayer, AMovieFromAStreamDrawsIntoTheBufferOverThePlayersColour)
+{
+    LoadBytes(RectMovie(0xC02010));
+    EXPECT_EQ(Pixel(driver(), 50, 50) & 0xFFFFFF, 0xC02010u) << ControlLog();
+    // The control draws windowless and transparent: the stage is not painted,
+    // the player's colour shows around the shape.
+    EXPECT_EQ(Pixel(driver(), 5, 5) & 0xFFFFFF, kPlayerColour);
+    EXPECT_EQ(player()->GetMovie(), L"");
+    EXPECT_NE(ControlLog().find("<stream>"), std::string::npos) << "served through the stream pseudo-URL";
+    EXPECT_EQ(kvpending::Count(), 0) << "the copy went to the control and is not kept";
+}
+
+TEST_F(ActiveXPlayer, StoredMoviesAndPackageResourcesAreServedByTheDriver)
+{
+    TkvFlashList store(form.get());
+    TkvFlashStream* item = store.Flashs()->Add();
+    const auto bytes = RectMovie(0x8020A0);
+    item->DataStream()->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    item->SetFlashStore(L"Intro.swf");
+    player()->LoadMovie(L"movies/sub/intro.swf");  // no such file anywhere
+    StepControls(1);
+    EXPECT_EQ(Pixel(driver(), 50, 50) & 0xFFFFFF, 0x8020A0u) << ControlLog();
+    EXPECT_EQ(player()->GetMovie(), L"movies/sub/intro.swf");
+
+    // The test program carries RESMOVIE (a blue rectangle movie).
+    player()->LoadMovie(L"resmovie.swf");
+    StepControls(1);
+    EXPECT_EQ(Pixel(driver(), 50, 50) & 0xFFFFFF, 0x0000FFu) << ControlLog();
+}
+
+TEST_F(ActiveXPlayer, FSCommandAndExternalCallsRoundTrip)
+{
+    std::wstring commands;
+    std::vector<std::wstring> requests;
+    player()->OnFSCommand = TkvFSCommandEvent([&](TObject* sender, const WideString& c, const WideString& a) {
+        EXPECT_EQ(sender, driver());
+        commands += c + L"|" + a + L";";
+    });
+    player()->OnFlashCall = TkvFlashCallEvent([&](TObject* sender, const WideString& request) {
+        requests.push_back(request);
+        static_cast<TkvFlashDriver*>(sender)->SetReturnValue(L"<string>Hi Bob</string>");
+    });
+    player()->SetPlugin(kvNetscape);
+    player()->SetPlugin(kvActiveX);  // the handlers now sit in the new driver
+    LoadBytes(plugintest::scriptMovie());
+    EXPECT_EQ(commands, L"hello|world;") << ControlLog();
+    ASSERT_EQ(requests.size(), 1u) << ControlLog();
+    EXPECT_NE(requests[0].find(L"<invoke name=\"sayHello\""), std::wstring::npos) << requests[0];
+    EXPECT_EQ(player()->GetVariable(L"answer"), L"Hi Bob");
+    EXPECT_EQ(player()->CallFunction(L"<invoke name=\"twice\" returntype=\"xml\"><arguments><number>21</number>"
+                                     L"</arguments></invoke>"),
+              L"<number>42</number>");
+}
+
+TEST_F(ActiveXPlayer, PlayControlFramesLoopAndVariablesReachTheMovie)
+{
+    LoadBytes(plugintest::fiveFramesMovie());
+    EXPECT_EQ(player()->GetTotalFrames(), 5);
+    player()->StopPlay();
+    EXPECT_FALSE(player()->GetIsPlaying());
+    player()->SetCurrentFrame(3);
+    EXPECT_EQ(player()->GetCurrentFrame(), 3);
+    player()->Rewind();
+    EXPECT_EQ(player()->GetCurrentFrame(), 0);
+    player()->Forward();
+    EXPECT_EQ(player()->GetCurrentFrame(), 1);
+    player()->Back();
+    EXPECT_EQ(player()->GetCurrentFrame(), 0);
+    player()->Play();
+    EXPECT_TRUE(player()->GetIsPlaying());
+    player()->SetLoop(false);
+    EXPECT_FALSE(player()->GetLoop());
+    player()->SetLoop(true);
+    EXPECT_TRUE(player()->GetLoop());
+    player()->SetVariable(L"greeting", L"hello there");
+    EXPECT_EQ(player()->GetVariable(L"greeting"), L"hello there");
+}
+
+TEST_F(ActiveXPlayer, ATransparentDriverHoldsPremultipliedPixelsWithTheMoviesAlpha)
+{
+    // A driver of its own with a transparent background, as the off-screen
+    // and layered components make them.
+    std::unique_ptr<TkvFlashDriver> d(ActiveXDriverClass->Create(100, 100, 0x00000000u));
+    ASSERT_NE(d->WhiteBits, nullptr);
+    TMemoryStream s;
+    const auto bytes = RectMovie(0xFF0000, 128);
+    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    d->LoadMovieFromStream(&s);
+    StepControls(1);
+    const std::uint32_t p = Pixel(d.get(), 50, 50);
+    const std::uint32_t a = p >> 24;
+    EXPECT_NEAR(static_cast<int>(a), 128, 1) << std::hex << p;
+    EXPECT_LE((p >> 16) & 0xFF, a) << "premultiplied: no channel above alpha";
+    EXPECT_NEAR(static_cast<int>((p >> 16) & 0xFF), 128, 2) << std::hex << p;
+    EXPECT_EQ(p & 0xFFFF, 0u);
+    EXPECT_EQ(Pixel(d.get(), 5, 5), 0u) << "nothing drawn: fully transparent";
+}
+
+TEST_F(ActiveXPlayer, AClickPressesTheMoviesButtonAndAMenuPressIsMovedToTheParent)
+{
+    std::wstring commands;
+    player()->OnFSCommand = TkvFSCommandEvent(
+        [&](TObject*, const WideString& c, const WideString& a) { commands += c + L"|" + a + L";"; });
+    player()->SetPlugin(kvNetscape);
+    player()->SetPlugin(kvActiveX);
+    LoadBytes(plugintest::buttonMovie());
+    // A real click on the form, where the player shows the button (the 40 x 30
+    // stage is scaled to fit the 100 x 100 player): the form
+    // routes it to the graphic control, which hands it to its driver.
+    HWND wnd = form->Handle();
+    SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(10 + 50, 10 + 50));
+    SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10 + 50, 10 + 50));
+    SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(10 + 50, 10 + 50));
+    StepControls(1);
+    EXPECT_EQ(commands, L"pressed|yes;") << ControlLog();
+    EXPECT_NE(ControlLog().find("WM_SETCURSOR"), std::string::npos) << "the cursor message follows";
+
+    // With the Flash menu on, a right press reaches the control in the
+    // parent window's client space; the release does not move.
+    driver()->DisableFlashMenu = false;
+    Control().ClearLog();
+    driver()->MouseDown(mbRight, {ssRight}, 5, 6);
+    driver()->MouseUp(mbRight, {}, 5, 6);
+    const std::string log = ControlLog();
+    // The player sits at (10, 10) on its form.
+    EXPECT_GE(LineOf(log, {"WM_RBUTTONDOWN", "lParam=0x0010000F"}), 0) << log;
+    EXPECT_GE(LineOf(log, {"WM_RBUTTONUP", "lParam=0x00060005"}), 0) << log;
+    EXPECT_FALSE(driver()->ReportParentWindow);
+}
+
+TEST_F(ActiveXPlayer, ChangingThePluginDestroysTheControlCleanly)
+{
+    LoadBytes(RectMovie(0x00A000));
+    const int before = Control().InstanceCount();
+    player()->SetPlugin(kvNetscape);
+    Pump();
+    EXPECT_EQ(Control().InstanceCount(), before - 1);
+    EXPECT_EQ(ControlDescription.InstanceCount, 0);
+}
+
+}  // namespace

@@ -122,6 +122,26 @@ TEST(DesignTime, ThePalettePageHoldsTheFiveComponentsInOrder)
                                                 L"TkvFlashPlayerComp", L"TkvFlashLayer"}));
 }
 
+TEST(DesignTime, EveryComponentHasAPaletteIconOfItsColourDepth)
+{
+    const struct {
+        const wchar_t* name;
+        WORD bits;
+    } icons[] = {{L"TKVFLASHLIST", 4},       {L"TKVFLASHPLAYER", 4}, {L"TKVFLASHPLAYERWND", 8},
+                 {L"TKVFLASHPLAYERCOMP", 8}, {L"TKVFLASHLAYER", 8},  {L"TKVLAYERWINDOW", 8}};
+    for (const auto& icon : icons) {
+        // The package's module is this program.
+        HANDLE h = LoadImageW(GetModuleHandleW(nullptr), icon.name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+        ASSERT_NE(h, nullptr) << "no bitmap " << std::string(icon.name, icon.name + wcslen(icon.name));
+        DIBSECTION dib{};
+        ASSERT_EQ(GetObjectW(h, sizeof dib, &dib), static_cast<int>(sizeof dib));
+        EXPECT_EQ(dib.dsBm.bmWidth, 24);
+        EXPECT_EQ(dib.dsBm.bmHeight, 24);
+        EXPECT_EQ(dib.dsBmih.biBitCount, icon.bits);
+        DeleteObject(h);
+    }
+}
+
 TEST(DesignTime, TheSkinEditorOffersTheSkinsAndTakesAnyName)
 {
     TDesigner designer;

@@ -23,7 +23,7 @@ public:
     explicit TDemoForm(TComponent* AOwner) : TForm(AOwner)
     {
         SetCaption(L"Korvel Flash components demo");
-        SetClientSize(640, 400);
+        SetClientSize(920, 400);
         OnPaint = TNotifyEvent(this, &TDemoForm::PaintPattern);
 
         Transparent = new TkvFlashPlayer(this);
@@ -55,6 +55,25 @@ public:
         Opaque->OnFSCommand = TkvFSCommandEvent(this, &TDemoForm::MovieCommand);
         Opaque->LoadMovie(L"counter.swf");
         Opaque->SetPlugin(kvNetscape);  // hands the handler to the driver
+
+        // A video, through the package's playback movie and one of its skins.
+        Video = new TkvFlashPlayer(this);
+        Video->SetName(L"VideoPlayer");
+        Video->SetTransparent(false);
+        Video->SetColor(static_cast<TColor>(0x00000000));
+        Video->SetBounds(640, 60, 260, 200);
+        Video->SetParent(this);
+        Video->SetSkin("SteelOverAll");
+        const std::vector<std::uint8_t> clip = VideoClip();
+        TMemoryStream clipStream;
+        clipStream.WriteBuffer(clip.data(), static_cast<std::int64_t>(clip.size()));
+        Video->LoadMovieFromStream(&clipStream);
+    }
+
+    // Rests the mouse on the video, so its skin's control bar shows.
+    void HoverVideo()
+    {
+        SendMessageW(Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(640 + 130, 60 + 100));
     }
 
     // Clicks one of the movie's button as a person would, so the capture shows
@@ -69,6 +88,7 @@ public:
 
     TkvFlashPlayer* Transparent = nullptr;
     TkvFlashPlayer* Opaque = nullptr;
+    TkvFlashPlayer* Video = nullptr;
     TkvFlashList* Store = nullptr;
     WideString LastCommand = L"(none yet)";
 
@@ -103,9 +123,16 @@ private:
         }
         c->Brush()->SetStyle(bsClear);
         c->Font()->SetColor(static_cast<TColor>(0x00202020));
-        c->TextOut(40, 20, WideString(KvVersionText()) + L": transparent player (left), opaque player (right)");
-        c->TextOut(40, 300, L"Player driver: " + WideString(Transparent ? Transparent->Driver->DriverClass().ClassName() : L"-"));
-        c->TextOut(340, 300, L"Last FSCommand from the movie: " + LastCommand);
+        c->TextOut(40, 20, WideString(KvVersionText()) +
+                               L": a transparent player, an opaque player with a stored movie, a video with a skin");
+        auto driverOf = [](TkvFlashPlayer* p) {
+            return p && p->Driver ? WideString(p->Driver->DriverClass().ClassName()) : WideString(L"-");
+        };
+        c->TextOut(40, 300, L"Driver: " + driverOf(Transparent));
+        c->TextOut(340, 300, L"Driver: " + driverOf(Opaque));
+        c->TextOut(340, 320, L"Last FSCommand from the movie: " + LastCommand);
+        c->TextOut(640, 300, L"Driver: " + driverOf(Video));
+        c->TextOut(640, 320, L"Skin: " + AnsiToWide(Video ? Video->GetSkin() : AnsiString()));
         c->Pen()->SetColor(static_cast<TColor>(0x000000C0));
         c->Pen()->SetStyle(psDot);
         c->Rectangle(38, 58, 302, 262);  // where the transparent player sits
@@ -159,6 +186,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
                 }
                 Sleep(10);
             }
+            form->HoverVideo();
+            Application->ProcessMessages();
             form->Repaint();
             Application->ProcessMessages();
             const std::wstring error = SaveWindowPng(form->Handle(), options.screenshot);

@@ -1,5 +1,9 @@
 #include "demo_movies.h"
 
+#include <cmath>
+
+#include "media/screen_video.h"
+
 #include "swfwriter/swf_writer.h"
 
 namespace sw = refplayer::swfwriter;
@@ -117,4 +121,39 @@ std::vector<std::uint8_t> CounterMovie()
         movie.showFrame();
     }
     return movie.build(sw::Compression::Zlib);
+}
+
+std::vector<std::uint8_t> VideoClip()
+{
+    namespace media = refplayer::media;
+    constexpr int w = 240, h = 160, frames = 36;
+    std::vector<media::VideoImage> images;
+    for (int k = 0; k < frames; ++k) {
+        media::VideoImage img{w, h, std::vector<std::uint32_t>(static_cast<size_t>(w) * h)};
+        const double bx = 20 + (w - 40) * (k / double(frames - 1));
+        const double by = h - 30 - std::sin(k / double(frames - 1) * 3.14159) * (h - 60);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                // A sky that darkens upwards over green ground.
+                std::uint32_t r = 60 + y / 2, g = 120 + y / 3, b = 230 - y / 4;
+                if (y > h - 18) {
+                    r = 40;
+                    g = 140 + (x % 16 < 8 ? 10 : 0);
+                    b = 50;
+                }
+                const double dx = x - bx, dy = y - by;
+                if (dx * dx + dy * dy < 14 * 14) {
+                    const bool light = dx + dy < -6;
+                    r = light ? 255 : 230;
+                    g = light ? 200 : 90;
+                    b = light ? 120 : 40;
+                }
+                img.pixels[static_cast<size_t>(y) * w + x] = 0xFF000000u | (r << 16) | (g << 8) | b;
+            }
+        }
+        images.push_back(std::move(img));
+    }
+    media::ScreenVideoFlvOptions options;
+    options.keyFrameInterval = 12;
+    return media::writeScreenVideoFlv(images, options);
 }

@@ -10,3 +10,5 @@ std::vector<std::uint8_t> SpinnerMovie();
 // A 260 x 200 movie on a coloured stage: a button that counts its clicks into
 // a text field, and a bar that moves across.
 std::vector<std::uint8_t> CounterMovie();
+// A short Screen Video clip (FLV) of a ball crossing a sky, 12 frames per second.
+std::vector<std::uint8_t> VideoClip();

@@ -1,14 +1,15 @@
 # kv_add_test(<name> SOURCES <files...> [LIBS <targets...>] [ENV <VAR=value...>] [LABELS <labels...>]
-#             [LOCK <resource>] [SERIAL])
+#             [LOCK <resource>] [SERIAL] [FIXTURES <fixtures...>])
 #   LOCK: cases holding the same resource never run at the same time
 #   SERIAL: each case runs alone (for cases that need the keyboard focus or the
 #           foreground window, which any other test's window may take away)
+#   FIXTURES: ctest fixtures every case requires
 # Builds a GoogleTest executable and registers its cases with ctest. Under the
 # cross build the cases are discovered and run through Wine at test time, never
 # during the build.
 include(GoogleTest)
 function(kv_add_test name)
-  cmake_parse_arguments(T "SERIAL" "LOCK" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "LOCK" "SOURCES;LIBS;ENV;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   target_compile_features(${name} PRIVATE cxx_std_20)
@@ -24,6 +25,9 @@ function(kv_add_test name)
   endif()
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
+  endif()
+  if(T_FIXTURES)
+    list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

@@ -445,10 +445,7 @@ void TkvFlashDriverActiveX::SetPropDisplayString(DISPID DispID, const AnsiString
 void TkvFlashDriverActiveX::InvokeMethod(const TkvDispCall& DispInfo, VARIANT& Result)
 {
     VariantClear(&Result);
-    if (NoControl)
-        return;
-    CreateControl();
-    if (!ControlDispatch)
+    if (!DispatchReady())
         return;
     TkvDriverBusy busy(this);
     // DISPPARAMS keeps the arguments last-first.

@@ -357,13 +357,18 @@ void TkvFlashDriverActiveX::SetName(const WideString& NewName)
 // Property access
 // ---------------------------------------------------------------------------
 
+bool TkvFlashDriverActiveX::DispatchReady()
+{
+    if (NoControl)
+        return false;
+    CreateControl();
+    return ControlDispatch != nullptr;
+}
+
 void TkvFlashDriverActiveX::GetProperty(DISPID DispID, VARIANT& Value)
 {
     VariantClear(&Value);
-    if (NoControl)
-        return;
-    CreateControl();
-    if (!ControlDispatch)
+    if (!DispatchReady())
         return;
     TkvDriverBusy busy(this);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
@@ -376,10 +381,7 @@ void TkvFlashDriverActiveX::GetProperty(DISPID DispID, VARIANT& Value)
 
 void TkvFlashDriverActiveX::SetProperty(DISPID DispID, const VARIANT& Value)
 {
-    if (NoControl)
-        return;
-    CreateControl();
-    if (!ControlDispatch)
+    if (!DispatchReady())
         return;
     TkvDriverBusy busy(this);
     VARIANT arg = Value;  // the callee only reads it
@@ -516,19 +518,26 @@ HRESULT TEventDispatch::QueryInterface(REFIID riid, void** ppv) noexcept
 ULONG TEventDispatch::AddRef() noexcept { return owner_->AddRef(); }
 ULONG TEventDispatch::Release() noexcept { return owner_->Release(); }
 
-HRESULT TEventDispatch::GetTypeInfoCount(UINT* pctinfo) noexcept
+// Both dispatch objects of the container describe nothing about themselves.
+namespace {
+HRESULT NoTypeInfoCount(UINT* pctinfo)
 {
     if (pctinfo)
         *pctinfo = 0;
     return S_OK;
 }
 
-HRESULT TEventDispatch::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept
+HRESULT NoTypeInfo(ITypeInfo** ppTInfo)
 {
     if (ppTInfo)
         *ppTInfo = nullptr;
     return E_NOTIMPL;
 }
+}  // namespace
+
+HRESULT TEventDispatch::GetTypeInfoCount(UINT* pctinfo) noexcept { return NoTypeInfoCount(pctinfo); }
+
+HRESULT TEventDispatch::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept { return NoTypeInfo(ppTInfo); }
 
 HRESULT TEventDispatch::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept { return E_NOTIMPL; }
 
@@ -734,19 +743,9 @@ HRESULT TkvFlashDriverActiveX::OnPosRectChange(LPCRECT lprcPosRect) noexcept
 // Ambient properties
 // ---------------------------------------------------------------------------
 
-HRESULT TkvFlashDriverActiveX::GetTypeInfoCount(UINT* pctinfo) noexcept
-{
-    if (pctinfo)
-        *pctinfo = 0;
-    return S_OK;
-}
+HRESULT TkvFlashDriverActiveX::GetTypeInfoCount(UINT* pctinfo) noexcept { return NoTypeInfoCount(pctinfo); }
 
-HRESULT TkvFlashDriverActiveX::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept
-{
-    if (ppTInfo)
-        *ppTInfo = nullptr;
-    return E_NOTIMPL;
-}
+HRESULT TkvFlashDriverActiveX::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept { return NoTypeInfo(ppTInfo); }
 
 HRESULT TkvFlashDriverActiveX::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept { return E_NOTIMPL; }
 

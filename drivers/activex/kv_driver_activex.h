@@ -239,6 +239,8 @@ public:
     void GetProperty(DISPID DispID, VARIANT& Value);
     void SetProperty(DISPID DispID, const VARIANT& Value);
     void SetWideStringProp(DISPID DispID, const WideString& Value);
+    // Connects the control if needed; false when there is no dispatch to call.
+    bool DispatchReady();
 
     // Typed property access through the control's IDispatch.
     int GetIntegerProp(DISPID DispID);

@@ -75,6 +75,28 @@ int versionPart(const std::string& v, int index)
     return part == index ? value : 0;
 }
 
+// The running program's file name, without its folder.
+std::wstring programName()
+{
+    wchar_t path[MAX_PATH * 2];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    std::wstring p(path, n < MAX_PATH * 2 ? n : 0);
+    const size_t slash = p.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? p : p.substr(slash + 1);
+}
+
+bool sameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int Config::versionMajor() const { return versionPart(version, 0); }
@@ -87,6 +109,11 @@ Config readConfig(const wchar_t* keyPath)
     Key key(HKEY_CURRENT_USER, keyPath);
     if (!key.get())
         return c;
+    if (auto only = key.string(L"Process"); only && !only->empty()) {
+        const std::wstring me = programName();
+        if (!sameName(*only, narrow(me.c_str(), static_cast<int>(me.size()))))
+            return c;
+    }
     if (auto v = key.string(L"Version"); v && !v->empty())
         c.version = *v;
     c.manualClock = key.dword(L"ManualClock").value_or(0) != 0;
@@ -108,6 +135,13 @@ Config readConfig(const wchar_t* keyPath)
         }
     }
     return c;
+}
+
+void claimConfig(const wchar_t* keyPath)
+{
+    const std::wstring me = programName();
+    RegSetKeyValueW(HKEY_CURRENT_USER, keyPath, L"Process", REG_SZ, me.c_str(),
+                    static_cast<DWORD>((me.size() + 1) * sizeof(wchar_t)));
 }
 
 }  // namespace refhost

@@ -6,6 +6,10 @@
 //   MiscStatus   REG_DWORD  the OLE misc status bits the control reports
 //   Fail\<name>  REG_DWORD  the error code that entry or method answers
 //                           instead of working
+//   Process      REG_SZ     when set, the settings apply only in the program
+//                           of that file name ("test_x.exe"); every other
+//                           program loading the player meanwhile keeps the
+//                           defaults (test programs run side by side)
 #pragma once
 
 #include <cstdint>
@@ -36,5 +40,9 @@ struct Config {
 
 // Reads HKEY_CURRENT_USER\<keyPath> now; a missing key or value leaves the default.
 Config readConfig(const wchar_t* keyPath);
+
+// Writes the Process value of HKEY_CURRENT_USER\<keyPath>: the settings there
+// are this program's alone. For test programs.
+void claimConfig(const wchar_t* keyPath);
 
 }  // namespace refhost

@@ -10,20 +10,7 @@ std::uint32_t Px(const TDibSection& d, int x, int y) { return d.Pixel(x, y) & 0x
 
 LPARAM Pos(int x, int y) { return MAKELPARAM(x, y); }
 
-class ControlsTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    RegisterWinTestClasses();
-    Application->OnException = TExceptionEvent([this](TObject*, const std::exception& e) { errors.push_back(e.what()); });
-  }
-  void TearDown() override {
-    Free(form);
-    Application->OnException = TExceptionEvent();
-    EXPECT_TRUE(errors.empty()) << errors.front();
-  }
-  TForm* form = nullptr;
-  std::vector<std::string> errors;
-};
+using ControlsTest = TWinTest;
 
 TEST_F(ControlsTest, GraphicControlPaintsAtItsPlaceOnTheParentAlsoOutsidePaint) {
   form = NewForm(200, 150, clRed);

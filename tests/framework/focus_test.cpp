@@ -6,20 +6,7 @@
 
 namespace {
 
-class FocusTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    RegisterWinTestClasses();
-    Application->OnException = TExceptionEvent([this](TObject*, const std::exception& e) { errors.push_back(e.what()); });
-  }
-  void TearDown() override {
-    Free(form);
-    Application->OnException = TExceptionEvent();
-    EXPECT_TRUE(errors.empty()) << errors.front();
-  }
-  TForm* form = nullptr;
-  std::vector<std::string> errors;
-};
+using FocusTest = TWinTest;
 
 TEST_F(FocusTest, TabMovesTheFocusUnlessTheControlWantsTabs) {
   form = NewForm(200, 150);

@@ -127,3 +127,14 @@ std::uint32_t Rgb(TColor c) {
   COLORREF v = ColorToRGB(c);
   return (GetRValue(v) << 16) | (GetGValue(v) << 8) | GetBValue(v);
 }
+
+void TWinTest::SetUp() {
+  RegisterWinTestClasses();
+  Application->OnException = TExceptionEvent([this](TObject*, const std::exception& e) { errors.push_back(e.what()); });
+}
+
+void TWinTest::TearDown() {
+  Free(form);
+  Application->OnException = TExceptionEvent();
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}

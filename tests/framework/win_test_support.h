@@ -1,6 +1,8 @@
 // Controls and helpers for the framework's Windows tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <memory>
@@ -46,6 +48,17 @@ public:
 };
 
 void RegisterWinTestClasses();
+
+// A fixture for cases on real windows: the test classes are registered, the
+// form made in the case is freed afterwards, and every exception the
+// application object sees fails the case.
+class TWinTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  TForm* form = nullptr;
+  std::vector<std::string> errors;
+};
 
 // A form at a fixed place on the screen, owned by the application.
 TForm* NewForm(int clientWidth, int clientHeight, TColor color = clRed);

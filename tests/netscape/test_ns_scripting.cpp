@@ -2,6 +2,7 @@
 // FSCommand and ExternalInterface round trips, callbacks, play control.
 #include <gtest/gtest.h>
 
+#include "host_config.h"
 #include "ns_support.h"
 
 using namespace nstest;
@@ -148,6 +149,7 @@ TEST_F(NetscapeScripting, SetVariableIsTriedOnceMoreWhenThePlayerRefusesIt)
     DWORD one = 1;
     RegSetValueExW(key, L"SetVariable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
     RegCloseKey(key);
+    refhost::claimConfig(L"Software\\KorvelRef\\Plugin");  // for this program only
     auto reload = reinterpret_cast<void (*)()>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"npswf32.dll"), "RefPlayer_ReloadConfig")));
     ASSERT_NE(reload, nullptr);

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "host_config.h"
+
 #include <chrono>
 
 #include "movies.h"
@@ -94,6 +96,8 @@ protected:
                   ERROR_SUCCESS);
         RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
         RegCloseKey(key);
+        // Other test programs that load the player meanwhile keep its defaults.
+        refhost::claimConfig(kConfigKey);
     }
 
     Host host;

@@ -1,5 +1,7 @@
 #include "container.h"
 
+#include "host_config.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -605,15 +607,19 @@ std::string Seams::log() const
     return text;
 }
 
+// Settings are this program's alone: others loading the control meanwhile
+// keep its defaults.
 void setConfigDword(const wchar_t* name, DWORD value)
 {
     RegSetKeyValueW(HKEY_CURRENT_USER, kConfigKey, name, REG_DWORD, &value, sizeof value);
+    refhost::claimConfig(kConfigKey);
 }
 
 void setConfigString(const wchar_t* name, const wchar_t* value)
 {
     RegSetKeyValueW(HKEY_CURRENT_USER, kConfigKey, name, REG_SZ, value,
                     static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    refhost::claimConfig(kConfigKey);
 }
 
 void setFailure(const char* method, HRESULT hr)
@@ -622,6 +628,7 @@ void setFailure(const char* method, HRESULT hr)
     std::wstring name(method, method + strlen(method));
     DWORD value = static_cast<DWORD>(hr);
     RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), REG_DWORD, &value, sizeof value);
+    refhost::claimConfig(kConfigKey);
 }
 
 void clearConfig() { RegDeleteTreeW(HKEY_CURRENT_USER, kConfigKey); }

@@ -352,6 +352,27 @@ TEST_F(UrlmonShim, FailedDownloads_EndWithFailure_AndDeliverNothingComplete)
     }
 }
 
+TEST_F(UrlmonShim, LocalFiles_AreReadInPieces_AsTheSystemServiceReadsThem)
+{
+    const std::string content = TestBytes(100 * 1000, 3);
+    Serve("local", content);
+    const std::wstring path = written_.back();
+    std::wstring slashed = path;
+    for (wchar_t& c : slashed)
+        if (c == L'\\')
+            c = L'/';
+    for (const std::wstring& url : {path, slashed, L"file:///" + slashed}) {
+        Recorder r;
+        Download(url, r);
+        EXPECT_EQ(r.result, S_OK);
+        EXPECT_TRUE(r.bytes == content) << "got " << r.bytes.size() << " bytes";
+    }
+    Recorder missing;
+    Download(root_ + L"\\no such file.bin", missing);
+    EXPECT_TRUE(FAILED(missing.result));
+    EXPECT_TRUE(missing.bytes.empty());
+}
+
 TEST_F(UrlmonShim, BadArguments_FailAtOnce_WithoutCallbacks)
 {
     Recorder r;
@@ -359,7 +380,8 @@ TEST_F(UrlmonShim, BadArguments_FailAtOnce_WithoutCallbacks)
     EXPECT_EQ(open_(nullptr, nullptr, 0, &r), E_INVALIDARG);
     EXPECT_EQ(open_(nullptr, Url("x.swf").c_str(), 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(open_(nullptr, L"ftp://127.0.0.1/x.swf", 0, &r), INET_E_UNKNOWN_PROTOCOL);
-    EXPECT_EQ(open_(nullptr, L"c:\\movies\\x.swf", 0, &r), INET_E_UNKNOWN_PROTOCOL);
+    EXPECT_EQ(open_(nullptr, L"gopher://127.0.0.1/x.swf", 0, &r), INET_E_UNKNOWN_PROTOCOL);
+    EXPECT_EQ(open_(nullptr, L"movies\\x.swf", 0, &r), INET_E_UNKNOWN_PROTOCOL) << "a relative path is no URL";
     EXPECT_TRUE(FAILED(open_(nullptr, L"", 0, &r)));
     EXPECT_TRUE(FAILED(open_(nullptr, longUrl.c_str(), 0, &r)));
     PumpUntil([] { return false; }, 200);

@@ -166,6 +166,26 @@ TEST_F(ActiveXPlayer, AClickPressesTheMoviesButtonAndAMenuPressIsMovedToTheParen
     EXPECT_FALSE(driver()->ReportParentWindow);
 }
 
+TEST_F(ActiveXPlayer, AHandlerThatReplacesTheDriverDuringAnEventDoesNotPullItAway)
+{
+    bool changed = false;
+    player()->OnFSCommand = TkvFSCommandEvent([&](TObject*, const WideString& c, const WideString&) {
+        if (c == L"hello" && !changed) {
+            changed = true;
+            player()->SetPlugin(kvNetscape);  // frees the driver whose control is calling
+        }
+    });
+    player()->SetPlugin(kvNetscape);
+    player()->SetPlugin(kvActiveX);
+    TkvFlashDriver* before = player()->Driver;
+    LoadBytes(plugintest::scriptMovie());
+    EXPECT_TRUE(changed) << ControlLog();
+    EXPECT_NE(player()->Driver, before);
+    EXPECT_STREQ(player()->Driver->DriverClass().ClassName(), L"TkvFlashDriverNS");
+    Pump();  // the old driver goes from the message loop, once its control has returned
+    EXPECT_EQ(ControlDescription.InstanceCount, 0);
+}
+
 TEST_F(ActiveXPlayer, ChangingThePluginDestroysTheControlCleanly)
 {
     LoadBytes(RectMovie(0x00A000));

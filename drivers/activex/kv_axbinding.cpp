@@ -142,24 +142,40 @@ void TkvFlashDriverActiveX::LoadMovieFromStream(TStream* Stream)
 
 HRESULT TkvFlashDriverActiveX::CreateMoniker(LPOLESTR szName, IBindCtx*, IMoniker** ppmk, DWORD) noexcept
 {
+    if (ppmk)
+        *ppmk = nullptr;
+    bool accepted = false;
     try {
-        if (ppmk) {
-            *ppmk = static_cast<IMoniker*>(this);
-            AddRef();
-        }
         const std::wstring_view name = szName ? std::wstring_view(szName) : std::wstring_view();
-        if (!ResolveMonikerName(name, HostSources(), PendingURL)) {
-            if (ppmk && *ppmk) {
-                (*ppmk)->Release();
-                *ppmk = nullptr;
-            }
-            return E_NOTIMPL;
-        }
-        return S_OK;
+        accepted = ResolveMonikerName(name, HostSources(), PendingURL);
     } catch (...) {
         return E_FAIL;
     }
+    if (!accepted)
+        return E_NOTIMPL;
+    // The moniker handed out is the driver's own.
+    if (ppmk) {
+        *ppmk = static_cast<IMoniker*>(this);
+        AddRef();
+    }
+    return S_OK;
 }
+
+namespace {
+// One counted interface, released when the holder goes.
+template <class I>
+struct TComRef {
+    I* p = nullptr;
+    TComRef() = default;
+    TComRef(const TComRef&) = delete;
+    TComRef& operator=(const TComRef&) = delete;
+    ~TComRef()
+    {
+        if (p)
+            p->Release();
+    }
+};
+}  // namespace
 
 HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, void** ppvObj) noexcept
 {
@@ -168,13 +184,12 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
     try {
         if (!pbc)
             return E_FAIL;
-        IUnknown* holder = nullptr;
-        if (FAILED(pbc->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &holder)) || !holder)
+        TComRef<IUnknown> holder;
+        if (FAILED(pbc->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &holder.p)) || !holder.p)
             return E_FAIL;
-        IBindStatusCallback* callback = nullptr;
-        const HRESULT q = holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
-        holder->Release();
-        if (FAILED(q) || !callback)
+        TComRef<IBindStatusCallback> callback;
+        if (FAILED(holder.p->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback.p))) ||
+            !callback.p)
             return E_FAIL;
 
         TkvDriverBusy busy(this);
@@ -184,34 +199,31 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
             const WideString url = PendingURL;
             PendingURL.clear();
             const TURLOpenPullStreamW open = ActiveXURLOpenPullStream();
-            const HRESULT hr = open ? open(nullptr, url.c_str(), 0, callback) : E_FAIL;
-            callback->Release();
+            const HRESULT hr = open ? open(nullptr, url.c_str(), 0, callback.p) : E_FAIL;
             return hr == S_OK ? S_OK : E_FAIL;
         }
 
         std::unique_ptr<TStream> data = OpenPending(form, rest);
-        if (!data) {
-            callback->Release();
+        if (!data)
             return E_FAIL;
-        }
         const std::int64_t size = data->Size();
         data->SetPosition(0);
         // The adapter owns the data, so a reference the control keeps after
         // the binding stays valid.
-        IStream* stream = TStreamAdapter::Create(data.release(), soOwned);
+        TComRef<IStream> stream;
+        stream.p = TStreamAdapter::Create(data.get(), soOwned);
+        data.release();
         STGMEDIUM medium{};
         medium.tymed = TYMED_ISTREAM;
-        medium.pstm = stream;
+        medium.pstm = stream.p;
         medium.pUnkForRelease = nullptr;
         PendingURL.clear();
         wchar_t empty[1] = {L'\0'};
-        callback->OnStartBinding(0, nullptr);
-        callback->OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, empty);
-        callback->OnDataAvailable(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
-                                  static_cast<DWORD>(size), nullptr, &medium);
-        callback->OnStopBinding(S_OK, empty);
-        stream->Release();
-        callback->Release();
+        callback.p->OnStartBinding(0, nullptr);
+        callback.p->OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, empty);
+        callback.p->OnDataAvailable(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
+                                    static_cast<DWORD>(size), nullptr, &medium);
+        callback.p->OnStopBinding(S_OK, empty);
         return S_OK;
     } catch (...) {
         return E_FAIL;

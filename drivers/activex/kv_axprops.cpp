@@ -484,9 +484,10 @@ IDispatch* TkvFlashDriverActiveX::GetDefaultDispatch()
     if (NoControl)
         return nullptr;
     CreateControl();
-    IDispatch* d = nullptr;
-    if (!OleObject || FAILED(OleObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))))
+    if (!OleObject)
         return nullptr;
+    IDispatch* d = nullptr;
+    OleCheck(OleObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)));
     return d;
 }
 

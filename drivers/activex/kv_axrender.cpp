@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "framework/forms.h"
 #include "kv_alpha.h"
 #include "kv_driver_activex.h"
 #include "kv_pixels.h"
@@ -140,7 +141,9 @@ HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
         }
         Repaint(r);
     } catch (...) {
-        // An application's paint handler failed; the control must not see it.
+        // An application's paint handler failed: the application hears of
+        // it, the control does not.
+        Application->HandleException(this);
     }
     return S_OK;
 }

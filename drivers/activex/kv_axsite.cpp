@@ -183,7 +183,7 @@ void TkvFlashDriverActiveX::Construct(int AWidth, int AHeight, std::uint32_t ABa
     SetWideStringProp(133, L"Transparent");
     CreateControl();
     if (!(MiscStatus & OLEMISC_INVISIBLEATRUNTIME)) {
-        RECT r{0, 0, AWidth, AHeight};
+        RECT r{0, 0, Width, Height};  // the buffer's, at least 1 x 1
         OleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, ClientSite(), 0, nullptr, &r);
     }
     if (WindowlessObject) {
@@ -578,8 +578,10 @@ HRESULT TkvFlashDriverActiveX::QueryInterface(REFIID riid, void** ppv) noexcept
         *ppv = static_cast<IOleInPlaceFrame*>(&frame_);
     else if (IsEqualGUID(riid, IID_IDispatch))
         *ppv = static_cast<IDispatch*>(this);
-    else if (IsEqualGUID(riid, IID_IOleInPlaceSiteWindowless) || IsEqualGUID(riid, IID_IOleInPlaceSite))
+    else if (IsEqualGUID(riid, IID_IOleInPlaceSiteWindowless))
         *ppv = static_cast<IOleInPlaceSiteWindowless*>(this);
+    else if (IsEqualGUID(riid, IID_IOleInPlaceSite))
+        *ppv = static_cast<IOleInPlaceSite*>(&plainSite_);
     else if (IsEqualGUID(riid, IID_IOleControlSite))
         *ppv = static_cast<IOleControlSite*>(this);
     else
@@ -612,6 +614,33 @@ HRESULT TkvInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject,
         old->Release();
     return S_OK;
 }
+
+HRESULT TkvPlainInPlaceSite::QueryInterface(REFIID riid, void** ppv) noexcept { return owner_->QueryInterface(riid, ppv); }
+ULONG TkvPlainInPlaceSite::AddRef() noexcept { return owner_->AddRef(); }
+ULONG TkvPlainInPlaceSite::Release() noexcept { return owner_->Release(); }
+
+HRESULT TkvPlainInPlaceSite::GetWindow(HWND* phwnd) noexcept
+{
+    if (phwnd)
+        *phwnd = nullptr;
+    return S_OK;
+}
+
+HRESULT TkvPlainInPlaceSite::CanInPlaceActivate() noexcept { return owner_->CanInPlaceActivate(); }
+HRESULT TkvPlainInPlaceSite::OnInPlaceActivate() noexcept { return owner_->OnInPlaceActivate(); }
+HRESULT TkvPlainInPlaceSite::OnUIActivate() noexcept { return owner_->OnUIActivate(); }
+HRESULT TkvPlainInPlaceSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
+                                              LPRECT lprcPosRect, LPRECT lprcClipRect,
+                                              LPOLEINPLACEFRAMEINFO lpFrameInfo) noexcept
+{
+    return owner_->GetWindowContext(ppFrame, ppDoc, lprcPosRect, lprcClipRect, lpFrameInfo);
+}
+HRESULT TkvPlainInPlaceSite::Scroll(SIZE scrollExtent) noexcept { return owner_->Scroll(scrollExtent); }
+HRESULT TkvPlainInPlaceSite::OnUIDeactivate(BOOL fUndoable) noexcept { return owner_->OnUIDeactivate(fUndoable); }
+HRESULT TkvPlainInPlaceSite::OnInPlaceDeactivate() noexcept { return owner_->OnInPlaceDeactivate(); }
+HRESULT TkvPlainInPlaceSite::DiscardUndoState() noexcept { return owner_->DiscardUndoState(); }
+HRESULT TkvPlainInPlaceSite::DeactivateAndUndo() noexcept { return owner_->DeactivateAndUndo(); }
+HRESULT TkvPlainInPlaceSite::OnPosRectChange(LPCRECT lprcPosRect) noexcept { return owner_->OnPosRectChange(lprcPosRect); }
 
 // ---------------------------------------------------------------------------
 // Client and control site
@@ -677,7 +706,10 @@ HRESULT TkvFlashDriverActiveX::OnInPlaceActivate() noexcept
 {
     if (!OleObject)
         return S_OK;
-    ReleaseInPlaceInterfaces();
+    ReleaseAndClear(InPlaceActiveObject);
+    ReleaseAndClear(InPlaceObject);
+    ReleaseAndClear(WindowlessObject);
+    ReleaseAndClear(ViewObject);
     OleObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&InPlaceObject));
     OleObject->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&InPlaceActiveObject));
     OleObject->QueryInterface(IID_IOleInPlaceObjectWindowless, reinterpret_cast<void**>(&WindowlessObject));
@@ -690,6 +722,7 @@ HRESULT TkvFlashDriverActiveX::OnInPlaceActivateEx(BOOL*, DWORD) noexcept
     if (!OleObject)
         return S_OK;
     OnInPlaceActivate();
+    ReleaseAndClear(OleWindow);
     OleObject->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&OleWindow));
     return S_OK;
 }

@@ -66,7 +66,9 @@ bool ResolveMonikerName(std::wstring_view Name, const TkvMonikerSources& Sources
     if (name == L"file://")
         return true;
     const WideText hostPrefix = WideText(StreamHostPrefix) + L"/";
-    if (StartsWith(name, L"http://") && !Contains(name, StreamHostPrefix)) {
+    // The pseudo-host is matched with its slash, so that a real host whose name
+    // merely begins like it ("http://kvstore.example/") stays a real URL.
+    if (StartsWith(name, L"http://") && !Contains(name, hostPrefix)) {
         PendingURL = name;
         return true;
     }

@@ -138,6 +138,33 @@ private:
     TkvFlashDriverActiveX* owner_;
 };
 
+// The site as a plain in-place site (IOleInPlaceSite asked for by its own id):
+// the driver's site, except that its window query always answers no window.
+class TkvPlainInPlaceSite final : public IOleInPlaceSite {
+public:
+    explicit TkvPlainInPlaceSite(TkvFlashDriverActiveX* owner) : owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* phwnd) noexcept override;
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) noexcept override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnUIActivate() noexcept override;
+    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
+                                               LPRECT lprcPosRect, LPRECT lprcClipRect,
+                                               LPOLEINPLACEFRAMEINFO lpFrameInfo) noexcept override;
+    HRESULT STDMETHODCALLTYPE Scroll(SIZE scrollExtent) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL fUndoable) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() noexcept override;
+    HRESULT STDMETHODCALLTYPE DiscardUndoState() noexcept override;
+    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT lprcPosRect) noexcept override;
+
+private:
+    TkvFlashDriverActiveX* owner_;
+};
+
 class TkvFlashDriverActiveX : public TkvFlashDriver,
                               public IOleClientSite,
                               public IOleControlSite,
@@ -387,6 +414,7 @@ public:
 private:
     friend class TkvInPlaceFrame;
     TkvInPlaceFrame frame_{this};
+    TkvPlainInPlaceSite plainSite_{this};
     void SendMouse(UINT message, WPARAM wParam, int X, int Y);
     HRESULT SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam);
     void DrawInto(HDC dc, const RECT& clip);

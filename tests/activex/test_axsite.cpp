@@ -239,10 +239,18 @@ TEST(ActiveXSite, WindowContextAndWindowQueries)
     HWND w = reinterpret_cast<HWND>(1);
     EXPECT_EQ(frame->GetWindow(&w), S_OK);
     EXPECT_EQ(w, nullptr);
-    // The site names a window only when the driver allowed it for a menu.
+    // The windowless site names a window only when the driver allowed it for
+    // a menu; the plain in-place site never names one.
     w = reinterpret_cast<HWND>(1);
     EXPECT_EQ(site->GetWindow(&w), E_FAIL);
     EXPECT_EQ(w, nullptr);
+    IOleInPlaceSite* plain = nullptr;
+    ASSERT_EQ(d->ClientSite()->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&plain)), S_OK);
+    w = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(plain->GetWindow(&w), S_OK);
+    EXPECT_EQ(w, nullptr);
+    EXPECT_EQ(plain->CanInPlaceActivate(), S_OK);
+    plain->Release();
     EXPECT_EQ(site->GetCapture(), S_FALSE);
     EXPECT_EQ(site->GetFocus(), S_OK);
     HDC dc = nullptr;

@@ -83,6 +83,8 @@ TEST(MonikerNames, NamesWithoutAMarkerAreLeftToTheControlButForeignHttpIsTaken)
     // Markers are case-sensitive.
     Resolve(src, L"https://example.org/M.SWF", L"before", &accepted);
     EXPECT_FALSE(accepted);
+    // A real host that merely begins like the pseudo-host is a real URL.
+    EXPECT_EQ(Resolve(src, L"http://kvstore.example/intro.swf", L"before", &accepted), L"http://kvstore.example/intro.swf");
     // http on another host is taken unchanged, without a marker and with its backslashes.
     EXPECT_EQ(Resolve(src, L"http://example.org/a\\b", L"before", &accepted), L"http://example.org/a\\b");
     EXPECT_TRUE(accepted);

@@ -20,6 +20,8 @@ void Reported(F&& fn)
         ShowMessage(e.Message());
     } catch (const std::exception& e) {
         ShowMessage(Utf8ToWide(e.what()));
+    } catch (...) {
+        ShowMessage(L"The skin could not be read or written.");
     }
 }
 

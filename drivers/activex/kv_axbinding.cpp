@@ -118,19 +118,18 @@ void TkvFlashDriverActiveX::LoadMovieFromStream(TStream* Stream)
     const unsigned id = kvpending::Add(std::move(copy), this);
     const WideString url = WideString(StreamHostPrefix) + L"/" + WideString(StreamMarker) + FormatStreamId(id);
     try {
-        if (isVideo) {
-            LoadControlMovie(L"flvplayback.swf");
-            if (busy.Released())
-                return;
-            SetVariable(L"flv.contentPath", url + L".flv");
-            SetVariable(L"flv.skin", Skin + L".swf");
-            SetVariable(L"flv.volume", IntToStr(Volume));
-        } else {
-            LoadControlMovie(url + L".swf");
-        }
+        LoadControlMovie(isVideo ? WideString(L"flvplayback.swf") : url + L".swf");
     } catch (...) {
-        kvpending::Take(id);  // never asked for now
+        kvpending::Take(id);  // the control will never ask for it now
         throw;
+    }
+    if (busy.Released())
+        return;
+    if (isVideo) {
+        // The copy stays for the video request that follows.
+        SetVariable(L"flv.contentPath", url + L".flv");
+        SetVariable(L"flv.skin", Skin + L".swf");
+        SetVariable(L"flv.volume", IntToStr(Volume));
     }
     CurrentMovie.clear();
     IsVideo = isVideo;

@@ -108,8 +108,18 @@ std::unique_ptr<TPropertyEditor> CreatePropertyEditor(IDesigner* Designer, std::
     }
   }
   if (!best) return nullptr;
+  // Every selected object must be one the registration covers.
   for (TPersistent* p : Selection) {
     if (!p) return nullptr;
+    if (best->Class && !p->ClassType().InheritsFrom(*best->Class)) {
+      // Another registration of the same precision may cover it (one per
+      // class, as for a property several classes publish).
+      bool covered = false;
+      for (const TEditorEntry& e : Editors())
+        if (e.Kind == prop->Kind && e.Name == best->Name && e.Class && p->ClassType().InheritsFrom(*e.Class))
+          covered = true;
+      if (!covered) return nullptr;
+    }
     const TPropInfo* own = p->ClassType().FindProperty(PropertyName);
     if (!own || own->Kind != prop->Kind) return nullptr;
   }

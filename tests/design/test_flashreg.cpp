@@ -172,6 +172,8 @@ TEST(DesignTime, TheSkinEditorOffersTheSkinsAndTakesAnyName)
     auto* layerForm = new TForm(owner.get());
     auto* layer = new TkvFlashLayer(layerForm);
     EXPECT_EQ(dynamic_cast<TkvSkinProperty*>(CreatePropertyEditor(&designer, {layer}, L"Skin").get()), nullptr);
+    // ...also when it is selected together with a player.
+    EXPECT_EQ(dynamic_cast<TkvSkinProperty*>(CreatePropertyEditor(&designer, {a, layer}, L"Skin").get()), nullptr);
 }
 
 TEST(DesignTime, StoredMovieEditorFillsTheItemFromAPickedFile)

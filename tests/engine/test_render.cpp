@@ -298,3 +298,77 @@ TEST(Render, EmbeddedScreenVideoShowsTheFrameItsPlacementNames)
     player.tick();  // back to the key frame: decoding starts over
     EXPECT_EQ(render(player, 64, 32).at(2, 2), 0xFFFF0000u);
 }
+
+static std::vector<std::uint8_t> Spinner()
+{
+    constexpr int kFrames = 36;
+    sw::Movie movie(8, 260, 200, 24.0);
+    movie.setBackgroundColor(sw::Rgba::rgb(0x000000));
+
+    sw::ShapeBuilder bar(3);
+    sw::Rgba orange = sw::Rgba::rgb(0xFF8000);
+    orange.a = 170;
+    bar.rectangle(-80 * 20, -14 * 20, 160 * 20, 28 * 20, bar.addFill(orange), 0);
+    const std::uint16_t barId = movie.defineShape(bar);
+
+    sw::ShapeBuilder disc(3);
+    sw::Rgba blue = sw::Rgba::rgb(0x2060FF);
+    blue.a = 140;
+    disc.ellipse(0, 0, 46 * 20, 46 * 20, disc.addFill(blue), 0);
+    const std::uint16_t discId = movie.defineShape(disc);
+
+    sw::ShapeBuilder ring(3);
+    ring.ellipse(0, 0, 90 * 20, 90 * 20, 0, ring.addLine(3 * 20, sw::Rgba::rgb(0x202020)));
+    const std::uint16_t ringId = movie.defineShape(ring);
+
+    for (int f = 0; f < kFrames; ++f) {
+        const double angle = 360.0 * f / kFrames;
+        sw::PlaceObject p;
+        p.move = f > 0;
+        if (f == 0) {
+            p.depth = 1;
+            p.character = ringId;
+            p.matrix = sw::Matrix::translate(130 * 20, 100 * 20);
+            movie.place(p);
+        }
+        p.depth = 2;
+        p.character = f == 0 ? std::optional<std::uint16_t>(barId) : std::nullopt;
+        p.matrix = sw::Matrix::make(1.0, 1.0, angle, 130 * 20, 100 * 20);
+        movie.place(p);
+        p.depth = 3;
+        p.character = f == 0 ? std::optional<std::uint16_t>(barId) : std::nullopt;
+        p.matrix = sw::Matrix::make(1.0, 1.0, -angle * 2 + 90, 130 * 20, 100 * 20);
+        movie.place(p);
+        p.depth = 4;
+        p.character = f == 0 ? std::optional<std::uint16_t>(discId) : std::nullopt;
+        const double s = 0.6 + 0.4 * (f < kFrames / 2 ? f : kFrames - f) / (kFrames / 2.0);
+        p.matrix = sw::Matrix::make(s, s, 0, 130 * 20, 100 * 20);
+        movie.place(p);
+        movie.showFrame();
+    }
+    return movie.build(sw::Compression::Zlib);
+}
+
+TEST(Render, CurvedOutlineWithoutFillStrokesTheWholeRing)
+{
+    RecordingHost host;
+    Player player(host);
+    player.setTransparent(true);
+    { auto b = Spinner(); FILE* f = fopen("/tmp/s_spinner.swf", "wb"); fwrite(b.data(), 1, b.size(), f); fclose(f); }
+    load(player, Spinner(), 260, 200);
+    std::vector<uint32_t> buf(260*200, 0xFFFFFFFFu);
+    refplayer::Surface surf{buf.data(), 260, 200, 260 * 4};
+    auto paint = [&] {
+        for (auto r : host.invalidations) player.render(surf, r);
+        host.invalidations.clear();
+    };
+    player.render(surf, IRect{0,0,260,200});
+    paint();
+    for (int t = 0; t < 10; ++t) { player.tick(); paint(); }
+    for (int y = 0; y < 200; y += 4) {
+        std::string row;
+        for (int x = 0; x < 260; x+=2)
+            row += buf[y*260+x] == 0xFFFFFFFFu ? '.' : (buf[y*260+x] & 0xFFFFFF) == 0x202020 ? '#' : '+';
+        printf("%s\n", row.c_str());
+    }
+}

@@ -140,14 +140,15 @@ void TkvFlashLayer::CreateHandle()
 
 void TkvFlashLayer::Paint()
 {
-    // The form's picture comes from UpdateLayer, never from window painting.
-    if (!UpdateLayeredWindowProc)
+    // The picture of a form this layer made layered comes from UpdateLayer,
+    // never from window painting; any other form is painted as usual.
+    if (!layeredForm_)
         TkvCustomFlashPlayerWnd::Paint();
 }
 
 void TkvFlashLayer::DoPaint(TObject* Sender, const TRect& R)
 {
-    if (!UpdateLayeredWindowProc) {
+    if (!layeredForm_) {
         TkvCustomFlashPlayerWnd::DoPaint(Sender, R);
         return;
     }
@@ -201,8 +202,10 @@ void TkvFlashLayer::UpdateLayer()
             return;
         if (!frame_ || frame_->width != windowW || frame_->height != windowH)
             frame_ = std::make_unique<Frame>(windowW, windowH);
-        if (!frame_->Valid())
+        if (!frame_->Valid()) {
+            frame_.reset();  // tried again with the next frame
             return;
+        }
         GdiFlush();
         FillLongword(frame_->bits, windowW * windowH, 0);
         const int x0 = std::max(0, ox), x1 = std::min(windowW, ox + bufferW);

@@ -262,6 +262,9 @@ void TkvFlashPlayer::EraseOnceWithParent()
         return;
     erasedWithParent_ = true;
     DoEraseBackground(Driver, Rect(0, 0, Driver->Width, Driver->Height));
+    // What the movie drew before the parent had a window is now under the
+    // parent's picture: the movie draws itself again over it.
+    Driver->ForceUpdate();
 }
 
 void TkvFlashPlayer::SetParent(TWinControl* AParent)
@@ -297,6 +300,9 @@ void TkvFlashPlayer::DoPaint(TObject* /*Sender*/, const TRect& /*R*/)
 {
     if (ComponentState().Contains(csDesigning))
         return;
+    // Inside Paint the buffer is shown once the driver has finished.
+    if (painting_)
+        return;
     // Shown at once where the control can be seen; otherwise the next paint of
     // the parent shows the buffer.
     TWinControl* parent = Parent();
@@ -311,8 +317,15 @@ void TkvFlashPlayer::Paint()
         return;
     if (ComponentState().Contains(csDesigning))
         AttachDriver();
-    EraseOnceWithParent();
-    if (!Driver->BufferDC)
+    painting_ = true;
+    try {
+        EraseOnceWithParent();
+    } catch (...) {
+        painting_ = false;
+        throw;
+    }
+    painting_ = false;
+    if (!Driver || !Driver->BufferDC)
         return;
     HDC target = Canvas()->Handle();
     // While the erase hook has the parent paint into our own buffer, the

@@ -333,6 +333,7 @@ private:
     WideString movie_;
     TkvPlugin plugin_ = kvDefault;
     bool erasedWithParent_ = false;
+    bool painting_ = false;  // inside Paint: DoPaint leaves showing the buffer to it
 };
 
 // ---------------------------------------------------------------------------

@@ -117,6 +117,25 @@ TEST(FlashPlayer, AControlMadeByCodeShowsItsParentOnceItHasAParentWindow)
         << "not black: the parent's picture";
 }
 
+TEST(FlashPlayer, AMovieDrawnBeforeTheParentHadAWindowIsDrawnAgainOverThePicture)
+{
+    BackendScope scope(true, false);
+    auto form = std::unique_ptr<TPatternForm, FormDeleter>(new TPatternForm(nullptr));
+    form->AfterConstruction();
+    auto* player = new TkvFlashPlayer(form.get());  // transparent
+    player->SetParent(form.get());                 // the form has no window yet
+    player->LoadMovie(L"early.swf");
+    DriverLog().clear();
+    form->Show();
+    PumpMessages();
+    // Erasing with the parent's picture covered the movie: it was asked to
+    // draw itself again, once.
+    int updates = 0;
+    for (const std::wstring& line : DriverLog())
+        updates += line == L"TRecordingNS.ForceUpdate";
+    EXPECT_EQ(updates, 1);
+}
+
 TEST(FlashPlayer, ResizingRebuildsTheBufferAtTheNewSize)
 {
     auto form = ShownPatternForm();

@@ -109,12 +109,27 @@ TkvFlashLayer::~TkvFlashLayer()
     // A form that outlives its layer paints itself again instead of keeping
     // the last frame forever.
     TWinControl* parent = Parent();
-    if (layeredForm_ && parent && parent->HandleAllocated() && parent->Handle() == layeredForm_ &&
-        !parent->ComponentState().Contains(csDestroying)) {
-        const LONG_PTR style = GetWindowLongPtrW(layeredForm_, GWL_EXSTYLE);
-        SetWindowLongPtrW(layeredForm_, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
-        RedrawWindow(layeredForm_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-    }
+    if (parent && !parent->ComponentState().Contains(csDestroying))
+        ReleaseLayeredForm();
+}
+
+void TkvFlashLayer::ReleaseLayeredForm()
+{
+    HWND form = layeredForm_;
+    layeredForm_ = nullptr;
+    if (!form || !IsWindow(form))
+        return;
+    const LONG_PTR style = GetWindowLongPtrW(form, GWL_EXSTYLE);
+    SetWindowLongPtrW(form, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+    RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
+void TkvFlashLayer::SetParent(TWinControl* AParent)
+{
+    // Leaving the form it made layered: that form paints itself again.
+    if (layeredForm_ && (!AParent || !AParent->HandleAllocated() || AParent->Handle() != layeredForm_))
+        ReleaseLayeredForm();
+    TkvCustomFlashPlayerWnd::SetParent(AParent);
 }
 
 void TkvFlashLayer::SetMasterAlpha(int Value)
@@ -133,7 +148,11 @@ void TkvFlashLayer::CreateHandle()
     HWND wnd = LayeredWindow();
     if (!wnd || !UpdateLayeredWindowProc)
         return;
-    SetWindowLongPtrW(wnd, GWL_EXSTYLE, GetWindowLongPtrW(wnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+    // A form already layered by someone else is left to them.
+    const LONG_PTR style = GetWindowLongPtrW(wnd, GWL_EXSTYLE);
+    if ((style & WS_EX_LAYERED) && wnd != layeredForm_)
+        return;
+    SetWindowLongPtrW(wnd, GWL_EXSTYLE, style | WS_EX_LAYERED);
     layeredForm_ = wnd;
     UpdateLayer();
 }

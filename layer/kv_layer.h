@@ -37,6 +37,7 @@ public:
     void SetAllowDrag(bool Value) { allowDrag_ = Value; }
 
     void CreateHandle() override;
+    void SetParent(TWinControl* AParent) override;
     void Paint() override;
     void DoPaint(TObject* Sender, const TRect& R) override;
 
@@ -47,7 +48,9 @@ private:
     int masterAlpha_ = 255;
     bool allowDrag_ = true;
     // The form this layer made layered, so its own style can be restored.
-    HWND layeredForm_ = nullptr;
+    HWND layeredForm_ = nullptr;  // the form this layer made layered
+    // Gives the form back its ordinary painting (when this layer made it layered).
+    void ReleaseLayeredForm();
     // A picture of the whole window, used when the control does not cover
     // the window exactly (a form with a border, a layer not at 0, 0).
     std::unique_ptr<Frame> frame_;

@@ -127,6 +127,15 @@ TEST(FlashLayer, OnlyALayerThatCanUpdateItsFormMakesItLayeredAndItGivesItBack)
     ASSERT_TRUE(Layered(f.form->Handle()));
     Free(f.layer);
     EXPECT_FALSE(Layered(f.form->Handle()));
+
+    // So does a form whose layer moves elsewhere.
+    LayerForm g;
+    ASSERT_TRUE(Layered(g.form->Handle()));
+    auto* box = new TCustomControl(g.form.get());
+    box->SetParent(g.form.get());
+    g.layer->SetParent(box);
+    Pump();
+    EXPECT_FALSE(Layered(g.form->Handle()));
 }
 
 TEST(FlashLayer, WithoutUpdateLayeredWindowTheFormStaysOrdinaryAndTheLayerPaintsTheMovie)

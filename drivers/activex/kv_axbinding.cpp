@@ -8,6 +8,7 @@
 
 #include "framework/sysutils.h"
 #include "framework/winstreams.h"
+#include "kv_axinternal.h"
 #include "kv_axurls.h"
 #include "kv_driver_activex.h"
 #include "kv_flashstore.h"
@@ -160,22 +161,6 @@ HRESULT TkvFlashDriverActiveX::CreateMoniker(LPOLESTR szName, IBindCtx*, IMonike
     return S_OK;
 }
 
-namespace {
-// One counted interface, released when the holder goes.
-template <class I>
-struct TComRef {
-    I* p = nullptr;
-    TComRef() = default;
-    TComRef(const TComRef&) = delete;
-    TComRef& operator=(const TComRef&) = delete;
-    ~TComRef()
-    {
-        if (p)
-            p->Release();
-    }
-};
-}  // namespace
-
 HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, void** ppvObj) noexcept
 {
     if (ppvObj)
@@ -183,10 +168,10 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
     try {
         if (!pbc)
             return E_FAIL;
-        TComRef<IUnknown> holder;
+        kvax::TComRef<IUnknown> holder;
         if (FAILED(pbc->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &holder.p)) || !holder.p)
             return E_FAIL;
-        TComRef<IBindStatusCallback> callback;
+        kvax::TComRef<IBindStatusCallback> callback;
         if (FAILED(holder.p->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback.p))) ||
             !callback.p)
             return E_FAIL;
@@ -209,7 +194,7 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
         data->SetPosition(0);
         // The adapter owns the data, so a reference the control keeps after
         // the binding stays valid.
-        TComRef<IStream> stream;
+        kvax::TComRef<IStream> stream;
         stream.p = TStreamAdapter::Create(data.get(), soOwned);
         data.release();
         STGMEDIUM medium{};

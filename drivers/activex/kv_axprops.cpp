@@ -10,6 +10,7 @@
 
 #include "framework/sysutils.h"
 #include "framework/winstreams.h"
+#include "kv_axinternal.h"
 #include "kv_driver_activex.h"
 
 namespace {
@@ -33,14 +34,7 @@ struct TFuncDesc {
     TFuncDesc(ITypeInfo* i, UINT index) : info(i) { OleCheck(info->GetFuncDesc(index, &desc)); }
     ~TFuncDesc() { info->ReleaseFuncDesc(desc); }
 };
-struct TInfoRef {
-    ITypeInfo* p = nullptr;
-    ~TInfoRef()
-    {
-        if (p)
-            p->Release();
-    }
-};
+using TInfoRef = kvax::TComRef<ITypeInfo>;
 
 AnsiString Narrow(BSTR s) { return s ? WideToAnsi(std::wstring_view(s, SysStringLen(s))) : AnsiString(); }
 

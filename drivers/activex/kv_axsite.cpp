@@ -10,6 +10,7 @@
 
 #include "framework/forms.h"
 #include "framework/winstreams.h"
+#include "kv_axinternal.h"
 #include "kv_driver_activex.h"
 #include "kv_pendingstreams.h"
 
@@ -36,16 +37,6 @@ TURLOpenPullStreamW g_urlOpenPullStream = nullptr;
 
 constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 
-template <class I>
-void ReleaseAndClear(I*& p)
-{
-    if (p) {
-        I* q = p;
-        p = nullptr;
-        q->Release();
-    }
-}
-
 // The framework's OLE error for a failed call.
 void Check(HRESULT hr)
 {
@@ -53,6 +44,8 @@ void Check(HRESULT hr)
 }
 
 }  // namespace
+
+using kvax::ReleaseAndClear;
 
 // The framework's dispatch error, from what the control reported.
 void RaiseDispatchError(HRESULT hr, EXCEPINFO& info)
@@ -597,12 +590,7 @@ HRESULT TkvInPlaceFrame::QueryInterface(REFIID riid, void** ppv) noexcept { retu
 ULONG TkvInPlaceFrame::AddRef() noexcept { return owner_->AddRef(); }
 ULONG TkvInPlaceFrame::Release() noexcept { return owner_->Release(); }
 
-HRESULT TkvInPlaceFrame::GetWindow(HWND* phwnd) noexcept
-{
-    if (phwnd)
-        *phwnd = nullptr;
-    return S_OK;
-}
+HRESULT TkvInPlaceFrame::GetWindow(HWND* phwnd) noexcept { return kvax::NoWindow(phwnd); }
 
 HRESULT TkvInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) noexcept
 {
@@ -619,12 +607,7 @@ HRESULT TkvPlainInPlaceSite::QueryInterface(REFIID riid, void** ppv) noexcept { 
 ULONG TkvPlainInPlaceSite::AddRef() noexcept { return owner_->AddRef(); }
 ULONG TkvPlainInPlaceSite::Release() noexcept { return owner_->Release(); }
 
-HRESULT TkvPlainInPlaceSite::GetWindow(HWND* phwnd) noexcept
-{
-    if (phwnd)
-        *phwnd = nullptr;
-    return S_OK;
-}
+HRESULT TkvPlainInPlaceSite::GetWindow(HWND* phwnd) noexcept { return kvax::NoWindow(phwnd); }
 
 HRESULT TkvPlainInPlaceSite::CanInPlaceActivate() noexcept { return owner_->CanInPlaceActivate(); }
 HRESULT TkvPlainInPlaceSite::OnInPlaceActivate() noexcept { return owner_->OnInPlaceActivate(); }

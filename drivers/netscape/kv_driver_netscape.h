@@ -77,6 +77,8 @@ public:
 
     // The driver a plug-in instance belongs to, or nullptr.
     static TkvFlashDriverNS* FromInstance(NPP instance);
+    // Between CreatePlugin and DestroyPlugin.
+    bool InstanceAlive() const { return instanceAlive_; }
 
 private:
     friend class TAsyncSteam;
@@ -88,7 +90,9 @@ private:
     void InvokeLoadMovie(const WideString& url);
     bool Ready() const;
     void LoadVideo(const WideString& contentPath);
-    void Deliver(TStream& source, const std::string& url, void* notifyData);
+    // Hands a whole local source to the plug-in as one stream; false when the
+    // plug-in did not take it (the request is then still to be answered).
+    bool Deliver(TStream& source, const std::string& url, void* notifyData);
 
     bool instanceAlive_ = false;
 };

@@ -11,6 +11,7 @@
 
 #include "kv_hostfiles.h"
 #include "kv_nsinternal.h"
+#include "kv_nsscript.h"
 
 namespace kvns {
 
@@ -117,7 +118,9 @@ std::unordered_set<const void*>& Issued()
 // ---------------------------------------------------------------------------
 
 NPError NPN_GetURL(NPP, const char*, const char*) { return NPERR_NO_ERROR; }
-NPError NPN_PostURL(NPP, const char*, const char*, std::uint32_t, const char*, NPBool) { return NPERR_NO_ERROR; }
+// The package sends nothing anywhere. A post without notification has no way
+// to hear of its failure later, so it is refused now.
+NPError NPN_PostURL(NPP, const char*, const char*, std::uint32_t, const char*, NPBool) { return NPERR_GENERIC_ERROR; }
 NPError NPN_RequestRead(NPStream*, NPByteRange*) { return NPERR_NO_ERROR; }
 NPError NPN_NewStream(NPP, NPMIMEType, const char*, NPStream** stream)
 {
@@ -136,24 +139,39 @@ void NPN_ReloadPlugins(NPBool) {}
 void* NPN_GetJavaEnv() { return nullptr; }
 void* NPN_GetJavaPeer(NPP) { return nullptr; }
 
+// Every request accepted here ends with exactly one NPP_URLNotify: the movie
+// waits for it (a loader, a variables request, a skin). A request that cannot
+// be served is accepted and told of its failure from the message loop, never
+// from inside the plug-in's own call.
 NPError NPN_GetURLNotify(NPP instance, const char* url, const char* target, void* notifyData)
 {
     if (!url)
         return NPERR_INVALID_URL;
-    // Script URLs ("javascript:...") are refused.
-    if (std::strstr(url, "java"))
+    // Script URLs are refused; a path that merely contains "java" is not one.
+    if (IsScriptUrl(url))
         return NPERR_INVALID_URL;
-    if (target)
-        return NPERR_NO_ERROR;  // a request for a browser window: there is none
     TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
     if (!driver)
         return NPERR_INVALID_INSTANCE_ERROR;
+    if (target) {
+        // A request for a browser window: there is none.
+        GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
+        return NPERR_NO_ERROR;
+    }
     GuardedCall(driver, [&] { driver->CreateStream(FromUtf8(url, std::strlen(url)), notifyData); });
     return NPERR_NO_ERROR;
 }
 
-NPError NPN_PostURLNotify(NPP, const char*, const char*, std::uint32_t, const char*, NPBool, void*)
+// Nothing is ever posted: the request is accepted and fails.
+NPError NPN_PostURLNotify(NPP instance, const char* url, const char*, std::uint32_t, const char*, NPBool,
+                          void* notifyData)
 {
+    if (!url)
+        return NPERR_INVALID_URL;
+    TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
+    if (!driver)
+        return NPERR_INVALID_INSTANCE_ERROR;
+    GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
     return NPERR_NO_ERROR;
 }
 
@@ -314,7 +332,13 @@ bool NPN_SetProperty(NPP, NPObject*, NPIdentifier, const NPVariant*) { return fa
 bool NPN_RemoveProperty(NPP, NPObject*, NPIdentifier) { return false; }
 bool NPN_HasProperty(NPP, NPObject*, NPIdentifier) { return false; }
 bool NPN_HasMethod(NPP, NPObject*, NPIdentifier) { return false; }
-void NPN_ReleaseVariantValue(NPVariant*) {}
+// What the plug-in releases here came from us: strings in browser memory,
+// objects with a reference.
+void NPN_ReleaseVariantValue(NPVariant* v)
+{
+    if (v)
+        ReleaseVariant(*v);
+}
 void NPN_SetException(NPObject*, const NPUTF8*) {}
 void NPN_PushPopupsEnabledState(NPP, NPBool) {}
 void NPN_PopPopupsEnabledState(NPP) {}
@@ -401,14 +425,29 @@ const NPNetscapeFuncs& BrowserFuncs()
     return g_browserFuncs;
 }
 
+namespace {
+int g_blocksInUse = 0;
+}
+
 void* MemAlloc(std::uint32_t size)
 {
-    return std::calloc(size ? size : 1, 1);
+    void* p = std::calloc(size ? size : 1, 1);
+    if (p)
+        ++g_blocksInUse;
+    return p;
 }
 
 void MemFree(void* p)
 {
+    if (!p)
+        return;
+    --g_blocksInUse;
     std::free(p);
+}
+
+int MemBlocksInUse()
+{
+    return g_blocksInUse;
 }
 
 NPIdentifier Identifier(const char* name)

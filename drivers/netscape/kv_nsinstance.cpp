@@ -31,7 +31,7 @@ TkvFlashDriverNS::~TkvFlashDriverNS()
         TkvDriverBusy busy(this);
         DestroyPlugin();
     }
-    DetachDownloads(this);
+    EndRequestsOf(this);
     kvpending::DropOwnedBy(this);
 }
 
@@ -95,6 +95,8 @@ void TkvFlashDriverNS::DestroyPlugin()
     }
     if (PluginFuncs.destroy)
         PluginFuncs.destroy(&Instance, nullptr);
+    // The instance's requests die with it: nothing more is said to it about them.
+    EndRequestsOf(this);
 }
 
 void TkvFlashDriverNS::ResizeBuffer()

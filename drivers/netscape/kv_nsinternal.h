@@ -21,6 +21,8 @@ const NPNetscapeFuncs& BrowserFuncs();
 // Browser memory, as NPN_MemAlloc hands it out (zero-filled).
 void* MemAlloc(std::uint32_t size);
 void MemFree(void* p);
+// Blocks handed out by MemAlloc and not yet freed (leak checks).
+int MemBlocksInUse();
 
 // Identifiers: one per distinct name, stable for the process.
 NPIdentifier Identifier(const char* name);
@@ -43,10 +45,17 @@ bool Invoke(NPP npp, NPObject* obj, NPIdentifier method, const NPVariant* args, 
             NPVariant* result) noexcept;
 bool Evaluate(NPP npp, NPObject* obj, NPString* script, NPVariant* result) noexcept;
 
-// Downloads (kv_nsstreams.cpp).
-void DetachDownloads(TkvFlashDriverNS* driver);
+// Requests (kv_nsstreams.cpp).
+// A request accepted but not served: NPP_URLNotify with NPRES_NETWORK_ERR
+// follows from the message loop, unless the driver's instance goes first.
+void NotifyFailureLater(TkvFlashDriverNS* driver, const std::string& url, void* notifyData);
+// The driver's instance is going: its downloads go on without it and its
+// failure notices are dropped.
+void EndRequestsOf(TkvFlashDriverNS* driver);
 void ShutdownDownloads();
 int DownloadsInFlight();
+// Failure notices not yet delivered.
+int FailuresWaiting();
 
 std::string ToUtf8(const WideString& text);
 WideString FromUtf8(const char* text, std::size_t length);

@@ -197,3 +197,21 @@ bool FlashCallScriptToRequest(std::wstring_view Script, std::wstring& Request)
     Request = BuildFlashCallRequest(name, args);
     return true;
 }
+
+bool IsScriptUrl(std::string_view Url)
+{
+    constexpr std::string_view scheme = "javascript:";
+    std::size_t at = 0;
+    while (at < Url.size() && static_cast<unsigned char>(Url[at]) <= ' ')
+        ++at;
+    if (Url.size() - at < scheme.size())
+        return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        char c = Url[at + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != scheme[i])
+            return false;
+    }
+    return true;
+}

@@ -27,3 +27,9 @@ bool ParseFlashCallScript(std::wstring_view Script, std::wstring& Name, std::vec
 
 // ParseFlashCallScript, then BuildFlashCallRequest. Answers false for any other script.
 bool FlashCallScriptToRequest(std::wstring_view Script, std::wstring& Request);
+
+// Whether a URL the plug-in asks for is a script to run in the page
+// ("javascript:" in any letter case, after any leading blanks and control
+// characters). Such requests are refused; a path or URL that merely contains
+// the word is an ordinary request.
+bool IsScriptUrl(std::string_view Url);

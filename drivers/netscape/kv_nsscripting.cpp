@@ -150,6 +150,10 @@ bool Invoke(NPP npp, NPObject* /*obj*/, NPIdentifier method, const NPVariant* ar
             NPVariant* result) noexcept
 {
     try {
+        // The plug-in hands every result back through NPN_ReleaseVariantValue:
+        // it must hold something we can release, also when nothing is answered.
+        if (result)
+            *result = VoidVariant();
         const char* name = IdentifierName(method);
         TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(npp);
         if (name && driver && std::strcmp(name, "_DoFSCommand") == 0) {

@@ -5,6 +5,7 @@
 #include <urlmon.h>
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,32 +108,40 @@ public:
         return S_OK;
     }
 
-    // Starts the stream in the plug-in and the transfer; false when it could not start.
-    bool Start()
+    // Starts the stream in the plug-in and the transfer; the object is in the
+    // download list. A stream the plug-in refuses ends the request at once:
+    // the object leaves the list (and may be gone on return) and the failure
+    // is told from the message loop. A transfer that cannot start ends the
+    // open stream the same way.
+    void Start()
     {
-        if (!Alive())
-            return false;
-        {
-            TkvDriverBusy busy(Driver);
-            std::uint16_t type = NP_NORMAL;
-            char mime[] = "application/x-shockwave-flash";
-            if (PluginFuncs.newstream(&Driver->Instance, mime, &Stream, true, &type) != NPERR_NO_ERROR) {
-                Driver = nullptr;  // refused: nothing more goes to the plug-in
-                return false;
-            }
-            streamOpen_ = true;
+        if (!Alive()) {
+            ReleaseFromList();
+            return;
         }
-        if (!PullStreamProc) {
-            Finish(NPRES_NETWORK_ERR);
-            return false;
+        TkvFlashDriverNS* const driver = Driver;
+        TkvDriverBusy busy(driver);
+        std::uint16_t type = NP_NORMAL;
+        char mime[] = "application/x-shockwave-flash";
+        if (!PluginFuncs.newstream ||
+            PluginFuncs.newstream(&driver->Instance, mime, &Stream, true, &type) != NPERR_NO_ERROR) {
+            const std::string url = URL;
+            void* const notifyData = Stream.notifyData;
+            Driver = nullptr;
+            ReleaseFromList();  // may delete this
+            if (!busy.Released())
+                NotifyFailureLater(driver, url, notifyData);
+            return;
         }
+        streamOpen_ = true;
         const std::wstring url = DecodeURLText(Utf8ToWide(URL));
-        if (FAILED(PullStreamProc(nullptr, url.c_str(), 0, this))) {
-            Finish(NPRES_NETWORK_ERR);
-            return false;
-        }
-        return true;
+        if (!PullStreamProc || FAILED(PullStreamProc(nullptr, url.c_str(), 0, this)))
+            FailLater();
     }
+
+    // Ends the download with a network error from the message loop.
+    void FailLater();
+    void Fail() { Finish(NPRES_NETWORK_ERR); }
 
     void Detach() { Driver = nullptr; }
     bool Finished() const { return finished_; }
@@ -205,17 +214,133 @@ void TAsyncSteam::ReleaseFromList()
     }
 }
 
+// ---------------------------------------------------------------------------
+// Failure notices. A request that fails while the plug-in is still inside the
+// call that made it is told so later, from the message loop: a plug-in does
+// not expect NPP_URLNotify from inside its own NPN_GetURLNotify.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr UINT WM_KV_REQUESTFAILED = WM_APP + 0x4B58;
+
+struct FailureNotice {
+    TkvFlashDriverNS* driver = nullptr;
+    std::string url;
+    void* notifyData = nullptr;
+    TAsyncSteam* download = nullptr;  // a download to end instead of a bare notice
+};
+
+std::deque<FailureNotice>& Notices()
+{
+    static std::deque<FailureNotice> notices;
+    return notices;
+}
+
+HWND g_noticeWindow = nullptr;
+
+void DeliverNotices()
+{
+    // Only the notices waiting now: a movie that asks again on every failure
+    // gets its next answer at the next turn of the loop, not in this one.
+    for (std::size_t n = Notices().size(); n > 0 && !Notices().empty(); --n) {
+        FailureNotice notice = std::move(Notices().front());
+        Notices().pop_front();
+        if (notice.download) {
+            notice.download->Fail();
+            continue;
+        }
+        TkvFlashDriverNS* d = notice.driver;
+        if (!d->InstanceAlive() || !TkvFlashDriverNS::PluginExists() || !PluginFuncs.urlnotify)
+            continue;
+        TkvDriverBusy busy(d);
+        PluginFuncs.urlnotify(&d->Instance, notice.url.c_str(), NPRES_NETWORK_ERR, notice.notifyData);
+    }
+    if (!Notices().empty() && g_noticeWindow)
+        PostMessageW(g_noticeWindow, WM_KV_REQUESTFAILED, 0, 0);
+}
+
+LRESULT CALLBACK NoticeWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept
+{
+    if (msg == WM_KV_REQUESTFAILED) {
+        try {
+            DeliverNotices();
+        } catch (...) {
+        }
+        return 0;
+    }
+    return DefWindowProcW(wnd, msg, wp, lp);
+}
+
+HWND NoticeWindow()
+{
+    if (g_noticeWindow)
+        return g_noticeWindow;
+    static const wchar_t kClass[] = L"KorvelPluginRequests";
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&NoticeWindowProc), &module);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = NoticeWindowProc;
+    wc.hInstance = module;
+    wc.lpszClassName = kClass;
+    ::RegisterClassW(&wc);  // a second registration fails harmlessly
+    g_noticeWindow = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
+    return g_noticeWindow;
+}
+
+void Enqueue(FailureNotice notice)
+{
+    const bool first = Notices().empty();
+    Notices().push_back(std::move(notice));
+    // One message carries every notice queued before it is handled.
+    if (first)
+        if (HWND w = NoticeWindow())
+            PostMessageW(w, WM_KV_REQUESTFAILED, 0, 0);
+}
+
+}  // namespace
+
+void TAsyncSteam::FailLater()
+{
+    Enqueue(FailureNotice{Driver, URL, Stream.notifyData, this});
+}
+
 namespace kvns {
 
-void DetachDownloads(TkvFlashDriverNS* driver)
+void NotifyFailureLater(TkvFlashDriverNS* driver, const std::string& url, void* notifyData)
+{
+    // A request made while the instance shuts down is not answered: the
+    // instance will not be there to hear it.
+    if (!driver || !driver->InstanceAlive())
+        return;
+    Enqueue(FailureNotice{driver, url, notifyData, nullptr});
+}
+
+void EndRequestsOf(TkvFlashDriverNS* driver)
 {
     for (TAsyncSteam* d : DownloadList())
         if (d->Driver == driver)
             d->Detach();
+    // A download's notice stays: ending it, detached, only takes it off the list.
+    auto& notices = Notices();
+    notices.erase(std::remove_if(notices.begin(), notices.end(),
+                                 [&](const FailureNotice& n) { return n.driver == driver && !n.download; }),
+                  notices.end());
+}
+
+int FailuresWaiting()
+{
+    return static_cast<int>(Notices().size());
 }
 
 void ShutdownDownloads()
 {
+    Notices().clear();
+    if (g_noticeWindow) {
+        DestroyWindow(g_noticeWindow);
+        g_noticeWindow = nullptr;
+    }
     auto list = std::move(DownloadList());
     DownloadList().clear();
     for (TAsyncSteam* d : list) {
@@ -235,12 +360,14 @@ int DownloadsInFlight()
 // Resolving and delivering
 // ---------------------------------------------------------------------------
 
-void TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* notifyData)
+bool TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* notifyData)
 {
+    if (!instanceAlive_ || !PluginFuncs.newstream)
+        return false;
     TkvDriverBusy busy(this);
     const std::int64_t size = source.Size();
     if (size < 0 || size > 0x7FFFFFFF)
-        return;  // one stream carries at most 2 GB
+        return false;  // one stream carries at most 2 GB
     std::vector<char> buffer(static_cast<size_t>(size));
     source.SetPosition(0);
     if (size)
@@ -252,37 +379,73 @@ void TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* no
     stream.notifyData = notifyData;
     std::uint16_t type = NP_NORMAL;
     char mime[] = "application/x-shockwave-flash";
-    if (!instanceAlive_ || !PluginFuncs.newstream)
-        return;
     if (PluginFuncs.newstream(&Instance, mime, &stream, true, &type) != NPERR_NO_ERROR)
-        return;
+        return false;
+    // From here on the stream itself ends the request.
     if (busy.Released())
-        return;
+        return true;
     if (PluginFuncs.write)
         PluginFuncs.write(&Instance, &stream, 0, static_cast<std::int32_t>(size), buffer.data());
     if (busy.Released())
-        return;
+        return true;
     if (PluginFuncs.urlnotify)
         PluginFuncs.urlnotify(&Instance, url.c_str(), NPRES_DONE, notifyData);
     if (busy.Released())
-        return;
+        return true;
     if (PluginFuncs.destroystream)
         PluginFuncs.destroystream(&Instance, &stream, NPRES_DONE);
+    return true;
 }
+
+namespace {
+
+// Answers a request with a failure from the message loop unless something
+// answered it first; whatever way CreateStream leaves, an exception included,
+// the plug-in hears of the request exactly once.
+class TRequestEnd {
+public:
+    TRequestEnd(TkvFlashDriverNS* driver, const WideString& url, void* notifyData)
+        : driver_(driver), url_(url), notifyData_(notifyData)
+    {
+    }
+    ~TRequestEnd()
+    {
+        if (answered_)
+            return;
+        try {
+            NotifyFailureLater(driver_, ToUtf8(url_), notifyData_);
+        } catch (...) {
+        }
+    }
+    TRequestEnd(const TRequestEnd&) = delete;
+    TRequestEnd& operator=(const TRequestEnd&) = delete;
+    void Answered() { answered_ = true; }
+
+private:
+    TkvFlashDriverNS* driver_;
+    WideString url_;
+    void* notifyData_;
+    bool answered_ = false;
+};
+
+}  // namespace
 
 void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
 {
     if (!Ready())
         return;
     TkvDriverBusy busy(this);
+    TRequestEnd request(this, URL, NotifyData);
     std::wstring s = URL;
     if (StartsWith(s, StreamHostPrefix))
         s.erase(0, StreamHostPrefix.size());
     if (StartsWith(s, L"file:///"))
         s.erase(0, 8);
 
+    // "https:" is a network URL exactly like "http:".
+    const bool network = Contains(s, L"http:") || Contains(s, L"https:");
     std::vector<std::pair<std::wstring, std::wstring>> variables;
-    if (!Contains(s, L"http:") && Contains(s, L"?")) {
+    if (!network && Contains(s, L"?")) {
         TkvQuery q = SplitQuery(s);
         s = q.Path;
         variables = std::move(q.Variables);
@@ -309,16 +472,21 @@ void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
             source = kvpending::Take(id);
     } else if (HasPackageResource(ResourceNameOf(s))) {
         source = OpenPackageResource(ResourceNameOf(s));
-    } else if (StartsWith(s, L"http:")) {
+    } else if (StartsWith(s, L"http:") || StartsWith(s, L"https:")) {
+        // The download answers the request, however it ends.
+        request.Answered();
         auto* download = new TAsyncSteam(this, ToUtf8(s), NotifyData);
         DownloadList().push_back(download);
         download->Start();
         return;
     }
     if (!source)
-        return;  // nothing matches: the plug-in is not told
+        return;  // nothing to deliver: the request fails
 
-    Deliver(*source, ToUtf8(s), NotifyData);
+    // A stream the plug-in refuses leaves the request to fail; the movie's
+    // variables and the window are seen to either way.
+    if (Deliver(*source, ToUtf8(s), NotifyData))
+        request.Answered();
     if (busy.Released())
         return;
     for (const auto& [name, value] : variables) {

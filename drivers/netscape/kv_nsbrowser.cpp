@@ -151,13 +151,14 @@ NPError NPN_GetURLNotify(NPP instance, const char* url, const char* target, void
     if (IsScriptUrl(url))
         return NPERR_INVALID_URL;
     TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
-    if (!driver)
-        return NPERR_INVALID_INSTANCE_ERROR;
     if (target) {
         // A request for a browser window: there is none.
-        GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
+        if (driver)
+            GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
         return NPERR_NO_ERROR;
     }
+    if (!driver)
+        return NPERR_INVALID_INSTANCE_ERROR;
     GuardedCall(driver, [&] { driver->CreateStream(FromUtf8(url, std::strlen(url)), notifyData); });
     return NPERR_NO_ERROR;
 }

@@ -145,8 +145,18 @@ TEST(BrowserTable, IdentifiersAreInternedAndOutliveTheCallersText)
 TEST(BrowserTable, UrlRequestsThatLoadNothing)
 {
     EXPECT_EQ(B().geturlnotify(nullptr, "javascript:alert(1)", nullptr, nullptr), NPERR_INVALID_URL);
+    EXPECT_EQ(B().geturlnotify(nullptr, " \t JavaScript:alert(1)", nullptr, nullptr), NPERR_INVALID_URL);
+    EXPECT_EQ(B().geturlnotify(nullptr, nullptr, nullptr, nullptr), NPERR_INVALID_URL);
+    // Only the scheme is refused: these get as far as looking for their driver.
+    EXPECT_EQ(B().geturlnotify(nullptr, "C:\\javaapps\\intro.swf", nullptr, nullptr), NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_EQ(B().geturlnotify(nullptr, "http://host/java/x.swf", nullptr, nullptr), NPERR_INVALID_INSTANCE_ERROR);
     EXPECT_EQ(B().geturlnotify(nullptr, "http://example.invalid/a.swf", "_blank", nullptr), NPERR_NO_ERROR);
     EXPECT_EQ(B().geturl(nullptr, "movie.swf", nullptr), NPERR_NO_ERROR);
+    // A post without notification could never hear of its failure: refused.
+    EXPECT_NE(B().posturl(nullptr, "http://example.invalid/form", nullptr, 3, "a=1", false), NPERR_NO_ERROR);
+    EXPECT_EQ(B().posturlnotify(nullptr, "http://example.invalid/form", nullptr, 3, "a=1", false, nullptr),
+              NPERR_INVALID_INSTANCE_ERROR);
+    EXPECT_EQ(kvns::FailuresWaiting(), 0) << "nothing to tell without an instance";
 
     NPVariant result;
     NPString script{"try { __flash__toXML(f()) ; } catch (e) {}", 40};
@@ -155,6 +165,44 @@ TEST(BrowserTable, UrlRequestsThatLoadNothing)
     EXPECT_EQ(result.value.stringValue.UTF8Length, 0u);
     kvns::ReleaseVariant(result);
     EXPECT_TRUE(B().invoke(nullptr, nullptr, kvns::Identifier("_DoFSCommand"), nullptr, 0, &result));
+}
+
+TEST(BrowserTable, ReleaseVariantValueGivesBackWhatTheBrowserHandedOut)
+{
+    const int before = kvns::MemBlocksInUse();
+    NPVariant result;
+    NPString script{"return 1;", 9};
+    ASSERT_TRUE(B().evaluate(nullptr, nullptr, &script, &result));
+    ASSERT_EQ(result.type, NPVariantType_String);
+    NPVariant second;
+    ASSERT_TRUE(B().invoke(nullptr, nullptr, kvns::Identifier("toString"), nullptr, 0, &second));
+    ASSERT_EQ(second.type, NPVariantType_String);
+    EXPECT_EQ(kvns::MemBlocksInUse(), before + 2) << "both answers are browser memory";
+    B().releasevariantvalue(&result);
+    B().releasevariantvalue(&second);
+    EXPECT_EQ(result.type, NPVariantType_Void);
+    EXPECT_EQ(kvns::MemBlocksInUse(), before);
+
+    // An FSCommand answers nothing, and what it leaves can be released too.
+    NPVariant command;
+    command.type = NPVariantType_String;  // whatever the plug-in left there
+    command.value.stringValue = {"stale", 5};
+    EXPECT_TRUE(B().invoke(nullptr, nullptr, kvns::Identifier("_DoFSCommand"), nullptr, 0, &command));
+    EXPECT_EQ(command.type, NPVariantType_Void);
+    B().releasevariantvalue(&command);
+
+    // Objects go back with their reference.
+    NPClass counted{};
+    counted.structVersion = NP_CLASS_STRUCT_VERSION;
+    counted.deallocate = CountingDeallocate;
+    g_deallocated = 0;
+    NPVariant object;
+    object.type = NPVariantType_Object;
+    object.value.objectValue = B().createobject(nullptr, &counted);
+    B().releasevariantvalue(&object);
+    EXPECT_EQ(g_deallocated, 1);
+    EXPECT_EQ(object.type, NPVariantType_Void);
+    B().releasevariantvalue(nullptr);
 }
 
 }  // namespace

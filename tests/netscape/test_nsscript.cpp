@@ -69,4 +69,17 @@ TEST(FlashCallScript, OtherScriptsAreNotCalls)
     EXPECT_EQ(r, L"unchanged");
 }
 
+TEST(ScriptUrl, OnlyTheJavascriptSchemeCounts)
+{
+    EXPECT_TRUE(IsScriptUrl("javascript:alert(1)"));
+    EXPECT_TRUE(IsScriptUrl("JavaScript:void(0)"));
+    EXPECT_TRUE(IsScriptUrl(" \t\r\nJAVASCRIPT:"));
+    EXPECT_FALSE(IsScriptUrl("C:\\javaapps\\intro.swf"));
+    EXPECT_FALSE(IsScriptUrl("http://host/java/x.swf"));
+    EXPECT_FALSE(IsScriptUrl("javascript"));
+    EXPECT_FALSE(IsScriptUrl("java:x"));
+    EXPECT_FALSE(IsScriptUrl("x javascript:alert(1)"));
+    EXPECT_FALSE(IsScriptUrl(""));
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <urlmon.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "framework/sysutils.h"
@@ -23,6 +24,66 @@ HRESULT ClearOut(I** out)
     if (out)
         *out = nullptr;
     return E_NOTIMPL;
+}
+
+// A local file goes to the control in pieces of this size, so that a large
+// one is never held whole in memory twice.
+constexpr std::int64_t kFilePiece = 64 * 1024;
+
+// The callback of a bind context registered for one binding: the bind
+// host's own bindings read it from there, like the control's. Whatever the
+// context held before is put back afterwards.
+class TScopedCallback {
+public:
+    TScopedCallback(IBindCtx* ctx, IBindStatusCallback* callback) : ctx_(ctx)
+    {
+        if (!callback)
+            return;
+        ctx_->GetObjectParam(Key(), &previous_.p);
+        registered_ = SUCCEEDED(ctx_->RegisterObjectParam(Key(), callback));
+    }
+    ~TScopedCallback()
+    {
+        if (!registered_)
+            return;
+        if (previous_.p)
+            ctx_->RegisterObjectParam(Key(), previous_.p);
+        else
+            ctx_->RevokeObjectParam(Key());
+    }
+    TScopedCallback(const TScopedCallback&) = delete;
+    TScopedCallback& operator=(const TScopedCallback&) = delete;
+
+private:
+    static LPOLESTR Key() { return const_cast<LPOLESTR>(L"_BSCB_Holder_"); }
+    IBindCtx* ctx_;
+    kvax::TComRef<IUnknown> previous_;
+    bool registered_ = false;
+};
+
+// The bind context a bind host method works with: the caller's, or a new one.
+HRESULT ContextFor(IBindCtx* given, kvax::TComRef<IBindCtx>& ctx)
+{
+    if (given) {
+        given->AddRef();
+        ctx.p = given;
+        return S_OK;
+    }
+    return CreateBindCtx(0, &ctx.p);
+}
+
+// Hands a piece of data to the control as an IStream it may keep.
+void DeliverPiece(IBindStatusCallback* callback, std::unique_ptr<TStream> piece, DWORD flags, DWORD total,
+                  HRESULT& answer)
+{
+    kvax::TComRef<IStream> stream;
+    stream.p = TStreamAdapter::Create(piece.get(), soOwned);
+    piece.release();
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_ISTREAM;
+    medium.pstm = stream.p;
+    medium.pUnkForRelease = nullptr;
+    answer = callback->OnDataAvailable(flags, total, nullptr, &medium);
 }
 
 TkvMonikerSources HostSources()
@@ -50,8 +111,10 @@ std::unique_ptr<TStream> OpenPending(TkvPendingForm form, std::wstring_view rest
             unsigned id = 0;
             if (rest.size() < 8 || !ParseStreamId(rest.substr(0, 8), id))
                 return nullptr;
-            return kvpending::Take(id);
+            return kvpending::Open(id);
         }
+        case TkvPendingForm::File:
+            return OpenFileForReading(std::wstring(rest));
         case TkvPendingForm::Url:
             break;
     }
@@ -100,8 +163,11 @@ void TkvFlashDriverActiveX::LoadMovie(const WideString& URL)
         CurrentMovie = URL;
         IsVideo = false;
     }
-    if (!busy.Released())
-        SendMessageToControl(WM_NULL, 0, 0);
+    if (busy.Released())
+        return;
+    // The control has a new movie: the last one's stream copy is done with.
+    kvpending::DropOwnedBy(this);
+    SendMessageToControl(WM_NULL, 0, 0);
 }
 
 void TkvFlashDriverActiveX::LoadMovieFromStream(TStream* Stream)
@@ -121,13 +187,15 @@ void TkvFlashDriverActiveX::LoadMovieFromStream(TStream* Stream)
     try {
         LoadControlMovie(isVideo ? WideString(L"flvplayback.swf") : url + L".swf");
     } catch (...) {
-        kvpending::Take(id);  // the control will never ask for it now
+        kvpending::Remove(id);  // the control will never ask for it now
         throw;
     }
     if (busy.Released())
         return;
+    // The copy stays while this driver lives, for every time the control asks
+    // again; it replaces the copy of the last movie.
+    kvpending::DropOwnedBy(this, id);
     if (isVideo) {
-        // The copy stays for the video request that follows.
         SetVariable(L"flv.contentPath", url + L".flv");
         SetVariable(L"flv.skin", Skin + L".swf");
         SetVariable(L"flv.volume", IntToStr(Volume));
@@ -182,34 +250,112 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
         if (form == TkvPendingForm::Url) {
             const WideString url = PendingURL;
             PendingURL.clear();
+            // Local names that matched no file are not the download
+            // service's business: it would only fail later, or never answer.
             const TURLOpenPullStreamW open = ActiveXURLOpenPullStream();
-            const HRESULT hr = open ? open(nullptr, url.c_str(), 0, callback.p) : E_FAIL;
-            return hr == S_OK ? S_OK : E_FAIL;
+            if (!open || !IsNetworkURL(url))
+                return E_FAIL;
+            return open(nullptr, url.c_str(), 0, callback.p) == S_OK ? S_OK : E_FAIL;
         }
 
         std::unique_ptr<TStream> data = OpenPending(form, rest);
         if (!data)
             return E_FAIL;
-        const std::int64_t size = data->Size();
-        data->SetPosition(0);
-        // The adapter owns the data, so a reference the control keeps after
-        // the binding stays valid.
-        kvax::TComRef<IStream> stream;
-        stream.p = TStreamAdapter::Create(data.get(), soOwned);
-        data.release();
-        STGMEDIUM medium{};
-        medium.tymed = TYMED_ISTREAM;
-        medium.pstm = stream.p;
-        medium.pUnkForRelease = nullptr;
         PendingURL.clear();
+        const std::int64_t size = data->Size();
+        if (size < 0 || size > static_cast<std::int64_t>(MAXDWORD))
+            return E_FAIL;  // sizes reach the control as 32-bit counts
+        data->SetPosition(0);
         wchar_t empty[1] = {L'\0'};
         callback.p->OnStartBinding(0, nullptr);
-        callback.p->OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, empty);
-        callback.p->OnDataAvailable(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
-                                    static_cast<DWORD>(size), nullptr, &medium);
-        callback.p->OnStopBinding(S_OK, empty);
+        if (form != TkvPendingForm::File || size <= kFilePiece) {
+            // In one piece. The adapter owns the data, so a reference the
+            // control keeps after the binding stays valid.
+            callback.p->OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, empty);
+            HRESULT ignored = S_OK;
+            DeliverPiece(callback.p, std::move(data), BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
+                         static_cast<DWORD>(size), ignored);
+            callback.p->OnStopBinding(S_OK, empty);
+            return S_OK;
+        }
+        // A large file, piece by piece, as a download arrives: each
+        // notification counts the bytes so far. A control that refuses a
+        // piece ends the binding.
+        HRESULT result = S_OK;
+        std::int64_t done = 0;
+        while (done < size && SUCCEEDED(result)) {
+            const std::int64_t n = std::min(kFilePiece, size - done);
+            std::unique_ptr<TMemoryStream> piece;
+            try {
+                piece = std::make_unique<TMemoryStream>();
+                piece->SetSize(n);
+                if (data->Read(piece->Memory(), n) != n)
+                    piece.reset();  // the file shrank under us
+            } catch (...) {
+                piece.reset();  // out of memory, or a read error of the file
+            }
+            if (!piece) {
+                result = STG_E_READFAULT;
+                break;
+            }
+            done += n;
+            const bool last = done == size;
+            const DWORD flags = done == n ? BSCF_FIRSTDATANOTIFICATION
+                                          : (last ? BSCF_LASTDATANOTIFICATION : BSCF_INTERMEDIATEDATANOTIFICATION);
+            callback.p->OnProgress(static_cast<ULONG>(done), static_cast<ULONG>(size),
+                                   last ? BINDSTATUS_ENDDOWNLOADDATA : BINDSTATUS_DOWNLOADINGDATA, empty);
+            HRESULT answer = S_OK;
+            DeliverPiece(callback.p, std::move(piece), flags, static_cast<DWORD>(done), answer);
+            if (FAILED(answer))
+                result = E_ABORT;
+        }
+        callback.p->OnStopBinding(result, empty);
         return S_OK;
     } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// The bind host's own binding entries: the given moniker does the work, with
+// the given callback in its bind context.
+HRESULT TkvFlashDriverActiveX::MonikerBindToStorage(IMoniker* pMk, IBindCtx* pBC, IBindStatusCallback* pBSC,
+                                                    REFIID riid, void** ppvObj) noexcept
+{
+    if (!ppvObj)
+        return E_POINTER;
+    *ppvObj = nullptr;
+    if (!pMk)
+        return E_INVALIDARG;
+    try {
+        kvax::TComRef<IBindCtx> ctx;
+        const HRESULT made = ContextFor(pBC, ctx);
+        if (FAILED(made))
+            return made;
+        TScopedCallback scoped(ctx.p, pBSC);
+        return pMk->BindToStorage(ctx.p, nullptr, riid, ppvObj);
+    } catch (...) {
+        *ppvObj = nullptr;
+        return E_FAIL;
+    }
+}
+
+HRESULT TkvFlashDriverActiveX::MonikerBindToObject(IMoniker* pMk, IBindCtx* pBC, IBindStatusCallback* pBSC,
+                                                   REFIID riid, void** ppvObj) noexcept
+{
+    if (!ppvObj)
+        return E_POINTER;
+    *ppvObj = nullptr;
+    if (!pMk)
+        return E_INVALIDARG;
+    try {
+        kvax::TComRef<IBindCtx> ctx;
+        const HRESULT made = ContextFor(pBC, ctx);
+        if (FAILED(made))
+            return made;
+        TScopedCallback scoped(ctx.p, pBSC);
+        return pMk->BindToObject(ctx.p, nullptr, riid, ppvObj);
+    } catch (...) {
+        *ppvObj = nullptr;
         return E_FAIL;
     }
 }

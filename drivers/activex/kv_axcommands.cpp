@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "framework/winstreams.h"
+#include "kv_axinternal.h"
 #include "kv_driver_activex.h"
 
 namespace {
@@ -53,12 +54,9 @@ private:
     BSTR s_ = nullptr;
 };
 
-// Flash Player 8 brought the external-call methods.
 bool HasExternalCalls(const TControlCall& call)
 {
-    long version = 0;
-    OleCheck(call->FlashVersion(&version));
-    return ((static_cast<unsigned long>(version) >> 16) & 0xFFFF) >= 8;
+    return kvax::HasPlayer8Methods(call.operator->());
 }
 
 }  // namespace

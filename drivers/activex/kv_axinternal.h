@@ -1,10 +1,25 @@
-// Small helpers the ActiveX back-end's files share: counted interfaces and
-// the answers of the container's tear-off objects.
+// Small helpers the ActiveX back-end's files share: counted interfaces, the
+// control's version gate and the answers of the container's tear-off objects.
 #pragma once
 
 #include <windows.h>
 
+#include "framework/winstreams.h"
+#include "kv_flashocx.h"
+
 namespace kvax {
+
+// Flash Player 8 appended methods to the control's main interface
+// (CallFunction, SetReturnValue, DisableLocalSecurity); an older control's
+// table ends before them, so they are called only when the control reports
+// major version 8 or later. A failing version query raises.
+inline bool HasPlayer8Methods(IkvFlashPlayer* intf)
+{
+    long version = 0;
+    OleCheck(intf->FlashVersion(&version));
+    return ((static_cast<unsigned long>(version) >> 16) & 0xFFFF) >= 8;
+}
+
 
 // One counted interface, released when the holder goes.
 template <class I>

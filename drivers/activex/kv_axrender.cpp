@@ -148,6 +148,16 @@ HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
     return S_OK;
 }
 
+HRESULT TkvFlashDriverActiveX::InvalidateRgn(HRGN hRGN, BOOL fErase) noexcept
+{
+    // The region's bounding box is repainted, as a rectangle would be; no
+    // region (or one that cannot be read) means the whole buffer.
+    RECT box{};
+    if (hRGN && GetRgnBox(hRGN, &box) != ERROR)
+        return InvalidateRect(&box, fErase);
+    return InvalidateRect(nullptr, fErase);
+}
+
 // ---------------------------------------------------------------------------
 // Input
 // ---------------------------------------------------------------------------

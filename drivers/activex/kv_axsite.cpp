@@ -191,7 +191,8 @@ void TkvFlashDriverActiveX::Construct(int AWidth, int AHeight, std::uint32_t ABa
         site->Release();
     if (OleControl)
         OleControl->OnAmbientPropertyChange(DISPID_UNKNOWN);
-    if (ControlInterface)
+    // DisableLocalSecurity sits past the end of an older control's table.
+    if (ControlInterface && kvax::HasPlayer8Methods(ControlInterface))
         Check(ControlInterface->DisableLocalSecurity());
     FSCommandSlot = TkvFlashPlayerFSCommand(this, &TkvFlashDriverActiveX::IntfFSCommand);
     FlashCallSlot = TkvFlashPlayerFlashCall(this, &TkvFlashDriverActiveX::IntfFlashPlayerFlashCall);

@@ -29,6 +29,11 @@ bool LocalFileExists(std::wstring_view Name, const TkvMonikerSources& Sources)
     return Sources.IsFile && Sources.IsFile(LocalFilePath(Name));
 }
 
+bool StartsWithNoCase(std::wstring_view Text, std::wstring_view Prefix)
+{
+    return StartsWith(LowerAscii(Text.substr(0, Prefix.size())), Prefix);
+}
+
 }  // namespace
 
 bool HasAcceptedMarker(std::wstring_view Name)
@@ -48,14 +53,26 @@ WideText FileNameKey(std::wstring_view Name)
 
 WideText LocalFilePath(std::wstring_view Name)
 {
-    WideText s = DecodeURLText(LowerAscii(Name));
-    if (StartsWith(s, L"file://"))
+    WideText s = DecodeURLText(Name);
+    if (StartsWithNoCase(s, L"file://"))
         s.erase(0, 7);
     if (StartsWith(s, L"/"))
         s.erase(0, 1);
     ReplaceAll(s, L'/', L'\\');
     ReplaceAll(s, L'|', L':');
     return CutQuery(std::move(s));
+}
+
+bool IsNetworkURL(std::wstring_view URL)
+{
+    const size_t colon = URL.find(L"://");
+    if (colon == std::wstring_view::npos || colon < 2)
+        return false;  // no scheme, or a drive letter ("C://x")
+    for (wchar_t c : URL.substr(0, colon))
+        if (!((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'+' ||
+              c == L'-' || c == L'.'))
+            return false;
+    return !StartsWithNoCase(URL, L"file://");
 }
 
 bool ResolveMonikerName(std::wstring_view Name, const TkvMonikerSources& Sources, WideText& PendingURL)
@@ -78,14 +95,17 @@ bool ResolveMonikerName(std::wstring_view Name, const TkvMonikerSources& Sources
     const WideText key = FileNameKey(name);
     const bool onHost = StartsWith(name, hostPrefix);
     const WideText hostRest = onHost ? name.substr(hostPrefix.size()) : WideText();
+    // A name that is an existing file is read by the package itself: the
+    // download service may not handle local files at all.
+    const auto localFile = [&](const WideText& n) { return WideText(FileMarker) + LocalFilePath(n); };
     if (Sources.IsStored && Sources.IsStored(key)) {
         PendingURL = WideText(StoredMarker) + key;
     } else if (Sources.HasResource && Sources.HasResource(ResourceNameOf(name))) {
         PendingURL = WideText(ResourceMarker) + name;
     } else if (onHost && LocalFileExists(Sources.AppFolder + hostRest, Sources)) {
-        PendingURL = Sources.AppFolder + hostRest;
+        PendingURL = localFile(Sources.AppFolder + hostRest);
     } else if (LocalFileExists(Sources.AppFolder + name, Sources)) {
-        PendingURL = Sources.AppFolder + name;
+        PendingURL = localFile(Sources.AppFolder + name);
     } else if (onHost && !LocalFileExists(hostRest, Sources) && Sources.HasResource &&
                Sources.HasResource(ResourceNameOf(URLFileName(hostRest)))) {
         // A movie the application names by a resource of the package
@@ -95,12 +115,18 @@ bool ResolveMonikerName(std::wstring_view Name, const TkvMonikerSources& Sources
         WideText rest = hostRest;
         if (StartsWith(rest, L"./"))
             rest.erase(0, 2);
-        if (rest.size() <= 2 || rest[1] != L':' || LocalFileExists(rest, Sources))
+        if (LocalFileExists(rest, Sources))
+            PendingURL = localFile(rest);
+        else if (rest.size() <= 2 || rest[1] != L':')
             PendingURL = rest;
-    } else if (!StartsWith(name, L"file://") || LocalFileExists(name, Sources)) {
+    } else if (LocalFileExists(name, Sources)) {
+        PendingURL = localFile(name);
+    } else if (!StartsWith(name, L"file://")) {
         PendingURL = name;
     }
-    ReplaceAll(PendingURL, L'\\', L'/');
+    // What the download service gets is a URL: its backslashes turn round.
+    if (!StartsWith(PendingURL, FileMarker))
+        ReplaceAll(PendingURL, L'\\', L'/');
     return true;
 }
 
@@ -114,6 +140,10 @@ TkvPendingForm PendingFormOf(std::wstring_view PendingURL, std::wstring_view& Re
     if (StartsWith(PendingURL, StoredMarker)) {
         Rest = PendingURL.substr(StoredMarker.size());
         return TkvPendingForm::Stored;
+    }
+    if (StartsWith(PendingURL, FileMarker)) {
+        Rest = PendingURL.substr(FileMarker.size());
+        return TkvPendingForm::File;
     }
     if (StartsWith(PendingURL, StreamMarker)) {
         Rest = PendingURL.substr(StreamMarker.size());

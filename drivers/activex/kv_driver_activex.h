@@ -357,10 +357,17 @@ public:
     HRESULT STDMETHODCALLTYPE GetDC(LPCRECT pRect, DWORD grfFlags, HDC* phDC) noexcept override;
     HRESULT STDMETHODCALLTYPE ReleaseDC(HDC) noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE InvalidateRect(LPCRECT pRect, BOOL fErase) noexcept override;
-    HRESULT STDMETHODCALLTYPE InvalidateRgn(HRGN, BOOL) noexcept override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE InvalidateRgn(HRGN hRGN, BOOL fErase) noexcept override;
     HRESULT STDMETHODCALLTYPE ScrollRect(INT, INT, LPCRECT, LPCRECT) noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE AdjustRect(LPRECT) noexcept override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT*) noexcept override { return S_OK; }
+    // No window procedure stands behind the control: nothing handles the
+    // message by default.
+    HRESULT STDMETHODCALLTYPE OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* plResult) noexcept override
+    {
+        if (plResult)
+            *plResult = 0;
+        return S_FALSE;
+    }
 
     // --- IDispatch: the ambient properties ------------------------------------
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) noexcept override;
@@ -380,10 +387,10 @@ public:
     // --- IBindHost --------------------------------------------------------------
     HRESULT STDMETHODCALLTYPE CreateMoniker(LPOLESTR szName, IBindCtx* pBC, IMoniker** ppmk,
                                             DWORD dwReserved) noexcept override;
-    HRESULT STDMETHODCALLTYPE MonikerBindToStorage(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
-                                                   void**) noexcept override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE MonikerBindToObject(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
-                                                  void**) noexcept override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE MonikerBindToStorage(IMoniker* pMk, IBindCtx* pBC, IBindStatusCallback* pBSC,
+                                                   REFIID riid, void** ppvObj) noexcept override;
+    HRESULT STDMETHODCALLTYPE MonikerBindToObject(IMoniker* pMk, IBindCtx* pBC, IBindStatusCallback* pBSC,
+                                                  REFIID riid, void** ppvObj) noexcept override;
 
     // --- IMoniker (with IPersist and IPersistStream) ---------------------------
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) noexcept override { return E_NOTIMPL; }

@@ -465,11 +465,11 @@ void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
     } else if (StartsWith(s, L"/") && StartsWith(std::wstring_view(s).substr(1), StreamMarker)) {
         unsigned id = 0;
         if (ParseStreamId(std::wstring_view(s).substr(1 + StreamMarker.size()), id))
-            source = kvpending::Take(id);
+            source = kvpending::Open(id);
     } else if (StartsWith(s, StreamMarker)) {
         unsigned id = 0;
         if (ParseStreamId(std::wstring_view(s).substr(StreamMarker.size()), id))
-            source = kvpending::Take(id);
+            source = kvpending::Open(id);
     } else if (HasPackageResource(ResourceNameOf(s))) {
         source = OpenPackageResource(ResourceNameOf(s));
     } else if (StartsWith(s, L"http:") || StartsWith(s, L"https:")) {
@@ -522,7 +522,9 @@ void TkvFlashDriverNS::LoadMovie(const WideString& Path)
     if (!Ready() || Path.empty() || !ScriptObject)
         return;
     TkvDriverBusy busy(this);
-    // Every movie starts in a fresh instance.
+    // Every movie starts in a fresh instance, which can never ask for the
+    // copies the last one was given.
+    kvpending::DropOwnedBy(this);
     DestroyPlugin();
     CreatePlugin();
     if (!ScriptObject || busy.Released())
@@ -549,6 +551,7 @@ void TkvFlashDriverNS::LoadMovieFromStream(TStream* Stream)
     const bool isVideo = copy->Read(head, 3) == 3 && head[0] == 'F' && head[1] == 'L' && head[2] == 'V';
     copy->SetPosition(0);
     const unsigned id = kvpending::Add(std::move(copy), this);
+    kvpending::DropOwnedBy(this, id);  // the new movie replaces the last one's copy
     const WideString base = WideString(StreamHostPrefix) + L"/" + WideString(StreamMarker) + FormatStreamId(id);
     CurrentMovie.clear();
     if (isVideo) {

@@ -5,7 +5,9 @@
 #include "../plugin/movies.h"
 #include "ax_support.h"
 #include "kv_flashstore.h"
+#include "host_config.h"
 #include "kv_pendingstreams.h"
+#include "kv_urltext.h"
 
 using namespace axtest;
 using namespace nstest;
@@ -45,7 +47,70 @@ TEST_F(ActiveXPlayer, AMovieFromAStreamDrawsIntoTheBufferOverThePlayersColour)
     EXPECT_EQ(Pixel(driver(), 5, 5) & 0xFFFFFF, kPlayerColour);
     EXPECT_EQ(player()->GetMovie(), L"");
     EXPECT_NE(ControlLog().find("<stream>"), std::string::npos) << "served through the stream pseudo-URL";
-    EXPECT_EQ(kvpending::Count(), 0) << "the copy went to the control and is not kept";
+    EXPECT_EQ(kvpending::Count(), 1) << "the copy stays for the control while the driver lives";
+}
+
+TEST_F(ActiveXPlayer, AStreamCopyIsServedAgainUntilTheNextLoadOrTheDriversEnd)
+{
+    LoadBytes(RectMovie(0xC02010));
+    const std::string log = ControlLog();
+    const size_t at = log.find("<stream>");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string name = log.substr(at, 8 + 8 + 4);  // marker, identifier, ".swf"
+    unsigned id = 0;
+    ASSERT_TRUE(ParseStreamId(std::wstring(name.begin() + 8, name.begin() + 16), id)) << name;
+    ASSERT_TRUE(kvpending::Contains(id));
+
+    // The control loads the same URL again by itself, as after a reload.
+    Control().ClearLog();
+    const std::wstring url = L"http://kvs/" + std::wstring(name.begin(), name.end());
+    BSTR text = SysAllocString(url.c_str());
+    ASSERT_EQ(driver()->ControlInterface->LoadMovie(0, text), S_OK);
+    SysFreeString(text);
+    StepControls(1);
+    EXPECT_GE(LineOf(ControlLog(), {"delivered", name}), 0) << ControlLog();
+    EXPECT_EQ(Pixel(driver(), 50, 50) & 0xFFFFFF, 0xC02010u);
+
+    // The next movie replaces the copy; the driver's end takes the last one.
+    LoadBytes(RectMovie(0x10C040));
+    EXPECT_FALSE(kvpending::Contains(id));
+    EXPECT_EQ(kvpending::Count(), 1);
+    player()->LoadMovie(L"resmovie.swf");
+    StepControls(1);
+    EXPECT_EQ(kvpending::Count(), 0) << "a movie by name replaces it too";
+    LoadBytes(RectMovie(0x10C040));
+    EXPECT_EQ(kvpending::Count(), 1);
+    player()->SetPlugin(kvNetscape);
+    Pump();
+    EXPECT_EQ(kvpending::Count(), 0);
+}
+
+// An older control's interface table ends before the methods Flash Player 8
+// added: they are never called on it, not even at construction.
+TEST_F(ActiveXPlayer, AControlBeforeVersion8IsNeverCalledPastItsTable)
+{
+    auto logged = NewActiveXForm();
+    EXPECT_GE(LineOf(ControlLog(), {"DisableLocalSecurity"}), 0) << "version 10 gets it\n" << ControlLog();
+
+    const wchar_t* key = L"Software\\KorvelRef\\Control";
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t version[] = L"7,0,19,0";
+    RegSetValueExW(h, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof version);
+    RegCloseKey(h);
+    refhost::claimConfig(key);  // for this program only
+    Control().ClearLog();
+    auto old = NewActiveXForm();
+    RegDeleteTreeW(HKEY_CURRENT_USER, key);
+    const std::string made = ControlLog();
+    EXPECT_GE(LineOf(made, {"FlashVersion"}), 0) << made;
+    EXPECT_LT(LineOf(made, {"DisableLocalSecurity"}), 0) << made;
+    ASSERT_TRUE(static_cast<TkvFlashDriverActiveX*>(old->Player->Driver)->GetIsFlashAvailable());
+    EXPECT_EQ(old->Player->CallFunction(L"<invoke name=\"twice\"/>"), L"");
+    old->Player->Driver->SetReturnValue(L"<string>x</string>");
+    EXPECT_LT(LineOf(ControlLog(), {"CallFunction"}), 0) << ControlLog();
+    EXPECT_LT(LineOf(ControlLog(), {"SetReturnValue"}), 0) << ControlLog();
 }
 
 TEST_F(ActiveXPlayer, StoredMoviesAndPackageResourcesAreServedByTheDriver)

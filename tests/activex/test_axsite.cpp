@@ -92,6 +92,8 @@ public:
     HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override
     {
         calls.push_back("data " + std::to_string(flags) + " " + std::to_string(size) + (format ? " format" : ""));
+        if (refuseData)
+            return E_OUTOFMEMORY;
         if (medium && medium->tymed == TYMED_ISTREAM && medium->pstm) {
             char buf[4096];
             ULONG got = 0;
@@ -102,6 +104,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
     ULONG refs = 1;
+    bool refuseData = false;
 };
 
 // One URL request the way the control makes it: CreateMoniker, then
@@ -307,7 +310,8 @@ TEST(ActiveXBinding, ResourcesStoredMoviesAndStreamsArriveInOnePieceThroughTheCa
         EXPECT_EQ(item->DataStream()->Size(), 12) << "the item keeps its data";
     }
 
-    // An in-memory copy is handed out once; afterwards its identifier names nothing.
+    // An in-memory copy is served as often as the control asks, while its
+    // driver lives; it goes with the driver.
     auto copy = std::make_unique<TMemoryStream>();
     copy->WriteBuffer("", 0);
     const unsigned id = kvpending::Add(std::move(copy), d.get());
@@ -316,8 +320,178 @@ TEST(ActiveXBinding, ResourcesStoredMoviesAndStreamsArriveInOnePieceThroughTheCa
     ASSERT_EQ(Request(*d, url.c_str(), &empty), S_OK);
     EXPECT_EQ(empty.calls.at(2), "data 5 0") << "an empty stream is delivered with size 0";
     TRecordingCallback again;
-    EXPECT_EQ(Request(*d, url.c_str(), &again), E_FAIL);
-    EXPECT_TRUE(again.calls.empty());
+    EXPECT_EQ(Request(*d, url.c_str(), &again), S_OK);
+    EXPECT_EQ(again.calls, empty.calls);
+    d.reset();
+    EXPECT_FALSE(kvpending::Contains(id));
+}
+
+TEST(ActiveXBinding, LocalFilesAreReadByTheDriverInPiecesWithoutTheDownloadService)
+{
+    auto d = NewDriver();
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring folder = std::wstring(tmp) + L"kv axsite " + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    auto write = [&](const std::wstring& name, const std::string& bytes) {
+        const std::wstring path = folder + L"\\" + name;
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(f);
+        return path;
+    };
+
+    // A small file: one piece, exactly as a stored movie would come.
+    const std::wstring small = write(L"small movie.swf", "small bytes");
+    TRecordingCallback one;
+    ASSERT_EQ(Request(*d, (L"http://kvs/" + small).c_str(), &one), S_OK);
+    EXPECT_EQ(one.data, "small bytes");
+    const std::vector<std::string> onePiece = {"start 0 none", "progress 100/100 6 empty", "data 5 11",
+                                               "stop 0 empty"};
+    EXPECT_EQ(one.calls, onePiece);
+    // The same file through a file URL with an escaped blank.
+    std::wstring url = L"file:///";
+    for (wchar_t c : small)
+        url += c == L'\\' ? std::wstring(L"/") : c == L' ' ? std::wstring(L"%20") : std::wstring(1, c);
+    TRecordingCallback viaUrl;
+    ASSERT_EQ(Request(*d, url.c_str(), &viaUrl), S_OK);
+    EXPECT_EQ(viaUrl.data, "small bytes");
+
+    // A large file: pieces with running totals, first, intermediate and last.
+    std::string big(150000, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 23);
+    const std::wstring large = write(L"large.swf", big);
+    TRecordingCallback pieces;
+    ASSERT_EQ(Request(*d, (L"http://kvs/" + large).c_str(), &pieces), S_OK);
+    EXPECT_EQ(pieces.data, big);
+    const std::vector<std::string> inPieces = {"start 0 none",
+                                               "progress 65536/150000 5 empty",
+                                               "data 1 65536",
+                                               "progress 131072/150000 5 empty",
+                                               "data 2 131072",
+                                               "progress 150000/150000 6 empty",
+                                               "data 4 150000",
+                                               "stop 0 empty"};
+    EXPECT_EQ(pieces.calls, inPieces);
+
+    // A control that refuses a piece gets no more of them.
+    TRecordingCallback refusing;
+    refusing.refuseData = true;
+    ASSERT_EQ(Request(*d, (L"http://kvs/" + large).c_str(), &refusing), S_OK);
+    const std::vector<std::string> stopped = {"start 0 none", "progress 65536/150000 5 empty", "data 1 65536",
+                                              "stop " + std::to_string(E_ABORT) + " empty"};
+    EXPECT_EQ(refusing.calls, stopped);
+
+    // A file that went away between the two calls fails the binding; so does
+    // a local name that matched nothing (the download service is not asked).
+    IBindHost* host = nullptr;
+    ASSERT_EQ(d->ClientSite()->QueryInterface(IID_IBindHost, reinterpret_cast<void**>(&host)), S_OK);
+    IMoniker* moniker = nullptr;
+    ASSERT_EQ(host->CreateMoniker(const_cast<LPOLESTR>((L"http://kvs/" + small).c_str()), nullptr, &moniker, 0), S_OK);
+    EXPECT_EQ(d->PendingURL.substr(0, 6), L"<file>");
+    DeleteFileW(small.c_str());
+    IBindCtx* ctx = nullptr;
+    CreateBindCtx(0, &ctx);
+    TRecordingCallback gone;
+    ctx->RegisterObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &gone);
+    void* out = nullptr;
+    EXPECT_EQ(moniker->BindToStorage(ctx, nullptr, IID_IStream, &out), E_FAIL);
+    moniker->Release();
+    ASSERT_EQ(host->CreateMoniker(const_cast<LPOLESTR>(L"sub/nowhere.xml"), nullptr, &moniker, 0), S_OK);
+    EXPECT_EQ(d->PendingURL, L"sub/nowhere.xml");
+    EXPECT_EQ(moniker->BindToStorage(ctx, nullptr, IID_IStream, &out), E_FAIL);
+    EXPECT_TRUE(gone.calls.empty());
+    ctx->Release();
+    moniker->Release();
+    host->Release();
+    DeleteFileW(large.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST(ActiveXBinding, TheBindHostsOwnBindingGoesThroughTheGivenMoniker)
+{
+    auto d = NewDriver();
+    IBindHost* host = nullptr;
+    ASSERT_EQ(d->ClientSite()->QueryInterface(IID_IBindHost, reinterpret_cast<void**>(&host)), S_OK);
+    IMoniker* moniker = nullptr;
+    ASSERT_EQ(host->CreateMoniker(const_cast<LPOLESTR>(L"./resmovie.swf"), nullptr, &moniker, 0), S_OK);
+
+    // Storage: the moniker delivers to the callback given, through a bind
+    // context of the host's own; nothing comes back in the out parameter.
+    TRecordingCallback cb;
+    void* out = reinterpret_cast<void*>(1);
+    ASSERT_EQ(host->MonikerBindToStorage(moniker, nullptr, &cb, IID_IStream, &out), S_OK);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(cb.data, ResourceBytes(L"RESMOVIE"));
+
+    // In the caller's bind context, the callback given is used for this
+    // binding only; what the context held before is back afterwards.
+    ASSERT_EQ(host->CreateMoniker(const_cast<LPOLESTR>(L"./resmovie.swf"), nullptr, &moniker, 0), S_OK);
+    moniker->Release();  // the same object: one reference is enough
+    IBindCtx* ctx = nullptr;
+    CreateBindCtx(0, &ctx);
+    TRecordingCallback before, given;
+    ctx->RegisterObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &before);
+    out = reinterpret_cast<void*>(1);
+    ASSERT_EQ(host->MonikerBindToStorage(moniker, ctx, &given, IID_IStream, &out), S_OK);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(given.data, cb.data);
+    EXPECT_TRUE(before.calls.empty());
+    IUnknown* held = nullptr;
+    ASSERT_EQ(ctx->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &held), S_OK);
+    EXPECT_EQ(held, static_cast<IUnknown*>(&before));
+    held->Release();
+    ctx->Release();
+
+    // Object: the driver's moniker binds to no object, and says so.
+    out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(host->MonikerBindToObject(moniker, nullptr, &cb, IID_IUnknown, &out), E_NOTIMPL);
+    EXPECT_EQ(out, nullptr);
+    // No moniker, no out pointer.
+    out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(host->MonikerBindToStorage(nullptr, nullptr, &cb, IID_IStream, &out), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
+    out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(host->MonikerBindToObject(nullptr, nullptr, &cb, IID_IUnknown, &out), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(host->MonikerBindToStorage(moniker, nullptr, &cb, IID_IStream, nullptr), E_POINTER);
+    moniker->Release();
+    host->Release();
+}
+
+TEST(ActiveXSite, InvalidateRgnRepaintsTheBoundingBoxAsInvalidateRectDoes)
+{
+    auto d = NewDriver(40, 30);
+    std::vector<TRect> painted;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) { painted.push_back(r); });
+    IOleInPlaceSiteWindowless* site = nullptr;
+    ASSERT_EQ(d->ClientSite()->QueryInterface(IID_IOleInPlaceSiteWindowless, reinterpret_cast<void**>(&site)), S_OK);
+
+    // Two rectangles: their bounding box, cut to the buffer's right and
+    // bottom edges like a rectangle.
+    HRGN region = CreateRectRgn(5, 6, 10, 12);
+    HRGN second = CreateRectRgn(20, 8, 70, 20);
+    CombineRgn(region, region, second, RGN_OR);
+    ASSERT_EQ(site->InvalidateRgn(region, FALSE), S_OK);
+    RECT box{5, 6, 70, 20};
+    ASSERT_EQ(site->InvalidateRect(&box, FALSE), S_OK);
+    ASSERT_EQ(painted.size(), 2u);
+    EXPECT_EQ(painted[0], TRect(5, 6, 40, 20));
+    EXPECT_EQ(painted[1], painted[0]);
+    // No region: the whole buffer.
+    ASSERT_EQ(site->InvalidateRgn(nullptr, TRUE), S_OK);
+    ASSERT_EQ(painted.size(), 3u);
+    EXPECT_EQ(painted[2], TRect(0, 0, 40, 30));
+    DeleteObject(second);
+    DeleteObject(region);
+
+    // Default handling of a message: there is none, and the result says so.
+    LRESULT result = 77;
+    EXPECT_EQ(site->OnDefWindowMessage(WM_CONTEXTMENU, 0, 0, &result), S_FALSE);
+    EXPECT_EQ(result, 0);
+    site->Release();
 }
 
 TEST(ActiveXBinding, RefusedAndFailingRequests)

@@ -20,7 +20,13 @@ struct Sources {
                 lower += (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c;
             return resources.count(lower) > 0;
         };
-        s.IsFile = [this](const WideText& p) { return files.count(p) > 0; };
+        // The file system ignores letter case.
+        s.IsFile = [this](const WideText& p) {
+            WideText lower;
+            for (wchar_t c : p)
+                lower += (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c;
+            return files.count(lower) > 0;
+        };
         s.AppFolder = L"C:\\app\\";
         return s;
     }
@@ -40,7 +46,7 @@ TEST(MonikerNames, FileNameKeysAreLowerCaseDecodedAndCutToTheLastSegment)
     EXPECT_EQ(FileNameKey(L"C:\\Movies\\A%20B.SWF"), L"a b.swf");
     EXPECT_EQ(FileNameKey(L"movie.swf%3fa%3d1"), L"movie.swf");
     EXPECT_EQ(FileNameKey(L"x|y.swf&z"), L"y.swf");
-    EXPECT_EQ(LocalFilePath(L"file:///C|/Data/Clip.FLV?t=2"), L"c:\\data\\clip.flv");
+    EXPECT_EQ(LocalFilePath(L"FILE:///C|/Data/Clip.FLV?t=2"), L"C:\\Data\\Clip.FLV");
 }
 
 TEST(MonikerNames, TheSourceIsChosenInItsOrder)
@@ -57,15 +63,21 @@ TEST(MonikerNames, TheSourceIsChosenInItsOrder)
     // A movie the application loads by a resource's name reaches the control
     // behind the pseudo-host: the last segment names the resource...
     EXPECT_EQ(Resolve(src, L"http://kvs/sub/clearoverall.swf"), L"<res>clearoverall.swf");
-    // ...unless the name is a file that exists.
+    // ...unless the name is a file that exists. Existing files are the
+    // driver's to read, by their local path.
     src.resources.insert(L"a");
-    EXPECT_EQ(Resolve(src, L"http://kvs/C:\\movies\\a.swf"), L"C:/movies/a.swf");
-    // A file beside the program: the folder is prefixed, backslashes turn round.
-    EXPECT_EQ(Resolve(src, L"data.xml"), L"C:/app/data.xml");
-    // An absolute path behind the pseudo-host that exists.
-    EXPECT_EQ(Resolve(src, L"http://kvs/C:\\movies\\a.swf"), L"C:/movies/a.swf");
+    EXPECT_EQ(Resolve(src, L"http://kvs/C:\\movies\\a.swf"), L"<file>C:\\movies\\a.swf");
+    // A file beside the program: the folder is prefixed.
+    EXPECT_EQ(Resolve(src, L"data.xml"), L"<file>C:\\app\\data.xml");
+    EXPECT_EQ(Resolve(src, L"http://kvs/data.xml"), L"<file>C:\\app\\data.xml");
+    // An absolute path behind the pseudo-host that exists, in any spelling.
+    EXPECT_EQ(Resolve(src, L"http://kvs/C:/movies/A.swf"), L"<file>C:\\movies\\A.swf");
+    EXPECT_EQ(Resolve(src, L"file:///C|/movies/a.swf?x=1"), L"<file>C:\\movies\\a.swf");
+    EXPECT_EQ(Resolve(src, L"http://kvs/file:///C:/movies/a.swf"), L"<file>C:\\movies\\a.swf");
     // ... and one that does not: the pending URL stays as it was.
     EXPECT_EQ(Resolve(src, L"http://kvs/C:/gone/b.swf"), L"before");
+    // A relative name that names no file is a URL, with its slashes turned.
+    EXPECT_EQ(Resolve(src, L"http://kvs/sub\\gone.swf"), L"sub/gone.swf");
     // An in-memory stream's pseudo-URL keeps its marker.
     EXPECT_EQ(Resolve(src, L"http://kvs/<stream>0000ABCD.swf"), L"<stream>0000ABCD.swf");
     // Any other name goes to the download service as it is.
@@ -93,6 +105,19 @@ TEST(MonikerNames, NamesWithoutAMarkerAreLeftToTheControlButForeignHttpIsTaken)
     EXPECT_TRUE(accepted);
 }
 
+TEST(MonikerNames, OnlyNetworkUrlsGoToTheDownloadService)
+{
+    EXPECT_TRUE(IsNetworkURL(L"http://example.org/m.swf"));
+    EXPECT_TRUE(IsNetworkURL(L"HTTPS://example.org/m.swf"));
+    EXPECT_TRUE(IsNetworkURL(L"ftp://example.org/m.swf"));
+    EXPECT_FALSE(IsNetworkURL(L"file:///C:/m.swf"));
+    EXPECT_FALSE(IsNetworkURL(L"C://m.swf")) << "a drive letter is no scheme";
+    EXPECT_FALSE(IsNetworkURL(L"C:/m.swf"));
+    EXPECT_FALSE(IsNetworkURL(L"sub/m.swf"));
+    EXPECT_FALSE(IsNetworkURL(L"a b://x"));
+    EXPECT_FALSE(IsNetworkURL(L""));
+}
+
 TEST(MonikerNames, PendingFormsSplitOffTheirMarker)
 {
     std::wstring_view rest;
@@ -102,7 +127,9 @@ TEST(MonikerNames, PendingFormsSplitOffTheirMarker)
     EXPECT_EQ(rest, L"intro.swf");
     EXPECT_EQ(PendingFormOf(L"<stream>0000ABCD.flv", rest), TkvPendingForm::Stream);
     EXPECT_EQ(rest, L"0000ABCD.flv");
-    EXPECT_EQ(PendingFormOf(L"C:/app/data.xml", rest), TkvPendingForm::Url);
+    EXPECT_EQ(PendingFormOf(L"<file>C:\\app\\data.xml", rest), TkvPendingForm::File);
+    EXPECT_EQ(rest, L"C:\\app\\data.xml");
+    EXPECT_EQ(PendingFormOf(L"http://example.org/data.xml", rest), TkvPendingForm::Url);
 }
 
 }  // namespace

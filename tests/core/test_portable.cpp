@@ -87,26 +87,41 @@ TEST(UrlText, StreamIdentifiersAreEightUpperCaseHexDigits)
     EXPECT_FALSE(ParseStreamId(L"-0ABCDEF", id));
 }
 
-TEST(PendingStreams, ACopyIsDeliveredOnceAndUnknownIdentifiersGiveNothing)
+TEST(PendingStreams, ACopyIsServedUntilDroppedAndUnknownIdentifiersGiveNothing)
 {
     int owner = 0, other = 0;
     auto copy = std::make_unique<TMemoryStream>();
     copy->WriteUInt32(0xC0FFEEu);
-    TMemoryStream* raw = copy.get();
     const unsigned id = kvpending::Add(std::move(copy), &owner);
     EXPECT_NE(id, 0u);
     EXPECT_TRUE(kvpending::Contains(id));
-    EXPECT_EQ(kvpending::Take(id + 1000), nullptr);
-    auto taken = kvpending::Take(id);
-    EXPECT_EQ(taken.get(), raw);
-    EXPECT_EQ(kvpending::Take(id), nullptr) << "delivered once";
+    EXPECT_EQ(kvpending::Open(id + 1000), nullptr);
+    // Every request reads the whole copy from its start.
+    auto first = kvpending::Open(id);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->ReadUInt32(), 0xC0FFEEu);
+    auto second = kvpending::Open(id);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->Size(), 4);
+    EXPECT_EQ(second->ReadUInt32(), 0xC0FFEEu);
+    EXPECT_THROW(second->WriteUInt32(1), EStreamError) << "a reader cannot change the copy";
 
-    const unsigned a = kvpending::Add(std::make_unique<TMemoryStream>(), &owner);
+    // A newer copy of the same owner replaces the older ones; a reader still
+    // holding the old bytes keeps them.
+    const unsigned newer = kvpending::Add(std::make_unique<TMemoryStream>(), &owner);
     const unsigned b = kvpending::Add(std::make_unique<TMemoryStream>(), &other);
-    EXPECT_NE(a, b);
-    kvpending::DropOwnedBy(&owner);
-    EXPECT_FALSE(kvpending::Contains(a));
+    EXPECT_NE(newer, b);
+    kvpending::DropOwnedBy(&owner, newer);
+    EXPECT_FALSE(kvpending::Contains(id));
+    EXPECT_TRUE(kvpending::Contains(newer));
     EXPECT_TRUE(kvpending::Contains(b));
+    first->SetPosition(0);
+    EXPECT_EQ(first->ReadUInt32(), 0xC0FFEEu);
+    kvpending::Remove(b);
+    EXPECT_FALSE(kvpending::Contains(b));
+    kvpending::DropOwnedBy(&owner);
+    EXPECT_EQ(kvpending::Count(), 0);
+    kvpending::Add(std::make_unique<TMemoryStream>(), &other);
     kvpending::Clear();
     EXPECT_EQ(kvpending::Count(), 0);
 }

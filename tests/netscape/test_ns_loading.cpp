@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "kv_flashstore.h"
+#include "kv_pendingstreams.h"
+#include "kv_urltext.h"
 #include "ns_support.h"
 
 using namespace nstest;
@@ -67,6 +69,51 @@ TEST_F(NetscapeLoading, FromAnInMemoryStreamWhichIsCopiedAndNotKept)
     EXPECT_EQ(player()->GetMovie(), L"");
     ExpectMovieDrawn(0x10C040);
     EXPECT_NE(PlayerLog().find("<stream>"), std::string::npos) << "served through the stream pseudo-URL";
+}
+
+TEST_F(NetscapeLoading, AStreamCopyIsServedAgainUntilTheNextLoadOrTheDriversEnd)
+{
+    const auto bytes = RectMovie(0x10C040);
+    TMemoryStream stream;
+    stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    stream.SetPosition(0);
+    player()->LoadMovieFromStream(&stream);
+    ExpectMovieDrawn(0x10C040);
+    const std::string log = PlayerLog();
+    const size_t at = log.find("<stream>");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string name = log.substr(at, 8 + 8 + 4);  // marker, identifier, ".swf"
+    unsigned id = 0;
+    ASSERT_TRUE(ParseStreamId(std::wstring(name.begin() + 8, name.begin() + 16), id)) << name;
+
+    // Asked for twice more (a reload): delivered each time.
+    Player().ClearLog();
+    auto* d = static_cast<TkvFlashDriverNS*>(player()->Driver);
+    const std::wstring url = L"http://kvs/" + std::wstring(name.begin(), name.end());
+    d->CreateStream(url, nullptr);
+    d->CreateStream(url, nullptr);
+    const std::string again = PlayerLog();
+    int streams = 0;
+    for (size_t p = again.find("NPP_NewStream"); p != std::string::npos; p = again.find("NPP_NewStream", p + 1)) {
+        const size_t end = again.find('\n', p);
+        if (again.substr(p, end == std::string::npos ? end : end - p).find(name) != std::string::npos)
+            ++streams;
+    }
+    EXPECT_EQ(streams, 2) << again;
+
+    // The next load replaces it; the driver's end takes the last one.
+    stream.SetPosition(0);
+    player()->LoadMovieFromStream(&stream);
+    EXPECT_FALSE(kvpending::Contains(id));
+    EXPECT_EQ(kvpending::Count(), 1);
+    player()->LoadMovie(L"resmovie.swf");
+    EXPECT_EQ(kvpending::Count(), 0);
+    stream.SetPosition(0);
+    player()->LoadMovieFromStream(&stream);
+    EXPECT_EQ(kvpending::Count(), 1);
+    form.reset();
+    Pump();
+    EXPECT_EQ(kvpending::Count(), 0);
 }
 
 TEST_F(NetscapeLoading, FromAMovieStoreByTheLastSegmentOfALongerPath)

@@ -70,22 +70,21 @@ void TkvFlashDriver::CreateBuffer()
 
 void TkvFlashDriver::FreeBuffer()
 {
-    if (!BufferBitmap)
-        return;
-    // A DC is always deleted before the bitmap selected into it.
+    // Each buffer is released on its own: the secondary one may exist when
+    // the primary one could not be made. A DC is always deleted before the
+    // bitmap selected into it.
     if (BufferDC)
         DeleteDC(BufferDC);
-    DeleteObject(BufferBitmap);
+    if (BufferBitmap)
+        DeleteObject(BufferBitmap);
+    if (WhiteDC)
+        DeleteDC(WhiteDC);
+    if (WhiteBitmap)
+        DeleteObject(WhiteBitmap);
     BufferDC = nullptr;
     BufferBitmap = nullptr;
-    if (WhiteBits || WhiteBitmap) {
-        if (WhiteDC)
-            DeleteDC(WhiteDC);
-        if (WhiteBitmap)
-            DeleteObject(WhiteBitmap);
-        WhiteDC = nullptr;
-        WhiteBitmap = nullptr;
-    }
+    WhiteDC = nullptr;
+    WhiteBitmap = nullptr;
     Bits = nullptr;
     WhiteBits = nullptr;
 }

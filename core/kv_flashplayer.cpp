@@ -1,6 +1,8 @@
 // Back-end selection, package globals and the graphic player control.
 #include "kv_flashplayer.h"
 
+#include <exception>
+
 const TkvFlashDriverClass* DefaultFlashDriverClass = nullptr;
 std::uintptr_t MainWnd = 0;
 const TkvFlashDriverClass* NetscapeDriverClass = nullptr;
@@ -58,10 +60,21 @@ const TkvFlashDriverClass& SelectDriverClass(TkvPlugin Plugin)
 void ChangePlugin(TkvFlashDriver*& Driver, TkvPlugin Plugin, const WideString& Movie, int Width, int Height,
                   std::uint32_t Color, TControl* Control, const TkvPaintEvent& OnPaint,
                   const TkvEraseBackgroundEvent& OnEraseBackground, const TkvFSCommandEvent& OnFSCommand,
-                  const TkvFlashCallEvent& OnFlashCall)
+                  const TkvFlashCallEvent& OnFlashCall, TObject* Sender)
 {
     FreeFlashDriver(Driver);
-    TkvFlashDriver* driver = SelectDriverClass(Plugin).Create(Width, Height, Color);
+    std::exception_ptr failure;
+    TkvFlashDriver* driver = nullptr;
+    try {
+        driver = SelectDriverClass(Plugin).Create(Width, Height, Color);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A player that fails to start must not leave the component without a
+    // driver: every forwarded operation relies on one. The base driver shows
+    // the background and answers every movie operation with nothing.
+    if (!driver)
+        driver = TkvFlashDriver::ClassRef().Create(Width, Height, Color);
     Driver = driver;
     driver->Control = Control;
     driver->OnPaint = OnPaint;
@@ -70,9 +83,24 @@ void ChangePlugin(TkvFlashDriver*& Driver, TkvPlugin Plugin, const WideString& M
     driver->OnFlashCall = OnFlashCall;
     if (OnEraseBackground.Assigned())
         OnEraseBackground(driver, Rect(0, 0, Width, Height));
-    driver->LoadMovie(Movie);
+    if (!failure) {
+        try {
+            driver->LoadMovie(Movie);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
     if (Control)
         Control->Invalidate();
+    // Reported once the component is whole again: the application's handler
+    // may well look at it.
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (...) {
+            Application->HandleException(Sender ? Sender : Control);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -112,8 +140,8 @@ const TClassInfo& TkvFlashPlayer::StaticClass()
             .NoDefault()
             .Integer(L"Volume", &TkvFlashPlayer::GetVolume, &TkvFlashPlayer::SetVolume)
             .NoDefault()
-            .Event(L"OnFSCommand", &TkvFlashPlayer::OnFSCommand)
-            .Event(L"OnFlashCall", &TkvFlashPlayer::OnFlashCall)
+            .Event(L"OnFSCommand", &TkvFlashPlayer::GetOnFSCommand, &TkvFlashPlayer::SetOnFSCommand)
+            .Event(L"OnFlashCall", &TkvFlashPlayer::GetOnFlashCall, &TkvFlashPlayer::SetOnFlashCall)
             .Bool(L"Transparent", &TkvFlashPlayer::GetTransparent, &TkvFlashPlayer::SetTransparent)
             .Default(true)
             .Build();
@@ -128,7 +156,7 @@ TkvFlashPlayer::TkvFlashPlayer(TComponent* AOwner) : TGraphicControl(AOwner)
     SetHeight(100);
     ChangePlugin(Driver, plugin_, movie_, Width(), Height(), BackgroundValue(), this,
                  TkvPaintEvent(this, &TkvFlashPlayer::DoPaint), TkvEraseBackgroundEvent(this, &TkvFlashPlayer::DoEraseBackground),
-                 OnFSCommand, OnFlashCall);
+                 OnFSCommand, OnFlashCall, this);
 }
 
 TkvFlashPlayer::~TkvFlashPlayer()
@@ -240,7 +268,7 @@ void TkvFlashPlayer::SetPlugin(TkvPlugin Value)
     plugin_ = Value;
     ChangePlugin(Driver, plugin_, movie_, Width(), Height(), BackgroundValue(), this,
                  TkvPaintEvent(this, &TkvFlashPlayer::DoPaint), TkvEraseBackgroundEvent(this, &TkvFlashPlayer::DoEraseBackground),
-                 OnFSCommand, OnFlashCall);
+                 OnFSCommand, OnFlashCall, this);
 }
 
 void TkvFlashPlayer::Loaded()
@@ -248,9 +276,14 @@ void TkvFlashPlayer::Loaded()
     TGraphicControl::Loaded();
     erasedWithParent_ = Parent() && Parent()->HandleAllocated();
     DoEraseBackground(Driver, Rect(0, 0, Width(), Height()));
-    LoadMovie(movie_);
-    Driver->OnFSCommand = OnFSCommand;
-    Driver->OnFlashCall = OnFlashCall;
+    // A movie that fails to load must not abort reading the form.
+    try {
+        LoadMovie(movie_);
+    } catch (...) {
+        Application->HandleException(this);
+    }
+    Driver->OnFSCommand = OnFSCommand.Get();
+    Driver->OnFlashCall = OnFlashCall.Get();
 }
 
 void TkvFlashPlayer::EraseOnceWithParent()

@@ -219,6 +219,43 @@ void FreeReleasedDrivers();
 // Package stop: the last released drivers, then the window that schedules them.
 void DestroyReleaseWindow();
 
+// An application handler of a player component (OnFSCommand, OnFlashCall),
+// kept by the component and handed to its driver. It is a property with a
+// setter: assigning it hands the handler to the component's current driver at
+// once, and ChangePlugin hands it to every later driver. While a stored form
+// is read the value is only recorded; the component's Loaded hands it over.
+template <class E>
+class TkvDriverHandler {
+public:
+    TkvDriverHandler(TComponent* Owner, TkvFlashDriver* const& Driver, E TkvFlashDriver::*Slot) noexcept
+        : owner_(Owner), driver_(Driver), slot_(Slot)
+    {
+    }
+    TkvDriverHandler(const TkvDriverHandler&) = delete;
+    TkvDriverHandler& operator=(const TkvDriverHandler&) = delete;
+
+    TkvDriverHandler& operator=(const E& Value)
+    {
+        Set(Value);
+        return *this;
+    }
+    void Set(const E& Value)
+    {
+        value_ = Value;
+        if (driver_ && !owner_->ComponentState().Contains(csLoading))
+            driver_->*slot_ = Value;
+    }
+    const E& Get() const noexcept { return value_; }
+    operator const E&() const noexcept { return value_; }
+    bool Assigned() const noexcept { return value_.Assigned(); }
+
+private:
+    TComponent* owner_;
+    TkvFlashDriver* const& driver_;
+    E TkvFlashDriver::*slot_;
+    E value_;
+};
+
 // ---------------------------------------------------------------------------
 // Back-end selection and package globals
 // ---------------------------------------------------------------------------
@@ -240,10 +277,15 @@ void CheckFlashPlugins();
 // Replaces the driver held in Driver: frees the old one, picks a class from
 // Plugin and the players available, creates it, wires it to Control and the
 // handlers, fills its buffer with the background and loads Movie into it.
+// Driver never stays empty: when the chosen back-end fails to start, the base
+// driver (which shows the background) takes its place with the same size,
+// background, control and handlers. Such a failure, and a failure to load
+// Movie, goes to Application->HandleException with Sender (Control when
+// Sender is null) and never out of this call.
 void ChangePlugin(TkvFlashDriver*& Driver, TkvPlugin Plugin, const WideString& Movie, int Width, int Height,
                   std::uint32_t Color, TControl* Control, const TkvPaintEvent& OnPaint,
                   const TkvEraseBackgroundEvent& OnEraseBackground, const TkvFSCommandEvent& OnFSCommand,
-                  const TkvFlashCallEvent& OnFlashCall);
+                  const TkvFlashCallEvent& OnFlashCall, TObject* Sender = nullptr);
 
 // The class ChangePlugin would create for Plugin now.
 const TkvFlashDriverClass& SelectDriverClass(TkvPlugin Plugin);
@@ -304,8 +346,13 @@ public:
     bool GetPause() const;
     void SetPause(bool Value);
 
-    TkvFSCommandEvent OnFSCommand;
-    TkvFlashCallEvent OnFlashCall;
+    // Application handlers; assigning one reaches the driver at once.
+    TkvDriverHandler<TkvFSCommandEvent> OnFSCommand{this, Driver, &TkvFlashDriver::OnFSCommand};
+    TkvDriverHandler<TkvFlashCallEvent> OnFlashCall{this, Driver, &TkvFlashDriver::OnFlashCall};
+    const TkvFSCommandEvent& GetOnFSCommand() const { return OnFSCommand; }
+    void SetOnFSCommand(const TkvFSCommandEvent& Value) { OnFSCommand = Value; }
+    const TkvFlashCallEvent& GetOnFlashCall() const { return OnFlashCall; }
+    void SetOnFlashCall(const TkvFlashCallEvent& Value) { OnFlashCall = Value; }
 
     // Framework overrides.
     void Loaded() override;
@@ -348,9 +395,14 @@ public:
     explicit TkvCustomFlashPlayerWnd(TComponent* AOwner);
     ~TkvCustomFlashPlayerWnd() override;
 
-    TkvFSCommandEvent OnFSCommand;
-    TkvFlashCallEvent OnFlashCall;
     TkvFlashDriver* Driver = nullptr;  // owned; never nullptr after construction
+    // Application handlers; assigning one reaches the driver at once.
+    TkvDriverHandler<TkvFSCommandEvent> OnFSCommand{this, Driver, &TkvFlashDriver::OnFSCommand};
+    TkvDriverHandler<TkvFlashCallEvent> OnFlashCall{this, Driver, &TkvFlashDriver::OnFlashCall};
+    const TkvFSCommandEvent& GetOnFSCommand() const { return OnFSCommand; }
+    void SetOnFSCommand(const TkvFSCommandEvent& Value) { OnFSCommand = Value; }
+    const TkvFlashCallEvent& GetOnFlashCall() const { return OnFlashCall; }
+    void SetOnFlashCall(const TkvFlashCallEvent& Value) { OnFlashCall = Value; }
     // ANDed into the background pixel value; 0 gives a fully transparent
     // background (the layered window).
     std::uint32_t BackgroundMask = 0xFFFFFFFFu;
@@ -434,8 +486,13 @@ public:
     ~TkvFlashPlayerComp() override;
 
     TkvFlashDriver* Driver = nullptr;  // owned; never nullptr after construction
-    TkvFSCommandEvent OnFSCommand;
-    TkvFlashCallEvent OnFlashCall;
+    // Application handlers; assigning one reaches the driver at once.
+    TkvDriverHandler<TkvFSCommandEvent> OnFSCommand{this, Driver, &TkvFlashDriver::OnFSCommand};
+    TkvDriverHandler<TkvFlashCallEvent> OnFlashCall{this, Driver, &TkvFlashDriver::OnFlashCall};
+    const TkvFSCommandEvent& GetOnFSCommand() const { return OnFSCommand; }
+    void SetOnFSCommand(const TkvFSCommandEvent& Value) { OnFSCommand = Value; }
+    const TkvFlashCallEvent& GetOnFlashCall() const { return OnFlashCall; }
+    void SetOnFlashCall(const TkvFlashCallEvent& Value) { OnFlashCall = Value; }
     // A rectangle of the buffer has new pixels (buffer coordinates); the
     // sender is the driver. The buffer may be read inside the handler.
     TkvPaintEvent OnPaint;

@@ -21,8 +21,8 @@ const TClassInfo& TkvFlashPlayerComp::StaticClass()
                                        .Integer(L"Height", &T::GetHeight, &T::SetHeight)
                                        .NoDefault()
                                        .Event(L"OnPaint", &T::OnPaint)
-                                       .Event(L"OnFSCommand", &T::OnFSCommand)
-                                       .Event(L"OnFlashCall", &T::OnFlashCall)
+                                       .Event(L"OnFSCommand", &T::GetOnFSCommand, &T::SetOnFSCommand)
+                                       .Event(L"OnFlashCall", &T::GetOnFlashCall, &T::SetOnFlashCall)
                                        .Build();
     return info;
 }
@@ -46,7 +46,7 @@ void TkvFlashPlayerComp::NewDriver()
     // alpha into the buffer. There is no host control.
     ChangePlugin(Driver, plugin_, movie_, width_, height_, 0, nullptr,
                  TkvPaintEvent(this, &TkvFlashPlayerComp::DoPaint),
-                 TkvEraseBackgroundEvent(this, &TkvFlashPlayerComp::DoEraseBackground), OnFSCommand, OnFlashCall);
+                 TkvEraseBackgroundEvent(this, &TkvFlashPlayerComp::DoEraseBackground), OnFSCommand, OnFlashCall, this);
 }
 
 void TkvFlashPlayerComp::LoadMovie(const WideString& AMovie)
@@ -193,10 +193,15 @@ void TkvFlashPlayerComp::SetPlugin(TkvPlugin Value)
 void TkvFlashPlayerComp::Loaded()
 {
     TComponent::Loaded();
-    LoadMovie(movie_);
+    // A movie that fails to load must not abort reading the form.
+    try {
+        LoadMovie(movie_);
+    } catch (...) {
+        Application->HandleException(this);
+    }
     if (Driver) {
-        Driver->OnFSCommand = OnFSCommand;
-        Driver->OnFlashCall = OnFlashCall;
+        Driver->OnFSCommand = OnFSCommand.Get();
+        Driver->OnFlashCall = OnFlashCall.Get();
     }
 }
 

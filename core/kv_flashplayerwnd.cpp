@@ -21,8 +21,8 @@ const TClassInfo& TkvCustomFlashPlayerWnd::StaticClass()
             .NoDefault()
             .Integer(L"Volume", &T::GetVolume, &T::SetVolume)
             .NoDefault()
-            .Event(L"OnFSCommand", &T::OnFSCommand)
-            .Event(L"OnFlashCall", &T::OnFlashCall)
+            .Event(L"OnFSCommand", &T::GetOnFSCommand, &T::SetOnFSCommand)
+            .Event(L"OnFlashCall", &T::GetOnFlashCall, &T::SetOnFlashCall)
             .Bool(L"TabStop", &T::TabStop, &T::SetTabStop)
             .Default(true)
             .Build();
@@ -61,7 +61,7 @@ TkvCustomFlashPlayerWnd::TkvCustomFlashPlayerWnd(TComponent* AOwner) : TCustomCo
     // The mask is all ones here, so the driver starts on the opaque colour.
     ChangePlugin(Driver, plugin_, movie_, Width(), Height(), MaskedBackground(), this,
                  TkvPaintEvent(this, &TkvCustomFlashPlayerWnd::DoPaint),
-                 TkvEraseBackgroundEvent(this, &TkvCustomFlashPlayerWnd::DoEraseBackground), OnFSCommand, OnFlashCall);
+                 TkvEraseBackgroundEvent(this, &TkvCustomFlashPlayerWnd::DoEraseBackground), OnFSCommand, OnFlashCall, this);
 }
 
 TkvCustomFlashPlayerWnd::~TkvCustomFlashPlayerWnd()
@@ -163,16 +163,21 @@ void TkvCustomFlashPlayerWnd::SetPlugin(TkvPlugin Value)
     // next colour change.
     ChangePlugin(Driver, plugin_, movie_, Width(), Height(), MaskedBackground(), this,
                  TkvPaintEvent(this, &TkvCustomFlashPlayerWnd::DoPaint),
-                 TkvEraseBackgroundEvent(this, &TkvCustomFlashPlayerWnd::DoEraseBackground), OnFSCommand, OnFlashCall);
+                 TkvEraseBackgroundEvent(this, &TkvCustomFlashPlayerWnd::DoEraseBackground), OnFSCommand, OnFlashCall, this);
 }
 
 void TkvCustomFlashPlayerWnd::Loaded()
 {
     TCustomControl::Loaded();
-    LoadMovie(movie_);
+    // A movie that fails to load must not abort reading the form.
+    try {
+        LoadMovie(movie_);
+    } catch (...) {
+        Application->HandleException(this);
+    }
     if (Driver) {
-        Driver->OnFSCommand = OnFSCommand;
-        Driver->OnFlashCall = OnFlashCall;
+        Driver->OnFSCommand = OnFSCommand.Get();
+        Driver->OnFlashCall = OnFlashCall.Get();
     }
 }
 

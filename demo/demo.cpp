@@ -37,6 +37,8 @@ public:
         Opaque->SetColor(static_cast<TColor>(0x00705030));  // framework colour 0x00BBGGRR
         Opaque->SetBounds(340, 60, 260, 200);
         Opaque->SetParent(this);
+        // It plays through the plug-in, beside the ActiveX control of the others.
+        Opaque->SetPlugin(kvNetscape);
 
         // The left movie comes from memory; the right one from a movie store
         // on the form, found by its name.
@@ -54,7 +56,6 @@ public:
         item->SetFlashStore(L"counter.swf");
         Opaque->OnFSCommand = TkvFSCommandEvent(this, &TDemoForm::MovieCommand);
         Opaque->LoadMovie(L"counter.swf");
-        Opaque->SetPlugin(kvNetscape);  // hands the handler to the driver
 
         // A video, through the package's playback movie and one of its skins.
         Video = new TkvFlashPlayer(this);

@@ -113,14 +113,40 @@ TkvFlashLayer::~TkvFlashLayer()
         ReleaseLayeredForm();
 }
 
+void TkvFlashLayer::TakeOverForm(HWND form)
+{
+    const LONG_PTR style = GetWindowLongPtrW(form, GWL_EXSTYLE);
+    found_ = FoundLayering{};
+    if (style & WS_EX_LAYERED) {
+        found_.layered = true;
+        // A window given its look by SetLayeredWindowAttributes refuses
+        // UpdateLayeredWindow until the style is set afresh; the attributes
+        // are kept to give them back.
+        if (GetLayeredWindowAttributes(form, &found_.key, &found_.alpha, &found_.flags)) {
+            found_.attributes = true;
+            SetWindowLongPtrW(form, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+        }
+    }
+    SetWindowLongPtrW(form, GWL_EXSTYLE, style | WS_EX_LAYERED);
+    layeredForm_ = form;
+}
+
 void TkvFlashLayer::ReleaseLayeredForm()
 {
     HWND form = layeredForm_;
     layeredForm_ = nullptr;
+    const FoundLayering found = found_;
+    found_ = FoundLayering{};
     if (!form || !IsWindow(form))
         return;
-    const LONG_PTR style = GetWindowLongPtrW(form, GWL_EXSTYLE);
-    SetWindowLongPtrW(form, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+    // Clearing the style drops the picture this layer gave the form.
+    const LONG_PTR style = GetWindowLongPtrW(form, GWL_EXSTYLE) & ~static_cast<LONG_PTR>(WS_EX_LAYERED);
+    SetWindowLongPtrW(form, GWL_EXSTYLE, style);
+    if (found.layered) {
+        SetWindowLongPtrW(form, GWL_EXSTYLE, style | WS_EX_LAYERED);
+        if (found.attributes)
+            SetLayeredWindowAttributes(form, found.key, found.alpha, found.flags);
+    }
     RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
@@ -148,12 +174,16 @@ void TkvFlashLayer::CreateHandle()
     HWND wnd = LayeredWindow();
     if (!wnd || !UpdateLayeredWindowProc)
         return;
-    // A form already layered by someone else is left to them.
-    const LONG_PTR style = GetWindowLongPtrW(wnd, GWL_EXSTYLE);
-    if ((style & WS_EX_LAYERED) && wnd != layeredForm_)
-        return;
-    SetWindowLongPtrW(wnd, GWL_EXSTYLE, style | WS_EX_LAYERED);
-    layeredForm_ = wnd;
+    if (wnd == layeredForm_) {
+        // Its window was made again: the form is still ours.
+        SetWindowLongPtrW(wnd, GWL_EXSTYLE, GetWindowLongPtrW(wnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+    } else {
+        // A form layered by someone else is taken over too: left alone, a
+        // form with the style and no picture stays invisible.
+        if (layeredForm_)
+            ReleaseLayeredForm();
+        TakeOverForm(wnd);
+    }
     UpdateLayer();
 }
 

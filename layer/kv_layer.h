@@ -47,9 +47,21 @@ private:
 
     int masterAlpha_ = 255;
     bool allowDrag_ = true;
-    // The form this layer made layered, so its own style can be restored.
-    HWND layeredForm_ = nullptr;  // the form this layer made layered
-    // Gives the form back its ordinary painting (when this layer made it layered).
+    // The form whose picture this layer supplies.
+    HWND layeredForm_ = nullptr;
+    // How that form was found: layered already by someone else, and with
+    // which attributes (when SetLayeredWindowAttributes had layered it).
+    struct FoundLayering {
+        bool layered = false;
+        bool attributes = false;
+        COLORREF key = 0;
+        BYTE alpha = 0;
+        DWORD flags = 0;
+    } found_;
+    // Makes the form layered for UpdateLayeredWindow, remembering how it was.
+    void TakeOverForm(HWND form);
+    // Gives the form back as it was found: its ordinary painting when this
+    // layer made it layered, else its layered style and attributes.
     void ReleaseLayeredForm();
     // A picture of the whole window, used when the control does not cover
     // the window exactly (a form with a border, a layer not at 0, 0).

@@ -108,4 +108,63 @@ TEST(FlashLayerScreen, TheDesktopShowsThroughWhereTheMovieDrawsNothing)
     ReleaseDC(nullptr, screen);
 }
 
+// A form someone else made layered, either with the style alone (it shows
+// nothing until it gets a picture) or through SetLayeredWindowAttributes: the
+// layer takes it over, and when it leaves (freed, or moved away) the form has
+// its style and attributes as they were.
+TEST(FlashLayerScreen, AFormLayeredBySomeoneElseShowsTheMovieAndIsGivenBackAsItWas)
+{
+    Owned<TForm> backdrop = NewForm(240, 200, bsNone, 20, 20);
+    backdrop->SetColor(static_cast<TColor>(RGB(0, 0, 0xC0)));
+    backdrop->Show();
+    for (bool withAttributes : {false, true}) {
+        SCOPED_TRACE(withAttributes ? "SetLayeredWindowAttributes" : "the style alone");
+        // Each form over a part of the backdrop of its own: a place a form has just left
+        // may not have been drawn again yet.
+        const int x = withAttributes ? 140 : 30;
+        Owned<TForm> form = NewForm(100, 100, bsNone, x, 70);
+        HWND wnd = form->Handle();
+        SetWindowLongPtrW(wnd, GWL_EXSTYLE, GetWindowLongPtrW(wnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+        if (withAttributes) {
+            ASSERT_TRUE(SetLayeredWindowAttributes(wnd, RGB(1, 2, 3), 200, LWA_ALPHA));
+        }
+        const LONG_PTR style = GetWindowLongPtrW(wnd, GWL_EXSTYLE);
+        COLORREF key = 0;
+        BYTE alpha = 0;
+        DWORD flags = 0;
+        const BOOL hadAttributes = GetLayeredWindowAttributes(wnd, &key, &alpha, &flags);
+        ASSERT_EQ(hadAttributes != FALSE, withAttributes);
+        form->Show();
+
+        auto* layer = new TkvFlashLayer(form.get());
+        layer->SetParent(form.get());
+        layer->LoadMovie(WriteFile(L"taken.swf", RectMovie(0xF0A000)));
+        Step(1);
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(GetPixel(screen, x + 50, 70 + 50), RGB(0xF0, 0xA0, 0x00)) << "the movie";
+        EXPECT_EQ(GetPixel(screen, x + 5, 70 + 5), RGB(0, 0, 0xC0)) << "the backdrop through the movie's stage";
+        ReleaseDC(nullptr, screen);
+
+        if (withAttributes) {
+            auto* box = new TCustomControl(form.get());
+            box->SetParent(form.get());
+            layer->SetParent(box);
+        } else {
+            Free(layer);
+        }
+        Pump();
+        EXPECT_EQ(GetWindowLongPtrW(wnd, GWL_EXSTYLE), style);
+        COLORREF keyAfter = 0;
+        BYTE alphaAfter = 0;
+        DWORD flagsAfter = 0;
+        const BOOL hasAttributes = GetLayeredWindowAttributes(wnd, &keyAfter, &alphaAfter, &flagsAfter);
+        EXPECT_EQ(hasAttributes != FALSE, hadAttributes != FALSE);
+        if (hasAttributes && hadAttributes) {
+            EXPECT_EQ(keyAfter, key);
+            EXPECT_EQ(alphaAfter, alpha);
+            EXPECT_EQ(flagsAfter, flags);
+        }
+    }
+}
+
 }  // namespace

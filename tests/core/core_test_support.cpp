@@ -33,6 +33,8 @@ BackendScope::~BackendScope()
     CheckFlashActiveXProc = savedProbe_;
     TFakeNetscape::Available = false;
     TFakeActiveX::Available = false;
+    TFakeNetscape::FailStart = TFakeActiveX::FailStart = false;
+    TFakeNetscape::FailLoad = TFakeActiveX::FailLoad = false;
 }
 
 TPatternForm::TPatternForm(TComponent* owner) : TForm(owner)

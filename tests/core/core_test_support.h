@@ -26,7 +26,18 @@ public:
     }
     const TkvFlashDriverClass& DriverClass() const override { return ClassRef(); }
 
+    // Starting the player raises, as a back-end whose player refuses a call.
+    static inline bool FailStart = false;
+    // Loading a movie raises.
+    static inline bool FailLoad = false;
+
     TRecordingDriver() { ++Created; }
+    void Construct(int w, int h, std::uint32_t bg) override
+    {
+        TkvFlashDriver::Construct(w, h, bg);
+        if (FailStart)
+            throw EOleSysError(L"The player refused to start", E_FAIL);
+    }
     ~TRecordingDriver() override { ++Destroyed; }
 
     int CreateBufferCalls = 0;
@@ -37,7 +48,12 @@ public:
         TkvFlashDriver::CreateBuffer();
     }
     void ResizeBuffer() override { ++ResizeBufferCalls; }
-    void LoadMovie(const WideString& m) override { Log(L"LoadMovie(" + m + L")"); }
+    void LoadMovie(const WideString& m) override
+    {
+        Log(L"LoadMovie(" + m + L")");
+        if (FailLoad && !m.empty())
+            throw EOleSysError(L"The player refused the movie", E_FAIL);
+    }
     void Play() override { Log(L"Play"); }
     void StopPlay() override { Log(L"StopPlay"); }
     WideString CallFunction(const WideString& r) override

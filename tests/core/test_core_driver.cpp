@@ -46,6 +46,26 @@ TEST(DriverBuffer, FirstResizeAtConstructionReachesTheBackEndsOverrides)
     EXPECT_EQ(static_cast<std::uint32_t*>(d->Bits)[7 * 30 + 5] & 0xFFFFFFu, 0x123456u);
 }
 
+TEST(DriverBuffer, FreeBufferReleasesTheSecondBufferWhenTheFirstCouldNotBeMade)
+{
+    auto d = MakeDriver(8, 8, 0x00000000u);
+    ASSERT_NE(d->WhiteBitmap, nullptr);
+    // The primary buffer as if the system had refused it.
+    DeleteDC(d->BufferDC);
+    DeleteObject(d->BufferBitmap);
+    d->BufferDC = nullptr;
+    d->BufferBitmap = nullptr;
+    d->Bits = nullptr;
+    HBITMAP white = d->WhiteBitmap;
+    HDC whiteDC = d->WhiteDC;
+    d->FreeBuffer();
+    EXPECT_EQ(GetObjectType(white), 0u) << "the bitmap was deleted";
+    EXPECT_EQ(GetObjectType(whiteDC), 0u) << "and its DC";
+    EXPECT_EQ(d->WhiteBitmap, nullptr);
+    EXPECT_EQ(d->WhiteDC, nullptr);
+    EXPECT_EQ(d->WhiteBits, nullptr);
+}
+
 TEST(DriverBuffer, ZeroSizeIsClampedAndAskingAgainRebuilds)
 {
     auto d = MakeDriver(0, 0, 0xFF000000u);

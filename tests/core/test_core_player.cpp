@@ -2,7 +2,9 @@
 // control, back-end changes, and a stored form read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <type_traits>
 
 #include "core_test_support.h"
 
@@ -194,18 +196,110 @@ TEST(FlashPlayer, ForwardsMovieOperationsAndLoadFromStreamClearsTheName)
     Free(player);
 }
 
-TEST(FlashPlayer, HandlersAssignedByCodeReachTheDriverOnlyWithTheNextDriver)
+// The three components by code: a handler assigned at any time reaches the
+// driver at once, and every later driver.
+template <class C>
+void CheckHandlersReachTheDriverAtOnce()
+{
+    BackendScope scope(true, true);
+    C* c = new C(nullptr);
+    c->LoadMovie(L"running.swf");
+    std::vector<std::wstring> heard;
+    c->OnFSCommand = TkvFSCommandEvent([&](TObject* s, const WideString& cmd, const WideString&) {
+        EXPECT_EQ(s, c->Driver) << "the driver is the sender";
+        heard.push_back(L"fs " + cmd);
+    });
+    c->OnFlashCall = TkvFlashCallEvent([&](TObject*, const WideString& r) { heard.push_back(L"call " + r); });
+    c->Driver->DoFSCommand(L"one", L"");
+    c->Driver->DoFlashCall(L"<invoke/>");
+    EXPECT_EQ(heard, (std::vector<std::wstring>{L"fs one", L"call <invoke/>"}));
+
+    c->SetPlugin(kvActiveX);
+    c->Driver->DoFSCommand(L"two", L"");
+    EXPECT_EQ(heard.back(), L"fs two") << "handed to the next driver too";
+
+    c->OnFSCommand = TkvFSCommandEvent();
+    EXPECT_FALSE(c->Driver->OnFSCommand.Assigned()) << "clearing reaches the driver as well";
+    EXPECT_TRUE(c->Driver->OnFlashCall.Assigned());
+    Free(c);
+}
+
+TEST(FlashPlayer, HandlersAssignedByCodeReachTheCurrentDriverAtOnceAndEveryLaterOne)
+{
+    CheckHandlersReachTheDriverAtOnce<TkvFlashPlayer>();
+    CheckHandlersReachTheDriverAtOnce<TkvFlashPlayerWnd>();
+    CheckHandlersReachTheDriverAtOnce<TkvFlashPlayerComp>();
+}
+
+// What Application->HandleException was given while it lives.
+struct CaughtErrors {
+    std::vector<std::pair<TObject*, std::string>> seen;
+    CaughtErrors()
+    {
+        Application->OnException =
+            TExceptionEvent([this](TObject* s, const std::exception& e) { seen.emplace_back(s, e.what()); });
+    }
+    ~CaughtErrors() { Application->OnException = TExceptionEvent(); }
+};
+
+// A back-end that fails to start leaves the component the base driver, with
+// the same size, background, host and handlers, and the error goes to the
+// application's handler instead of out of the constructor or SetPlugin.
+template <class C>
+void CheckAFailingBackEndLeavesTheBaseDriver(TWinControl* parent)
 {
     BackendScope scope(true, false);
-    auto* player = new TkvFlashPlayer(nullptr);
-    TObject* sender = nullptr;
-    player->OnFSCommand = TkvFSCommandEvent([&](TObject* s, const WideString&, const WideString&) { sender = s; });
-    player->Driver->DoFSCommand(L"c", L"a");
-    EXPECT_EQ(sender, nullptr);
-    player->SetPlugin(kvNetscape);
-    player->Driver->DoFSCommand(L"c", L"a");
-    EXPECT_EQ(sender, player->Driver) << "the driver is the sender";
-    Free(player);
+    CaughtErrors errors;
+    TFakeNetscape::FailStart = true;
+    C* c = new C(parent);
+    if constexpr (std::is_base_of_v<TControl, C>)
+        c->SetParent(parent);
+    ASSERT_NE(c->Driver, nullptr);
+    EXPECT_STREQ(c->Driver->DriverClass().ClassName(), L"TkvFlashDriver");
+    ASSERT_EQ(errors.seen.size(), 1u);
+    EXPECT_EQ(errors.seen[0].first, static_cast<TObject*>(c));
+    EXPECT_EQ(errors.seen[0].second, "The player refused to start");
+    EXPECT_EQ(c->Driver->Width, 100);
+    EXPECT_NE(c->Driver->Bits, nullptr);
+    EXPECT_TRUE(c->Driver->OnPaint.Assigned());
+    EXPECT_TRUE(c->Driver->OnEraseBackground.Assigned());
+    // Usable: every operation answers nothing.
+    c->LoadMovie(L"a.swf");
+    c->Play();
+    EXPECT_EQ(c->GetVariable(L"x"), L"");
+    EXPECT_EQ(c->CallFunction(L"<invoke name=\"f\"/>"), L"");
+    EXPECT_FALSE(c->GetIsPlaying());
+
+    // The value asked for is kept, and a later change tries the player again.
+    TFakeNetscape::FailStart = false;
+    c->SetPlugin(kvNetscape);
+    EXPECT_STREQ(c->Driver->DriverClass().ClassName(), L"TRecordingNS");
+    const std::uint32_t background = c->Driver->Background;
+    c->OnFSCommand = TkvFSCommandEvent([](TObject*, const WideString&, const WideString&) {});
+    TFakeNetscape::FailStart = true;
+    c->SetPlugin(kvActiveX);
+    EXPECT_EQ(c->GetPlugin(), kvActiveX);
+    EXPECT_STREQ(c->Driver->DriverClass().ClassName(), L"TkvFlashDriver");
+    EXPECT_EQ(c->Driver->Background, background);
+    EXPECT_TRUE(c->Driver->OnFSCommand.Assigned()) << "the handlers reach the base driver too";
+    EXPECT_EQ(errors.seen.size(), 2u);
+
+    // A movie that fails to load with a new driver is reported the same way.
+    TFakeNetscape::FailStart = false;
+    TFakeNetscape::FailLoad = true;
+    c->SetPlugin(kvNetscape);
+    EXPECT_STREQ(c->Driver->DriverClass().ClassName(), L"TRecordingNS");
+    ASSERT_EQ(errors.seen.size(), 3u);
+    EXPECT_EQ(errors.seen[2].second, "The player refused the movie");
+    Free(c);
+}
+
+TEST(ComponentsKeepADriver, AFailingBackEndLeavesTheBaseDriverAndReportsTheError)
+{
+    auto form = ShownPatternForm();
+    CheckAFailingBackEndLeavesTheBaseDriver<TkvFlashPlayer>(form.get());
+    CheckAFailingBackEndLeavesTheBaseDriver<TkvFlashPlayerWnd>(form.get());
+    CheckAFailingBackEndLeavesTheBaseDriver<TkvFlashPlayerComp>(form.get());
 }
 
 TEST(FlashPlayer, ColourChangeRepaintsOverTheNewColour)
@@ -286,6 +380,66 @@ TEST(FlashPlayer, AStoredFormReadBackRestoresThePlayerAndLoadsItsMovieOnceInLoad
 
     player->Driver->DoFSCommand(L"quit", L"");
     EXPECT_EQ(form->Last, L"quit") << "Loaded hands the stored handler to the driver";
+}
+
+}  // namespace
+
+namespace {
+
+// Reading a form never aborts because a player failed to start or to load
+// its movie: the errors go to the application's handler.
+TEST(ComponentsKeepADriver, AStoredFormIsReadWhateverItsPlayersFailAt)
+{
+    BackendScope scope(true, false);
+    RegisterClass(TStoredForm::StaticClass());
+    TMemoryStream stream;
+    {
+        std::unique_ptr<TStoredForm, FormDeleter> form(new TStoredForm(nullptr));
+        form->AfterConstruction();
+        auto* player = new TkvFlashPlayer(form.get());
+        player->SetName(L"Player1");
+        player->SetParent(form.get());
+        player->SetPlugin(kvNetscape);
+        player->LoadMovie(L"stored.swf");
+        player->OnFSCommand = form->MethodByName<TkvFSCommandEvent>(L"PlayerFSCommand");
+        auto* wnd = new TkvFlashPlayerWnd(form.get());
+        wnd->SetName(L"Wnd1");
+        wnd->SetParent(form.get());
+        wnd->LoadMovie(L"window.swf");
+        auto* comp = new TkvFlashPlayerComp(form.get());
+        comp->SetName(L"Comp1");
+        comp->LoadMovie(L"offscreen.swf");
+        form->SaveToStream(stream);
+    }
+    for (bool failStart : {true, false}) {
+        CaughtErrors errors;
+        TFakeNetscape::FailStart = failStart;
+        TFakeNetscape::FailLoad = !failStart;
+        stream.SetPosition(0);
+        std::unique_ptr<TStoredForm, FormDeleter> form(new TStoredForm(nullptr));
+        form->AfterConstruction();
+        ASSERT_NO_THROW(form->LoadFromStream(stream));
+        auto* player = dynamic_cast<TkvFlashPlayer*>(form->FindComponent(L"Player1"));
+        auto* wnd = dynamic_cast<TkvFlashPlayerWnd*>(form->FindComponent(L"Wnd1"));
+        auto* comp = dynamic_cast<TkvFlashPlayerComp*>(form->FindComponent(L"Comp1"));
+        ASSERT_TRUE(player && wnd && comp);
+        EXPECT_EQ(player->GetPlugin(), kvNetscape);
+        EXPECT_EQ(player->GetMovie(), L"stored.swf");
+        const wchar_t* expected = failStart ? L"TkvFlashDriver" : L"TRecordingNS";
+        for (TkvFlashDriver* d : {player->Driver, wnd->Driver, comp->Driver})
+            EXPECT_STREQ(d->DriverClass().ClassName(), expected);
+        // Starting: each constructor, and the player's stored Plugin once
+        // more. Loading: each Loaded.
+        auto count = [&](TObject* sender) {
+            return std::count_if(errors.seen.begin(), errors.seen.end(), [&](const auto& e) { return e.first == sender; });
+        };
+        EXPECT_EQ(errors.seen.size(), failStart ? 4u : 3u);
+        EXPECT_EQ(count(player), failStart ? 2 : 1);
+        EXPECT_EQ(count(wnd), 1);
+        EXPECT_EQ(count(comp), 1);
+        player->Driver->DoFSCommand(L"quit", L"");
+        EXPECT_EQ(form->Last, L"quit") << "the stored handler reaches the driver all the same";
+    }
 }
 
 }  // namespace

@@ -5,6 +5,12 @@
 #   kv_session_stop
 
 KV_WINE=/usr/lib/wine/wine64
+# Wine's preloader reserves the address ranges Windows programs need (the
+# shared user data page at 0x7ffe0000 among them) before anything else is
+# mapped. Without it the kernel may put the loader's heap there at random,
+# and about one process in a few thousand dies at start with "failed to map
+# the shared user data" and exit status 1.
+KV_WINE_PRELOADER=/usr/lib/wine/wine64-preloader
 KV_WINESERVER=/usr/lib/wine/wineserver
 kv_xvfb_pid=""
 kv_keepalive_pid=""
@@ -12,6 +18,10 @@ kv_keepalive_pid=""
 kv_session_start() {
   local build=$1
   mkdir -p "$build"
+  if [ ! -e "$KV_WINE_PRELOADER" ]; then
+    echo "wine-session: $KV_WINE_PRELOADER is missing (Debian package wine64-preloader):" \
+      "Wine programs may fail to start at random" >&2
+  fi
   export WINEPREFIX
   WINEPREFIX=$(cd "$build" && pwd)/wineprefix
   export WINEDEBUG=-all

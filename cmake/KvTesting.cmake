@@ -8,6 +8,13 @@
 # cross build the cases are discovered and run through Wine at test time, never
 # during the build.
 include(GoogleTest)
+set(KV_FUZZ_SEEDS_DIR ${PROJECT_SOURCE_DIR}/tests/fuzz/seeds)
+# The seeds folder as a test program sees it (under Wine through drive Z:).
+if(CMAKE_CROSSCOMPILING)
+  set(KV_FUZZ_SEEDS_DEFINE "Z:${KV_FUZZ_SEEDS_DIR}")
+else()
+  set(KV_FUZZ_SEEDS_DEFINE "${KV_FUZZ_SEEDS_DIR}")
+endif()
 function(kv_add_test name)
   cmake_parse_arguments(T "SERIAL" "LOCK" "SOURCES;LIBS;ENV;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -36,7 +43,9 @@ function(kv_add_test name)
 endfunction()
 
 # kv_add_fuzzer(<name> SOURCES <files...> [LIBS <targets...>])
-# libFuzzer target, native clang builds with KV_FUZZ=ON only.
+# libFuzzer target, native clang builds with KV_FUZZ=ON only. Its seeds
+# (tests/fuzz/seeds/<name>: sample inputs and every past finding) are replayed
+# once by the ctest test <name>_seeds, so a finding stays fixed.
 function(kv_add_fuzzer name)
   cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT KV_FUZZ)
@@ -47,4 +56,9 @@ function(kv_add_fuzzer name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY KV_FUZZERS ${name})
+  set(seeds ${KV_FUZZ_SEEDS_DIR}/${name})
+  if(KV_TESTS AND IS_DIRECTORY ${seeds})
+    add_test(NAME ${name}_seeds COMMAND ${name} -runs=0 ${seeds})
+    set_tests_properties(${name}_seeds PROPERTIES TIMEOUT 300)
+  endif()
 endfunction()

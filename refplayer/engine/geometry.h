@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "int_conv.h"
+
 namespace refplayer::engine {
 
 struct Point {
@@ -66,8 +68,8 @@ struct ColorTransform {
 
     static uint8_t channel(uint8_t v, double mult, double add)
     {
-        double r = std::floor(v * mult + add);
-        return static_cast<uint8_t>(std::clamp(r, 0.0, 255.0));
+        // Script-set terms may be infinite, and 0 * infinity is NaN: that channel reads 0.
+        return num::truncClamp<uint8_t>(std::floor(v * mult + add));
     }
     Rgba apply(Rgba c) const
     {

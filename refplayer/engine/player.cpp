@@ -4,6 +4,7 @@
 #include "player.h"
 
 #include "player_core.h"
+#include "int_conv.h"
 
 #include <exception>
 #include <new>
@@ -95,13 +96,13 @@ double Player::frameRate() const
 int Player::stageWidthPx() const
 {
     const auto* m = impl_->core.rootMovie();
-    return m ? static_cast<int>((m->stage.xMax - m->stage.xMin) / 20) : 0;
+    return m ? num::truncClamp<int>((m->stage.xMax - m->stage.xMin) / 20) : 0;
 }
 
 int Player::stageHeightPx() const
 {
     const auto* m = impl_->core.rootMovie();
-    return m ? static_cast<int>((m->stage.yMax - m->stage.yMin) / 20) : 0;
+    return m ? num::truncClamp<int>((m->stage.yMax - m->stage.yMin) / 20) : 0;
 }
 
 uint32_t Player::backgroundColor() const

@@ -1,5 +1,7 @@
 #include "raster.h"
 
+#include "int_conv.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -102,8 +104,7 @@ void Rasterizer::addQuad(Point a, Point c, Point b, double tolerance)
     double dx = a.x - 2 * c.x + b.x, dy = a.y - 2 * c.y + b.y;
     double dd = std::sqrt(dx * dx + dy * dy);
     // Deviation of a chord over a parameter step h is |a - 2c + b| h^2 / 4.
-    int n = static_cast<int>(std::ceil(std::sqrt(dd / (4 * std::max(tolerance, 1e-3)))));
-    n = std::clamp(n, 1, kMaxCurveSegments);
+    const int n = num::truncClamp<int>(std::ceil(std::sqrt(dd / (4 * std::max(tolerance, 1e-3)))), 1, kMaxCurveSegments);
     Point prev = a;
     for (int i = 1; i <= n; ++i) {
         double t = static_cast<double>(i) / n, u = 1 - t;
@@ -226,8 +227,7 @@ void Rasterizer::scan(const IRect& clipIn, FillRule rule, Emit&& emit) const
                 double x = a->x + (sy - a->top) * a->slope;
                 // Crossings left or right of the clip still count for the
                 // winding; they just land on its border.
-                double fx = std::clamp(x * 256.0, static_cast<double>(left256), static_cast<double>(right256));
-                crossings.emplace_back(static_cast<int32_t>(std::lround(fx)), a->dir);
+                crossings.emplace_back(num::roundClamp<int32_t>(x * 256.0, left256, right256), a->dir);
             }
             if (crossings.size() < 2)
                 continue;

@@ -3,6 +3,7 @@
 
 #include "builtin_font.h"
 #include "player_core.h"
+#include "int_conv.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,6 +43,7 @@ public:
                 const auto& [r0, c0] = stops[k - 1];
                 const auto& [r1, c1] = stops[k];
                 double t = r1 == r0 ? 1.0 : static_cast<double>(i - r0) / (r1 - r0);
+                // t is within 0..1, so the mix stays between the two channels.
                 auto mix = [t](uint8_t a, uint8_t b) { return static_cast<uint8_t>(std::lround(a + (b - a) * t)); };
                 c = Rgba{mix(c0.r, c1.r), mix(c0.g, c1.g), mix(c0.b, c1.b), mix(c0.a, c1.a)};
             }
@@ -97,8 +99,9 @@ public:
     {
         for (int i = 0; i < count; ++i) {
             Point p = toPicture_.apply(x + i + 0.5, y + 0.5);
-            int px = std::clamp(static_cast<int>(std::floor(p.x)), 0, w_ - 1);
-            int py = std::clamp(static_cast<int>(std::floor(p.y)), 0, h_ - 1);
+            // A degenerate or huge matrix sends points anywhere (or to NaN): the edge pixels repeat.
+            int px = num::truncClamp<int>(std::floor(p.x), 0, w_ - 1);
+            int py = num::truncClamp<int>(std::floor(p.y), 0, h_ - 1);
             uint32_t v = pixels_[static_cast<size_t>(py) * w_ + px];
             Rgba c{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), uint8_t(v >> 24)};
             out[i] = premultiply(color_.apply(c));
@@ -118,10 +121,7 @@ void flatten(Point a, Point c, Point b, double tolerance, std::vector<Point>& ou
 {
     double dx = a.x - 2 * c.x + b.x, dy = a.y - 2 * c.y + b.y;
     double dd = std::sqrt(dx * dx + dy * dy);
-    int n = static_cast<int>(std::ceil(std::sqrt(dd / (4 * tolerance))));
-    if (!(n >= 1))
-        n = 1;
-    n = std::min(n, Rasterizer::kMaxCurveSegments);
+    const int n = num::truncClamp<int>(std::ceil(std::sqrt(dd / (4 * tolerance))), 1, Rasterizer::kMaxCurveSegments);
     for (int i = 1; i <= n; ++i) {
         double t = static_cast<double>(i) / n, u = 1 - t;
         out.push_back(i == n ? b : Point{u * u * a.x + 2 * u * t * c.x + t * t * b.x, u * u * a.y + 2 * u * t * c.y + t * t * b.y});
@@ -144,7 +144,7 @@ void addPath(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& 
 void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, double halfWidth)
 {
     std::vector<Point> pts;
-    const int sides = std::clamp(static_cast<int>(std::ceil(halfWidth * 4)), 8, 32);
+    const int sides = num::truncClamp<int>(std::ceil(halfWidth * 4), 8, 32);
     auto disc = [&](Point c) {
         Point poly[32];
         for (int i = 0; i < sides; ++i) {
@@ -297,10 +297,10 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
         std::vector<Segment> outline;
         auto edge = [&](double x0, double y0, double x1, double y1) {
             Segment s;
-            s.x0 = static_cast<int32_t>(x0);
-            s.y0 = static_cast<int32_t>(y0);
-            s.x1 = static_cast<int32_t>(x1);
-            s.y1 = static_cast<int32_t>(y1);
+            s.x0 = num::truncClamp<int32_t>(x0);
+            s.y0 = num::truncClamp<int32_t>(y0);
+            s.x1 = num::truncClamp<int32_t>(x1);
+            s.y1 = num::truncClamp<int32_t>(y1);
             outline.push_back(s);
         };
         edge(b.xMin, b.yMin, b.xMax, b.yMin);
@@ -635,7 +635,7 @@ std::vector<std::string> layoutText(const EditTextDef& f, const std::string& tex
 
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const double avail = (f.bounds.xMax - f.bounds.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
-    size_t perLine = unit > 0 ? static_cast<size_t>(std::max(1.0, std::floor((avail + unit) / (font::kAdvance * unit)))) : 1;
+    size_t perLine = unit > 0 ? num::truncClamp<size_t>(std::floor((avail + unit) / (font::kAdvance * unit)), 1, SIZE_MAX) : 1;
     std::vector<std::string> lines;
     for (const std::string& p : paragraphs) {
         size_t at = 0;

@@ -2,6 +2,7 @@
 
 #include "display.h"
 #include "player_core.h"
+#include "int_conv.h"
 
 #include "media/screen_video.h"
 
@@ -156,8 +157,8 @@ void VideoPlayback::sync()
 {
     Scripting& script = owner_.core.scripting();
     double w = number("width", widthPx_), h = number("height", heightPx_);
-    widthPx_ = static_cast<int>(std::lround(std::clamp(w, 0.0, double(kMaxSidePx))));
-    heightPx_ = static_cast<int>(std::lround(std::clamp(h, 0.0, double(kMaxSidePx))));
+    widthPx_ = num::roundClamp<int>(w, 0, kMaxSidePx);  // script-set: NaN reads as 0
+    heightPx_ = num::roundClamp<int>(h, 0, kMaxSidePx);
     if (flag("autoSize") && pictureW_ > 0 && pictureH_ > 0 &&
         (pictureW_ != widthPx_ || pictureH_ != heightPx_)) {
         // The object takes the video's own size.

@@ -6,6 +6,7 @@
 
 #include "call_log.h"
 #include "composite.h"
+#include "int_conv.h"
 
 #ifndef APIRGN
 #define APIRGN 3  // GetRandomRgn: the clip region intersected with the meta region
@@ -190,7 +191,7 @@ void EngineSession::restartTimer()
     double rate = player_.frameRate();
     if (!(rate > 0) || !std::isfinite(rate))
         rate = 12;
-    UINT interval = static_cast<UINT>(std::clamp(std::lround(1000.0 / rate), 1L, 60000L));
+    const UINT interval = refplayer::num::roundClamp<UINT>(1000.0 / rate, 1, 60000);
     if (!timerClassRegistered) {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;

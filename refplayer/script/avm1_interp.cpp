@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "avm1_internal.h"
+#include "int_conv.h"
 
 namespace refplayer::avm1 {
 
@@ -127,8 +128,9 @@ double firstCharCode(std::string_view text, bool chars) {
 }
 
 std::string charFromCode(double code, bool chars) {
-    if (!std::isfinite(code)) return {};
-    const auto c = static_cast<uint32_t>(static_cast<int64_t>(code) & 0x1FFFFF);
+    // Wrapped modulo 2^32 as the language wraps integers; the low 21 bits are
+    // the same as those of the plain integer part.
+    const uint32_t c = num::toUint32(code) & 0x1FFFFF;
     if (c == 0) return {};
     if (!chars) return std::string(1, static_cast<char>(c & 0xFF));
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};

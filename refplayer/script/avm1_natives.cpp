@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "avm1_internal.h"
+#include "int_conv.h"
 
 namespace refplayer::avm1 {
 
@@ -272,7 +273,7 @@ Value arraySort(State& s, NativeCall& c) {
     std::vector<Value> all = materialize(s, a);
     Object* fn = c.arg(0).objectValue();
     const double options = s.toNumber(fn && fn->isFunction() ? c.arg(1) : c.arg(0));
-    const int flags = std::isfinite(options) ? static_cast<int>(options) : 0;
+    const int32_t flags = num::toInt32(options);
     const bool descending = flags & 2, numeric = flags & 16, noCase = flags & 1;
     // undefined sorts last whatever the order.
     auto base = [&](const Value& x, const Value& y) -> bool {
@@ -399,7 +400,7 @@ Value fromCharCode(State& s, NativeCall& c) {
     std::u32string chars;
     for (size_t i = 0; i < c.args.size(); ++i) {
         const double n = num(s, c, i);
-        const auto code = std::isfinite(n) ? static_cast<char32_t>(static_cast<int64_t>(n) & 0xFFFF) : 0;
+        const char32_t code = num::toUint16(n);
         if (code) chars.push_back(code);
     }
     return fromChars(s, chars);
@@ -538,7 +539,8 @@ double thisNumber(State& s, NativeCall& c) {
 Value numberToString(State& s, NativeCall& c) {
     const double n = thisNumber(s, c);
     const double radixNumber = c.arg(0).isUndefined() ? 10 : num(s, c, 0);
-    const int radix = std::isfinite(radixNumber) ? static_cast<int>(radixNumber) : 10;
+    // NaN, infinities and radixes out of 2..36 all print in decimal.
+    const int radix = num::truncClamp<int>(radixNumber);
     if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(n)) return s.str(formatNumber(n));
     // Other radixes print the integer part, as the player does.
     double v = std::trunc(std::fabs(n));
@@ -596,7 +598,7 @@ Value mathMin(State& s, NativeCall& c) { return mathMinMax(s, c, false); }
 
 Value parseIntFn(State& s, NativeCall& c) {
     const double radix = c.arg(1).isUndefined() ? 0 : num(s, c, 1);
-    return Value::number(parseIntPrefix(s.toString(c.arg(0)), std::isfinite(radix) ? static_cast<int>(radix) : 0));
+    return Value::number(parseIntPrefix(s.toString(c.arg(0)), num::toInt32(radix)));
 }
 Value parseFloatFn(State& s, NativeCall& c) { return Value::number(parseFloatPrefix(s.toString(c.arg(0)))); }
 Value isNaNFn(State& s, NativeCall& c) { return Value::boolean(std::isnan(num(s, c, 0))); }

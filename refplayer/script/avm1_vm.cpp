@@ -10,6 +10,7 @@
 
 #include "avm1_internal.h"
 #include "eixml.h"
+#include "int_conv.h"
 
 namespace refplayer::avm1 {
 
@@ -226,13 +227,7 @@ bool Vm::State::toBoolean(const Value& v) {
     return false;
 }
 
-int32_t Vm::State::toInt32(const Value& v) {
-    const double n = toNumber(v);
-    if (!std::isfinite(n)) return 0;
-    double m = std::fmod(std::trunc(n), 4294967296.0);
-    if (m < 0) m += 4294967296.0;
-    return static_cast<int32_t>(static_cast<uint32_t>(m));
-}
+int32_t Vm::State::toInt32(const Value& v) { return num::toInt32(toNumber(v)); }
 
 Value Vm::State::toPrimitive(const Value& v, bool preferString) {
     if (v.isClip()) return Value::string(v.stringValue());

@@ -1,39 +1,8 @@
-// Parses arbitrary bytes as a movie and, when they load, plays the first
-// frame's scripts, draws it and feeds it a little input.
-#include "player.h"
-
-#include <cstdint>
-#include <vector>
-
-namespace {
-
-struct QuietHost : refplayer::PlayerHost {
-    void requestUrl(refplayer::RequestId, refplayer::RequestKind, const std::string&, const std::string&,
-                    const std::string&) override
-    {
-    }
-    void fsCommand(const std::string&, const std::string&) override {}
-    std::optional<std::string> externalCall(const std::string&, const std::string&) override { return std::nullopt; }
-    void invalidate(const refplayer::IRect&) override {}
-};
-
-}  // namespace
+// Arbitrary bytes as a movie (see swf_fuzz_input.cpp).
+#include "swf_fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    QuietHost host;
-    refplayer::Player player(host);
-    player.setViewSize(48, 40);
-    if (!player.loadRootBytes({data, size}, "http://fuzz.test/movie.swf"))
-        return 0;
-    std::vector<uint32_t> pixels(48 * 40, 0xFF808080u);
-    refplayer::Surface surface{pixels.data(), 48, 40, 48 * 4};
-    player.render(surface, {0, 0, 48, 40});
-    player.mouseMove(20, 20);
-    player.mouseDown(refplayer::MouseButton::Left, 20, 20);
-    player.charInput('a');
-    player.mouseUp(refplayer::MouseButton::Left, 20, 20);
-    player.tick();
-    player.render(surface, {3, 5, 40, 30});
+    runSwfFuzzInput(data, size);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "media/screen_video.h"
 
 #include "byte_reader.h"
+#include "int_conv.h"
 
 #include <zlib.h>
 
@@ -254,7 +255,7 @@ std::vector<uint8_t> writeScreenVideoFlv(const std::vector<VideoImage>& frames, 
         FlvWriter w(false, true);
         w.scriptTag("onMetaData", metadata(filesize));
         for (size_t i = 0; i < packets.size(); ++i) {
-            const auto ms = static_cast<uint32_t>(std::llround(double(i) * 1000.0 / options.frameRate));
+            const auto ms = num::roundClamp<uint32_t>(double(i) * 1000.0 / options.frameRate);
             w.videoTag(ms, keys[i] ? video_frame::Key : video_frame::Inter, video_codec::ScreenVideo, packets[i]);
         }
         return w.take();

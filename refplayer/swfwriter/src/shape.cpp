@@ -18,9 +18,10 @@ int32_t checkedInt32(int64_t v) {
 }
 
 int32_t roundCoord(double v) {
-    if (!std::isfinite(v) || v < INT32_MIN || v > INT32_MAX)
+    const double r = std::round(v);  // NaN fails the test below
+    if (!(r >= INT32_MIN && r <= INT32_MAX))
         throw Error("coordinate out of range");
-    return static_cast<int32_t>(std::lround(v));
+    return static_cast<int32_t>(r);
 }
 
 // Twice the signed area of a polygon, positive when it turns clockwise on

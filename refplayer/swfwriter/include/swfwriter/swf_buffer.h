@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "int_conv.h"
+
 namespace refplayer::swfwriter {
 
 // Everything the writer refuses (a value that does not fit its field, an
@@ -68,7 +70,8 @@ struct Matrix {
 struct CxForm {
     int16_t multR = 256, multG = 256, multB = 256, multA = 256;
     int16_t addR = 0, addG = 0, addB = 0, addA = 0;
-    static CxForm alpha(double a) { CxForm c; c.multA = int16_t(a * 256 + (a >= 0 ? 0.5 : -0.5)); return c; }
+    // Beyond the 8.8 range the term saturates; NaN is 0.
+    static CxForm alpha(double a) { CxForm c; c.multA = num::roundClamp<int16_t>(a * 256); return c; }
     bool hasMult(bool withAlpha) const {
         return multR != 256 || multG != 256 || multB != 256 || (withAlpha && multA != 256);
     }

@@ -302,5 +302,58 @@ INSTANTIATE_TEST_SUITE_P(EachComponentOnBothBackEnds, Cycles,
                                     BackEndName(std::get<1>(info.param));
                          });
 
+// --- a paint nested in a control's own paint --------------------------------
+
+// Sees through to its parent as the transparent player does: inside its own
+// paint it has the parent paint what lies under it into a bitmap of its own,
+// which paints this control again, nested; then it draws through its canvas.
+class TSeeThrough : public TGraphicControl {
+public:
+    explicit TSeeThrough(TComponent* AOwner) : TGraphicControl(AOwner) {}
+    void Paint() override
+    {
+        if (under_ && Canvas()->HandleAllocated() && Canvas()->Handle() == under_->DC())
+            return;
+        under_ = std::make_unique<TDibSection>(Width(), Height());
+        Parent()->PaintTo(under_->DC(), -Left(), -Top());
+        BitBlt(Canvas()->Handle(), 0, 0, Width(), Height(), under_->DC(), 0, 0, SRCINVERT);
+    }
+
+private:
+    std::unique_ptr<TDibSection> under_;
+};
+
+TEST(NestedPaints, ParentCopiesInsideAControlsPaintKeepResourcesFlat)
+{
+    Owned<TForm> form(new TForm(nullptr));
+    form->AfterConstruction();
+    form->SetBorderStyle(bsNone);
+    form->SetBounds(40, 40, 120, 120);
+    auto* see = new TSeeThrough(form.get());
+    see->SetBounds(10, 10, 60, 60);
+    see->SetParent(form.get());
+    form->Show();
+    Pump();
+    TDibSection copy(120, 120);
+    ResourceUse middle;
+    const auto start = std::chrono::steady_clock::now();
+    auto half = start;
+    for (int i = 1; i <= kCycles; ++i) {
+        // Once from the form's own WM_PAINT, once into a copy of the form.
+        InvalidateRect(form->Handle(), nullptr, TRUE);
+        UpdateWindow(form->Handle());
+        form->PaintTo(copy.DC(), 0, 0);
+        if (i == kCycles / 2) {
+            Pump();
+            middle = MeasureResources();
+            half = std::chrono::steady_clock::now();
+        }
+    }
+    Pump();
+    const ResourceUse end = MeasureResources();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - half).count();
+    ExpectFlat("nested paints", middle, end, kRoundTripAllowance, seconds);
+}
+
 }  // namespace
 

@@ -350,6 +350,11 @@ void TkvFlashPlayer::Paint()
         return;
     if (ComponentState().Contains(csDesigning))
         AttachDriver();
+    // While the erase hook has the parent paint into our own buffer, the
+    // parent paints us too: there is nothing to copy then, and the erase must
+    // not start again from inside itself.
+    if (Driver->BufferDC && Canvas()->HandleAllocated() && Canvas()->Handle() == Driver->BufferDC)
+        return;
     painting_ = true;
     try {
         EraseOnceWithParent();
@@ -361,10 +366,6 @@ void TkvFlashPlayer::Paint()
     if (!Driver || !Driver->BufferDC)
         return;
     HDC target = Canvas()->Handle();
-    // While the erase hook has the parent paint into our own buffer, the
-    // parent paints us too: there is nothing to copy then.
-    if (target == Driver->BufferDC)
-        return;
     // The whole buffer, whatever changed: the parent may have painted over us.
     BitBlt(target, 0, 0, Driver->Width, Driver->Height, Driver->BufferDC, 0, 0, SRCCOPY);
 }

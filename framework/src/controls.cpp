@@ -470,6 +470,21 @@ void TControlCanvas::FreeAllDeviceContexts() {
   for (TControlCanvas* canvas : std::vector<TControlCanvas*>(HeldCanvases())) canvas->FreeHandle();
 }
 
+HDC TControlCanvas::BeginPaintWith(HDC dc) {
+  HDC outer = HandleAllocated() && !window_ ? Handle() : nullptr;
+  FreeHandle();
+  SetHandle(dc);
+  return outer;
+}
+
+void TControlCanvas::EndPaintWith(HDC outer) {
+  // Paint may have painted its parent into a DC of its own, and the parent
+  // this control with it: the nested paint left the canvas without a DC, and
+  // the next drawing took one with GetDC. Only FreeHandle gives that back.
+  FreeHandle();
+  if (outer) SetHandle(outer);
+}
+
 // ---------------------------------------------------------------------------
 // TGraphicControl
 // ---------------------------------------------------------------------------
@@ -490,15 +505,14 @@ TGraphicControl::~TGraphicControl() {
 void TGraphicControl::WndProc(TMessage& Message) {
   if (Message.Msg == WM_PAINT && Message.WParam) {
     // The parent paints us into its DC, origin and clip already set to our area.
-    canvas_->FreeHandle();
-    canvas_->SetHandle(reinterpret_cast<HDC>(Message.WParam));
+    HDC outer = canvas_->BeginPaintWith(reinterpret_cast<HDC>(Message.WParam));
     try {
       Paint();
     } catch (...) {
-      canvas_->SetHandle(nullptr);
+      canvas_->EndPaintWith(outer);
       throw;
     }
-    canvas_->SetHandle(nullptr);
+    canvas_->EndPaintWith(outer);
     Message.Result = 0;
     return;
   }

@@ -243,15 +243,14 @@ void TCustomForm::LoadFromStream(TStream& Stream) { ReadComponent(Stream, this);
 void TCustomForm::Paint() { OnPaint(this); }
 
 void TCustomForm::PaintWindow(HDC dc) {
-  canvas_->FreeHandle();
-  canvas_->SetHandle(dc);
+  HDC outer = canvas_->BeginPaintWith(dc);
   try {
     Paint();
   } catch (...) {
-    canvas_->SetHandle(nullptr);
+    canvas_->EndPaintWith(outer);
     throw;
   }
-  canvas_->SetHandle(nullptr);
+  canvas_->EndPaintWith(outer);
 }
 
 void TCustomForm::Notification(TComponent* AComponent, TOperation Operation) {

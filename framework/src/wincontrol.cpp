@@ -700,13 +700,12 @@ TCustomControl::~TCustomControl() {
 }
 
 void TCustomControl::PaintWindow(HDC dc) {
-  canvas_->FreeHandle();
-  canvas_->SetHandle(dc);
+  HDC outer = canvas_->BeginPaintWith(dc);
   try {
     Paint();
   } catch (...) {
-    canvas_->SetHandle(nullptr);
+    canvas_->EndPaintWith(outer);
     throw;
   }
-  canvas_->SetHandle(nullptr);
+  canvas_->EndPaintWith(outer);
 }

@@ -17,6 +17,9 @@
 //   RefControl_InstanceCount()         live controls (leak checks).
 //   RefControl_ObjectCount()           live COM objects of the module: controls,
 //                                      enumerators and binding callbacks.
+//   RefControl_CollectGarbage()        every live control frees its movie's
+//                                      unreachable script objects now (leak
+//                                      checks measure after it).
 //
 // Settings are read from HKCU\Software\KorvelRef\Control each time a control
 // is created (values: see refplayer/hostcore/host_config.h). Fail\<name>
@@ -37,4 +40,5 @@ typedef void (*RefControl_ClearLogFunc)(void);
 typedef int (*RefControl_ReadLogFunc)(char* buffer, int size);
 typedef int (*RefControl_InstanceCountFunc)(void);
 typedef int (*RefControl_ObjectCountFunc)(void);
+typedef void (*RefControl_CollectGarbageFunc)(void);
 }

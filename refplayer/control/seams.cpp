@@ -61,3 +61,13 @@ extern "C" int RefControl_ReadLog(char* buffer, int size) noexcept
 extern "C" int RefControl_InstanceCount() noexcept { return static_cast<int>(Control::live().size()); }
 
 extern "C" int RefControl_ObjectCount() noexcept { return liveObjects(); }
+
+extern "C" void RefControl_CollectGarbage() noexcept
+{
+    try {
+        for (refhost::EngineSession* s : refhost::EngineSession::all())
+            if (!s->destroyed())
+                s->collectGarbage();
+    } catch (...) {
+    }
+}

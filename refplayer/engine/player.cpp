@@ -165,4 +165,6 @@ std::optional<std::string> Player::callFunction(const std::string& invokeXml)
     return KV_GUARD(impl_->core.callFunction(invokeXml));
 }
 
+void Player::collectGarbage() { KV_GUARD_VOID(impl_->core.scripting().collectGarbage()); }
+
 }  // namespace refplayer

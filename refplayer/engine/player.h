@@ -131,6 +131,9 @@ public:
     // ExternalInterface.addCallback; answers ExternalInterface XML ("<undefined/>" when
     // the callback returns nothing, nullopt when no such callback exists).
     std::optional<std::string> callFunction(const std::string& invokeXml);
+    // Frees the script objects nothing reaches any more now, instead of when the
+    // collector's threshold is next crossed (does nothing while script runs).
+    void collectGarbage();
 
 private:
     struct Impl;

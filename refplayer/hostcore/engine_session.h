@@ -33,6 +33,9 @@ public:
 
     // Stops the timer for good and runs n frame ticks now; answers n (clamped).
     int stepFrames(int frames);
+    // Frees the movie's unreachable script objects now (leak checks measure
+    // after it, so garbage waiting for the collector does not count).
+    void collectGarbage() { player_.collectGarbage(); }
     bool destroyed() const { return destroyed_; }
     // The module is being unloaded under a live session: no timer may fire
     // into code that is about to go away.

@@ -15,6 +15,8 @@
 //   RefPlayer_InstanceCount()      live instances (leak checks).
 //   RefPlayer_ObjectCount()        scriptable objects not yet deallocated.
 //   RefPlayer_ReloadConfig()       re-reads HKCU\Software\KorvelRef\Plugin now.
+//   RefPlayer_CollectGarbage()     every live instance frees its movie's unreachable
+//                                  script objects now (leak checks measure after it).
 #pragma once
 
 #include "npapi/npapi.h"
@@ -28,4 +30,5 @@ typedef int (*RefPlayer_ReadLogFunc)(char* buffer, int size);
 typedef int (*RefPlayer_InstanceCountFunc)(void);
 typedef int (*RefPlayer_ObjectCountFunc)(void);
 typedef void (*RefPlayer_ReloadConfigFunc)(void);
+typedef void (*RefPlayer_CollectGarbageFunc)(void);
 }

@@ -65,6 +65,16 @@ extern "C" int RefPlayer_InstanceCount() noexcept { return Instance::liveCount()
 
 extern "C" int RefPlayer_ObjectCount() noexcept { return liveScriptObjects(); }
 
+extern "C" void RefPlayer_CollectGarbage() noexcept
+{
+    try {
+        for (refhost::EngineSession* s : refhost::EngineSession::all())
+            if (!s->destroyed())
+                s->collectGarbage();
+    } catch (...) {
+    }
+}
+
 extern "C" void RefPlayer_ReloadConfig() noexcept
 {
     try {

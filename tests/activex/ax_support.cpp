@@ -25,6 +25,7 @@ const ControlSeams& Control()
             Resolve(m, "RefControl_ClearLog", seams.ClearLog);
             Resolve(m, "RefControl_ReadLog", seams.ReadLog);
             Resolve(m, "RefControl_InstanceCount", seams.InstanceCount);
+            Resolve(m, "RefControl_CollectGarbage", seams.CollectGarbage);
         }
     }
     return seams;

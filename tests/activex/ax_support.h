@@ -19,6 +19,7 @@ struct ControlSeams {
     void (*ClearLog)() = nullptr;
     int (*ReadLog)(char*, int) = nullptr;
     int (*InstanceCount)() = nullptr;
+    void (*CollectGarbage)() = nullptr;
     bool Loaded() const { return StepFrames != nullptr; }
 };
 const ControlSeams& Control();

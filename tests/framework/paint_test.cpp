@@ -1,6 +1,8 @@
 // PaintTo into off-screen DCs, and the canvas's handling of GDI objects.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "win_test_support.h"
 
 namespace {
@@ -123,6 +125,53 @@ TEST_F(PaintTest, PaintToOfAChildPaintsOnlyItsOwnArea) {
   EXPECT_EQ(Px(dib, 64, 54), Rgb(clGreen));
   EXPECT_EQ(Px(dib, 65, 54), kSentinel);
   EXPECT_EQ(Px(dib, 64, 55), kSentinel);
+}
+
+// Sees through to its parent: inside its own paint it has the parent paint
+// what lies under it into a bitmap of its own, which paints this control
+// again, nested in the first paint. Then it fills its top half in blue.
+class TSeeThrough : public TGraphicControl {
+public:
+  explicit TSeeThrough(TComponent* AOwner) : TGraphicControl(AOwner) {}
+  std::unique_ptr<TDibSection> Under;
+  int NestedPaints = 0;
+  void Paint() override {
+    if (Under && Canvas()->HandleAllocated() && Canvas()->Handle() == Under->DC()) {
+      ++NestedPaints;
+      return;
+    }
+    Under = std::make_unique<TDibSection>(Width(), Height());
+    Parent()->PaintTo(Under->DC(), -Left(), -Top());
+    Canvas()->Brush()->SetColor(clBlue);
+    Canvas()->FillRect(Rect(0, 0, Width(), Height() / 2));
+  }
+};
+
+TEST_F(PaintTest, APaintNestedInTheControlsOwnPaintLeavesTheOuterPaintItsDC) {
+  form = NewForm(200, 150, clRed);
+  auto* see = new TSeeThrough(form);
+  see->SetBounds(30, 20, 40, 30);
+  see->SetParent(form);
+  form->Show();
+  Pump();
+  ASSERT_GE(see->NestedPaints, 1) << "the form's own paint went through the nested one";
+  auto shot = CaptureClient(form);
+  EXPECT_EQ(Px(*shot, 31, 21), Rgb(clBlue));
+  EXPECT_EQ(Px(*shot, 31, 45), Rgb(clRed));
+
+  // The screen shows the blue half already: only the copy can tell where
+  // the outer paint drew after the nested one.
+  TDibSection dib(200, 150);
+  dib.Fill(kSentinel);
+  const int nested = see->NestedPaints;
+  form->PaintTo(dib.DC(), 0, 0);
+  GdiFlush();
+  EXPECT_EQ(see->NestedPaints, nested + 1);
+  EXPECT_EQ(Px(dib, 31, 21), Rgb(clBlue)) << "the fill after the nested paint went elsewhere";
+  EXPECT_EQ(Px(dib, 69, 34), Rgb(clBlue));
+  EXPECT_EQ(Px(dib, 31, 45), Rgb(clRed));
+  EXPECT_EQ(Px(*see->Under, 5, 5), Rgb(clRed)) << "the copy under the control shows the parent";
+  EXPECT_FALSE(see->Canvas()->HandleAllocated());
 }
 
 TEST(Canvas, ObjectsChangedWhileSelectedAreSwappedAndTheDCIsRestored) {

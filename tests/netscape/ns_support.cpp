@@ -45,6 +45,7 @@ const Seams& Player()
             Resolve(m, "RefPlayer_ReadLog", s.ReadLog);
             Resolve(m, "RefPlayer_InstanceCount", s.InstanceCount);
             Resolve(m, "RefPlayer_ObjectCount", s.ObjectCount);
+            Resolve(m, "RefPlayer_CollectGarbage", s.CollectGarbage);
         }
         return s;
     }();

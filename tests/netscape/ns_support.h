@@ -29,6 +29,7 @@ struct Seams {
     int (*ReadLog)(char*, int) = nullptr;
     int (*InstanceCount)() = nullptr;
     int (*ObjectCount)() = nullptr;
+    void (*CollectGarbage)() = nullptr;
     bool Loaded() const { return StepFrames != nullptr; }
 };
 const Seams& Player();

@@ -257,6 +257,13 @@ public:
   // Releases a DC acquired outside painting.
   void FreeHandle() override;
   static void FreeAllDeviceContexts();
+  // A paint that draws through the painter's DC: BeginPaintWith lets go of a
+  // DC the canvas took itself, attaches dc and answers the DC an outer paint
+  // of the same control had attached (or nullptr). EndPaintWith releases what
+  // the canvas holds by then, a DC Paint made it take included, and gives
+  // the outer paint its DC back.
+  HDC BeginPaintWith(HDC dc);
+  void EndPaintWith(HDC outer);
 
 protected:
   void CreateHandle() override;

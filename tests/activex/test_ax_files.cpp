@@ -25,14 +25,20 @@ bool PumpUntil(F done)
     return done();
 }
 
-class ActiveXFiles : public ::testing::Test {
+class ActiveXFiles : public BackEndCase {
 protected:
     void SetUp() override
     {
+        BackEndCase::SetUp();
         form = NewActiveXForm();
         ASSERT_TRUE(Control().Loaded()) << "the reference control is not registered in this prefix";
         ASSERT_STREQ(form->Player->Driver->DriverClass().ClassName(), L"TkvFlashDriverActiveX");
         Control().ClearLog();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        BackEndCase::TearDown();
     }
     TkvFlashDriver* driver() { return form->Player->Driver; }
     // The movie's rectangle shows in the buffer (the control draws on its

@@ -229,8 +229,17 @@ ULONG STDMETHODCALLTYPE Control::AddRef() noexcept { return static_cast<ULONG>(I
 ULONG STDMETHODCALLTYPE Control::Release() noexcept
 {
     LONG n = InterlockedDecrement(&refs_);
-    if (n == 0)
+    if (n == 0) {
+        // The last reference is the one call of a teardown the log cannot
+        // otherwise show: tests check that it comes after everything else.
+        if (callLog().enabled()) {
+            try {
+                callLog().received("IUnknown.Release last reference");
+            } catch (...) {
+            }
+        }
         delete this;
+    }
     return static_cast<ULONG>(n);
 }
 

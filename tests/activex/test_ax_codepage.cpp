@@ -7,9 +7,12 @@
 using namespace axtest;
 using namespace nstest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using ActiveXCodePage = nstest::BackEndCase;
+
 namespace {
 
-TEST(ActiveXCodePage, ADoubleByteCharacterArrivesAsTwoCharMessages)
+TEST_F(ActiveXCodePage, ADoubleByteCharacterArrivesAsTwoCharMessages)
 {
     ASSERT_EQ(GetACP(), 932u);
     auto form = NewActiveXForm();

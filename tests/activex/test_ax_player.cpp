@@ -16,15 +16,21 @@ namespace {
 
 constexpr std::uint32_t kPlayerColour = 0x404040;
 
-class ActiveXPlayer : public ::testing::Test {
+class ActiveXPlayer : public BackEndCase {
 protected:
     void SetUp() override
     {
+        BackEndCase::SetUp();
         form = NewActiveXForm();
         ASSERT_TRUE(Control().Loaded()) << "the reference control is not registered in this prefix";
         ASSERT_STREQ(player()->Driver->DriverClass().ClassName(), L"TkvFlashDriverActiveX");
         ASSERT_TRUE(driver()->GetIsFlashAvailable());
         Control().ClearLog();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        BackEndCase::TearDown();
     }
     TkvFlashPlayer* player() { return form->Player; }
     TkvFlashDriverActiveX* driver() { return static_cast<TkvFlashDriverActiveX*>(form->Player->Driver); }
@@ -249,6 +255,83 @@ TEST_F(ActiveXPlayer, AHandlerThatReplacesTheDriverDuringAnEventDoesNotPullItAwa
     EXPECT_STREQ(player()->Driver->DriverClass().ClassName(), L"TkvFlashDriverNS");
     Pump();  // the old driver goes from the message loop, once its control has returned
     EXPECT_EQ(ControlDescription.InstanceCount, 0);
+}
+
+// Calls whose order the handshakes below do not fix: queries, painting and
+// the tests' own clock.
+const std::vector<std::string_view> kBesideTheHandshake = {
+    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect", "< RefControl_StepFrames"};
+
+TEST_F(ActiveXPlayer, ActivationLoadingAndTeardownCallTheControlInTheirOrder)
+{
+    player()->SetPlugin(kvNetscape);
+    Pump();
+    Control().ClearLog();
+    player()->SetPlugin(kvActiveX);
+    Pump();
+    ExpectSequence(ControlLog(),
+                   {"< IClassFactory.CreateInstance {00000112-",  // IOleObject
+                    "< IOleObject.GetMiscStatus aspect=1",
+                    "< IOleObject.SetClientSite site",
+                    "< IOleObject.GetClientSite",
+                    "< IPersistStreamInit.InitNew",
+                    "< IConnectionPointContainer.FindConnectionPoint {9BFBBC02-",  // IPropertyNotifySink
+                    "< IPropertyNotifySink connection point.Advise",
+                    "< IConnectionPointContainer.FindConnectionPoint {D27CDB6D-",  // the events
+                    "< _IkvFlashPlayerEvents connection point.Advise",
+                    "< IOleControl.OnAmbientPropertyChange dispid=-1",
+                    "> ambient USERMODE true = 0x00000000",
+                    "< IDispatch.Invoke dispid=133 flags=4",
+                    "< IkvFlashPlayer.put_WMode \"Transparent\"",
+                    "> IPropertyNotifySink.OnChanged 133 = 0x00000000",
+                    "< IOleObject.DoVerb verb=-5 lindex=0 rect=(0,0,100,100)",
+                    "> IOleClientSite.QueryInterface IOleInPlaceSiteWindowless = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.CanInPlaceActivate = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.CanWindowlessActivate = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.OnInPlaceActivateEx flags=ACTIVATE_WINDOWLESS = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.GetWindow",
+                    "> IOleInPlaceSiteWindowless.GetWindowContext pos=(0,0,100,100) clip=(0,0,32767,32767) = 0x00000000",
+                    "< IOleInPlaceObject.SetObjectRects pos=(0,0,100,100) clip=(0,0,100,100)",
+                    "< IOleObject.GetClientSite",
+                    "< IOleControl.OnAmbientPropertyChange dispid=-1",
+                    "> ambient USERMODE true = 0x00000000",
+                    "< IkvFlashPlayer.FlashVersion",
+                    "< IkvFlashPlayer.DisableLocalSecurity"},
+                   kBesideTheHandshake);
+
+    // A movie from a stream: one binding through the driver's bind host,
+    // delivered whole inside it, then the control's progress events.
+    Control().ClearLog();
+    LoadBytes(RectMovie(0x00A000));
+    ExpectSequence(ControlLog(),
+                   {"< IkvFlashPlayer.LoadMovie 0 \"http://kvs/<stream>",
+                    "> IServiceProvider.QueryService IBindHost = 0x00000000",
+                    "> IBindHost.CreateMoniker \"http://kvs/<stream>",
+                    "< IBindStatusCallback.OnStartBinding",
+                    "< IBindStatusCallback.OnProgress",
+                    "< IBindStatusCallback.OnDataAvailable",
+                    "< IBindStatusCallback.OnStopBinding 0x00000000",
+                    "> IMoniker.BindToStorage \"http://kvs/<stream>",
+                    "> _IkvFlashPlayerEvents.Invoke 1958 100 = 0x00000000",
+                    "> _IkvFlashPlayerEvents.Invoke -609 4 = 0x00000000"},
+                   kBesideTheHandshake);
+
+    // The destructor closes the control and DestroyControl closes it once
+    // more before disconnecting; the site goes before the last reference.
+    Control().ClearLog();
+    form.reset();
+    Pump();
+    ExpectSequence(ControlLog(),
+                   {"< IOleObject.Close option=1",
+                    "> IOleInPlaceSite.OnInPlaceDeactivate = 0x00000000",
+                    "< IOleObject.Close option=1",
+                    "< IConnectionPointContainer.FindConnectionPoint {D27CDB6D-",
+                    "< _IkvFlashPlayerEvents connection point.Unadvise",
+                    "< IConnectionPointContainer.FindConnectionPoint {9BFBBC02-",
+                    "< IPropertyNotifySink connection point.Unadvise",
+                    "< IOleObject.SetClientSite null",
+                    "< IUnknown.Release last reference"},
+                   kBesideTheHandshake);
 }
 
 TEST_F(ActiveXPlayer, ChangingThePluginDestroysTheControlCleanly)

@@ -592,6 +592,16 @@ TEST(ActiveXDriver, DescriptionCountsItsLiveDrivers)
         EXPECT_EQ(a->ControlData, b->ControlData);
     }
     EXPECT_EQ(ControlDescription.InstanceCount, before);
+    // Where the control exists, both went with their drivers and left
+    // nothing of their module alive.
+    if (HMODULE m = GetModuleHandleW(L"Flash.ocx")) {
+        auto count = [m](const char* name) {
+            auto f = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+            return f ? f() : -1;
+        };
+        EXPECT_EQ(count("RefControl_InstanceCount"), 0);
+        EXPECT_EQ(count("RefControl_ObjectCount"), 0);
+    }
 }
 
 }  // namespace

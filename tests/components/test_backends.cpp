@@ -15,6 +15,10 @@
 using namespace axtest;
 using namespace nstest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using HandlersByCode = nstest::BackEndCase;
+using AFailingControl = nstest::BackEndCase;
+
 namespace {
 
 const wchar_t kControlKey[] = L"Software\\KorvelRef\\Control";
@@ -176,7 +180,7 @@ void CheckHandlersAssignedAfterLoadMovie(TkvPlugin plugin, const wchar_t* driver
     EXPECT_EQ(c->GetVariable(L"answer"), L"heard");
 }
 
-TEST(HandlersByCode, AssignedAfterLoadMovieTheyHearTheMovieOnBothBackEnds)
+TEST_F(HandlersByCode, AssignedAfterLoadMovieTheyHearTheMovieOnBothBackEnds)
 {
     ProbeOnce();
     for (auto [plugin, name] : {std::pair{kvNetscape, L"TkvFlashDriverNS"}, {kvActiveX, L"TkvFlashDriverActiveX"}}) {
@@ -237,7 +241,7 @@ void CheckAFailingControlByCode(const wchar_t* method)
     Free(c);
 }
 
-TEST(AFailingControl, EachComponentMadeByCodeKeepsAUsableDriver)
+TEST_F(AFailingControl, EachComponentMadeByCodeKeepsAUsableDriver)
 {
     ProbeOnce();
     for (const wchar_t* method : kStartFailures) {
@@ -248,7 +252,7 @@ TEST(AFailingControl, EachComponentMadeByCodeKeepsAUsableDriver)
     }
 }
 
-TEST(AFailingControl, AStoredFormIsReadWithAUsableDriverInEachComponent)
+TEST_F(AFailingControl, AStoredFormIsReadWithAUsableDriverInEachComponent)
 {
     ProbeOnce();
     TMemoryStream stream;

@@ -6,6 +6,9 @@
 
 using namespace comptest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using FlashLayer = nstest::BackEndCase;
+
 namespace {
 
 bool Layered(HWND wnd) { return (GetWindowLongPtrW(wnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0; }
@@ -23,7 +26,7 @@ struct LayerForm {
     }
 };
 
-TEST(FlashLayer, EveryFrameGoesToItsFormWithTheMoviesAlpha)
+TEST_F(FlashLayer, EveryFrameGoesToItsFormWithTheMoviesAlpha)
 {
     LayerRecorder recorder;
     LayerForm f;
@@ -68,7 +71,7 @@ TEST(FlashLayer, EveryFrameGoesToItsFormWithTheMoviesAlpha)
     EXPECT_EQ(resized.At(40, 30), 0xFF00FF00u);
 }
 
-TEST(FlashLayer, AFormWithABorderKeepsItsPlaceAndSizeAndShowsTheMovieWhereTheLayerIs)
+TEST_F(FlashLayer, AFormWithABorderKeepsItsPlaceAndSizeAndShowsTheMovieWhereTheLayerIs)
 {
     LayerRecorder recorder;
     LayerForm f(bsSizeable);
@@ -93,7 +96,7 @@ TEST(FlashLayer, AFormWithABorderKeepsItsPlaceAndSizeAndShowsTheMovieWhereTheLay
     EXPECT_EQ(call.At(1, 1), 0u) << "the border shows nothing";
 }
 
-TEST(FlashLayer, OnlyALayerThatCanUpdateItsFormMakesItLayeredAndItGivesItBack)
+TEST_F(FlashLayer, OnlyALayerThatCanUpdateItsFormMakesItLayeredAndItGivesItBack)
 {
     LayerRecorder recorder;
     Owned<TForm> designed = NewForm(100, 100);
@@ -138,7 +141,7 @@ TEST(FlashLayer, OnlyALayerThatCanUpdateItsFormMakesItLayeredAndItGivesItBack)
     EXPECT_FALSE(Layered(g.form->Handle()));
 }
 
-TEST(FlashLayer, WithoutUpdateLayeredWindowTheFormStaysOrdinaryAndTheLayerPaintsTheMovie)
+TEST_F(FlashLayer, WithoutUpdateLayeredWindowTheFormStaysOrdinaryAndTheLayerPaintsTheMovie)
 {
     const TUpdateLayeredWindowProc saved = UpdateLayeredWindowProc;
     UpdateLayeredWindowProc = nullptr;

@@ -7,6 +7,11 @@
 
 using namespace comptest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using PlayerWnd = nstest::BackEndCase;
+using PlayerComp = nstest::BackEndCase;
+using StoredComponents = nstest::BackEndCase;
+
 namespace {
 
 // A shown form with a windowed player of 100 x 100 at (10, 10).
@@ -23,7 +28,7 @@ struct WndForm {
     }
 };
 
-TEST(PlayerWnd, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
+TEST_F(PlayerWnd, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
 {
     WndForm f;
     TkvFlashDriver* d = f.player->Driver;
@@ -40,7 +45,7 @@ TEST(PlayerWnd, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
     EXPECT_EQ(WindowPixel(wnd, 50, 50), RGB(0x33, 0x66, 0xCC));
 }
 
-TEST(PlayerWnd, WithoutAFlashPlayerTheWindowShowsItsColour)
+TEST_F(PlayerWnd, WithoutAFlashPlayerTheWindowShowsItsColour)
 {
     DriverScope noPlayer(true);
     WndForm f(RGB(0x11, 0x99, 0x22));
@@ -50,7 +55,7 @@ TEST(PlayerWnd, WithoutAFlashPlayerTheWindowShowsItsColour)
     EXPECT_EQ(WindowPixel(f.player->Handle(), 50, 50), RGB(0xAA, 0xBB, 0xCC));
 }
 
-TEST(PlayerWnd, FramesDrawnBeforeTheControlHasAWindowMakeNone)
+TEST_F(PlayerWnd, FramesDrawnBeforeTheControlHasAWindowMakeNone)
 {
     std::vector<std::string> errors;
     Application->OnException = TExceptionEvent([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
@@ -68,7 +73,7 @@ TEST(PlayerWnd, FramesDrawnBeforeTheControlHasAWindowMakeNone)
     player->SetParent(nullptr);
 }
 
-TEST(PlayerWnd, KeysReachTheDriverFirstAndCharactersOnlyFromSpaceOnAsUtf16)
+TEST_F(PlayerWnd, KeysReachTheDriverFirstAndCharactersOnlyFromSpaceOnAsUtf16)
 {
     DriverScope recorder;
     WndForm f;
@@ -89,7 +94,7 @@ TEST(PlayerWnd, KeysReachTheDriverFirstAndCharactersOnlyFromSpaceOnAsUtf16)
     EXPECT_EQ(SendMessageW(wnd, WM_GETDLGCODE, VK_TAB, 0), DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS);
 }
 
-TEST(PlayerComp, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCalls)
+TEST_F(PlayerComp, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCalls)
 {
     Owned<TkvFlashPlayerComp> comp(new TkvFlashPlayerComp(nullptr));
     auto* base = static_cast<std::uint8_t*>(comp->GetBuffer());
@@ -132,7 +137,7 @@ TEST(PlayerComp, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCalls)
     EXPECT_EQ(comp->GetScanline(1), static_cast<std::uint8_t*>(comp->GetBuffer()) + 4);
 }
 
-TEST(StoredComponents, AFormReadsBackItsPlayersWhichLoadTheirMoviesOnceInLoaded)
+TEST_F(StoredComponents, AFormReadsBackItsPlayersWhichLoadTheirMoviesOnceInLoaded)
 {
     DriverScope recorder;
     TMemoryStream stream;

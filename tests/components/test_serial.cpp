@@ -6,6 +6,10 @@
 
 using namespace comptest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using PlayerWndFocus = nstest::BackEndCase;
+using FlashLayerScreen = nstest::BackEndCase;
+
 namespace {
 
 void SendKey(WORD vk, wchar_t unicode = 0)
@@ -48,7 +52,7 @@ struct FocusForm {
     }
 };
 
-TEST(PlayerWndFocus, EveryPressTakesTheFocusWhichKeepsTabAndArrowsForTheMovie)
+TEST_F(PlayerWndFocus, EveryPressTakesTheFocusWhichKeepsTabAndArrowsForTheMovie)
 {
     DriverScope recorder;
     FocusForm f;
@@ -67,7 +71,7 @@ TEST(PlayerWndFocus, EveryPressTakesTheFocusWhichKeepsTabAndArrowsForTheMovie)
     EXPECT_EQ(TInputRecorder::Log, (std::vector<std::wstring>{L"KeyDown 9", L"KeyDown 39", L"KeyDown 40"}));
 }
 
-TEST(PlayerWndFocus, TypedKeysReachTheMovieAsTheyAreTyped)
+TEST_F(PlayerWndFocus, TypedKeysReachTheMovieAsTheyAreTyped)
 {
     FocusForm f;
     f.player->LoadMovie(WriteFile(L"focus-typing.swf", InputMovie()));
@@ -90,7 +94,7 @@ TEST(PlayerWndFocus, TypedKeysReachTheMovieAsTheyAreTyped)
 // premultiplied colour, unblended: only opaque and fully transparent pixels
 // are compared. The screen DC gives the picture; PrintWindow and the window's
 // own DC do not.
-TEST(FlashLayerScreen, TheDesktopShowsThroughWhereTheMovieDrawsNothing)
+TEST_F(FlashLayerScreen, TheDesktopShowsThroughWhereTheMovieDrawsNothing)
 {
     Owned<TForm> backdrop = NewForm(240, 200, bsNone, 20, 20);
     backdrop->SetColor(static_cast<TColor>(RGB(0, 0, 0xC0)));
@@ -112,7 +116,7 @@ TEST(FlashLayerScreen, TheDesktopShowsThroughWhereTheMovieDrawsNothing)
 // nothing until it gets a picture) or through SetLayeredWindowAttributes: the
 // layer takes it over, and when it leaves (freed, or moved away) the form has
 // its style and attributes as they were.
-TEST(FlashLayerScreen, AFormLayeredBySomeoneElseShowsTheMovieAndIsGivenBackAsItWas)
+TEST_F(FlashLayerScreen, AFormLayeredBySomeoneElseShowsTheMovieAndIsGivenBackAsItWas)
 {
     Owned<TForm> backdrop = NewForm(240, 200, bsNone, 20, 20);
     backdrop->SetColor(static_cast<TColor>(RGB(0, 0, 0xC0)));

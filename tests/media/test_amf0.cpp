@@ -29,7 +29,7 @@ std::string refusal(const Bytes& b, const AmfLimits& limits = {}) {
 
 }  // namespace
 
-TEST(MediaAmf0, HandMadeValues_Decode) {
+TEST(MediaAmf0, HandMadeValuesDecode) {
     AmfValue v;
     std::string error;
     ASSERT_TRUE(decode({0x00, 0x3F, 0xF8, 0, 0, 0, 0, 0, 0}, v, error)) << error;
@@ -72,7 +72,7 @@ TEST(MediaAmf0, HandMadeValues_Decode) {
     EXPECT_EQ(v, AmfValue::makeStrictArray({AmfValue::makeNull(), AmfValue::makeBoolean(false)}));
 }
 
-TEST(MediaAmf0, EncodeDecode_RoundTripsNestedValues) {
+TEST(MediaAmf0, EncodeDecodeRoundTripsNestedValues) {
     const AmfValue value = AmfValue::makeEcmaArray({
         {"duration", AmfValue::makeNumber(12.5)},
         {"name", AmfValue::makeString("clip")},
@@ -101,7 +101,7 @@ TEST(MediaAmf0, EncodeDecode_RoundTripsNestedValues) {
     EXPECT_EQ(c, AmfValue::makeNumber(3));
 }
 
-TEST(MediaAmf0, HostileInput_IsRefusedWithAReason) {
+TEST(MediaAmf0, HostileInputIsRefusedWithAReason) {
     EXPECT_EQ(refusal({}), "AMF0 at byte 0: value missing");
     EXPECT_EQ(refusal({0x00, 0x3F, 0xF0}), "AMF0 at byte 0: number truncated");
     EXPECT_EQ(refusal({0x02, 0x00, 0x05, 'a'}), "AMF0 at byte 0: string truncated");

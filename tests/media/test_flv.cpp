@@ -58,7 +58,7 @@ std::string refusal(const Bytes& file) {
 
 }  // namespace
 
-TEST(MediaFlv, HandMadeFile_ReadsTagsHeadersAndMetadata) {
+TEST(MediaFlv, HandMadeFileReadsTagsHeadersAndMetadata) {
     const Bytes file = handMade().file;
     FlvFile flv;
     std::string error;
@@ -90,7 +90,7 @@ TEST(MediaFlv, HandMadeFile_ReadsTagsHeadersAndMetadata) {
     EXPECT_FALSE(a.stereo);
 }
 
-TEST(MediaFlv, EveryTruncation_IsRefusedUnlessItEndsBetweenTags) {
+TEST(MediaFlv, EveryTruncationIsRefusedUnlessItEndsBetweenTags) {
     const Built b = handMade();
     for (size_t n = 0; n <= b.file.size(); ++n) {
         FlvFile out;
@@ -100,7 +100,7 @@ TEST(MediaFlv, EveryTruncation_IsRefusedUnlessItEndsBetweenTags) {
     }
 }
 
-TEST(MediaFlv, CorruptFields_AreRefusedWithAReason) {
+TEST(MediaFlv, CorruptFieldsAreRefusedWithAReason) {
     const Bytes good = handMade().file;
     auto with = [&](size_t at, uint8_t value) {
         Bytes b = good;
@@ -140,7 +140,7 @@ TEST(MediaFlv, CorruptFields_AreRefusedWithAReason) {
     EXPECT_TRUE(parseFlv(ok, out, error)) << error;
 }
 
-TEST(MediaFlv, Reader_StopsForGoodAfterAnError) {
+TEST(MediaFlv, ReaderStopsForGoodAfterAnError) {
     Bytes b = handMade().file;
     b[13 + 11 + kMetaBody.size() + 3] = 0;
     FlvReader r(b);
@@ -152,7 +152,7 @@ TEST(MediaFlv, Reader_StopsForGoodAfterAnError) {
     EXPECT_FALSE(r.error().empty());
 }
 
-TEST(MediaFlv, TagHeaders_RefuseUnknownKinds) {
+TEST(MediaFlv, TagHeadersRefuseUnknownKinds) {
     VideoTagHeader v;
     AudioTagHeader a;
     std::string error;
@@ -166,7 +166,7 @@ TEST(MediaFlv, TagHeaders_RefuseUnknownKinds) {
     EXPECT_EQ(error, "video tag with unknown codec 8");
 }
 
-TEST(MediaFlv, Writer_ProducesTheSameBytesAsTheFormatLaysOut) {
+TEST(MediaFlv, WriterProducesTheSameBytesAsTheFormatLaysOut) {
     FlvWriter w(true, true);
     AmfValue meta = AmfValue::makeEcmaArray({{"duration", AmfValue::makeNumber(1.5)},
                                              {"width", AmfValue::makeNumber(32)}});

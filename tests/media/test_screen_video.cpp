@@ -53,14 +53,14 @@ const Bytes kTinyRaw = {0x01, 0x02, 0x03, 0x11, 0x12, 0x13,   // bottom left, bo
 
 }  // namespace
 
-TEST(MediaScreenVideo, HandMadeFrame_DecodesTopDownArgb) {
+TEST(MediaScreenVideo, HandMadeFrameDecodesTopDownArgb) {
     ScreenVideoDecoder d;
     std::string error;
     ASSERT_TRUE(d.decode(tinyPacket(kTinyRaw), true, error)) << error;
     EXPECT_EQ(d.image(), (VideoImage{2, 2, {0xFF232221, 0xFF333231, 0xFF030201, 0xFF131211}}));
 }
 
-TEST(MediaScreenVideo, EncodeDecode_IsExactForEveryBlockShape) {
+TEST(MediaScreenVideo, EncodeDecodeIsExactForEveryBlockShape) {
     struct Case { int w, h, bw, bh; };
     for (const Case c : {Case{40, 20, 16, 16}, Case{1, 1, 16, 16}, Case{300, 70, 256, 32}, Case{4095, 1, 64, 16},
                          Case{17, 33, 16, 32}}) {
@@ -77,7 +77,7 @@ TEST(MediaScreenVideo, EncodeDecode_IsExactForEveryBlockShape) {
     }
 }
 
-TEST(MediaScreenVideo, InterFrames_CarryOnlyChangedBlocks) {
+TEST(MediaScreenVideo, InterFramesCarryOnlyChangedBlocks) {
     ScreenVideoEncoder enc({.blockWidth = 16, .blockHeight = 16});
     ScreenVideoDecoder dec;
     std::string error;
@@ -115,7 +115,7 @@ TEST(MediaScreenVideo, InterFrames_CarryOnlyChangedBlocks) {
     }
 }
 
-TEST(MediaScreenVideo, HostilePackets_AreRefusedAndKeepThePreviousFrame) {
+TEST(MediaScreenVideo, HostilePacketsAreRefusedAndKeepThePreviousFrame) {
     ScreenVideoDecoder d;
     EXPECT_EQ(refusal(d, {0x00, 0x02, 0x00}, true), "Screen Video packet shorter than its header");
     EXPECT_EQ(refusal(d, {0x00, 0x00, 0x00, 0x02}, true), "Screen Video frame of zero size");
@@ -159,7 +159,7 @@ TEST(MediaScreenVideo, HostilePackets_AreRefusedAndKeepThePreviousFrame) {
     EXPECT_TRUE(d.decode(Bytes{0x00, 0x02, 0x00, 0x02, 0x00, 0x00}, false, error)) << error;
 }
 
-TEST(MediaScreenVideo, Encoder_RefusesWhatTheCodecCannotCarry) {
+TEST(MediaScreenVideo, EncoderRefusesWhatTheCodecCannotCarry) {
     EXPECT_THROW(ScreenVideoEncoder({.blockWidth = 8}), std::invalid_argument);
     EXPECT_THROW(ScreenVideoEncoder({.blockWidth = 272}), std::invalid_argument);
     EXPECT_THROW(ScreenVideoEncoder({.blockHeight = 40}), std::invalid_argument);
@@ -171,7 +171,7 @@ TEST(MediaScreenVideo, Encoder_RefusesWhatTheCodecCannotCarry) {
     EXPECT_THROW(stored.encode(noise(256, 256, 1), true), std::invalid_argument);
 }
 
-TEST(MediaScreenVideo, FlvFile_HoldsMetadataTimingAndExactFrames) {
+TEST(MediaScreenVideo, FlvFileHoldsMetadataTimingAndExactFrames) {
     std::vector<VideoImage> frames;
     VideoImage img = noise(40, 24, 3);
     for (int i = 0; i < 7; ++i) {

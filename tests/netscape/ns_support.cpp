@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <sstream>
+
+#include "kv_driver_activex.h"
+#include "kv_nsinternal.h"
 #include "kv_package.h"
+#include "kv_pendingstreams.h"
 
 namespace nstest {
 
@@ -79,6 +85,95 @@ int LineOf(const std::string& log, std::initializer_list<std::string_view> parts
         start = end + 1;
     }
     return -1;
+}
+
+std::vector<std::string> Calls(const std::string& log)
+{
+    std::vector<std::string> calls;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("< ", 0) == 0 || line.rfind("> ", 0) == 0)
+            calls.push_back(line);
+    }
+    return calls;
+}
+
+void ExpectSequence(const std::string& slice, const std::vector<std::string_view>& expected,
+                    const std::vector<std::string_view>& ignored, std::source_location where)
+{
+    std::vector<std::string> calls;
+    for (std::string& call : Calls(slice)) {
+        bool skip = false;
+        for (std::string_view i : ignored)
+            skip = skip || call.rfind(i, 0) == 0;
+        if (!skip)
+            calls.push_back(std::move(call));
+    }
+    size_t i = 0;
+    while (i < calls.size() && i < expected.size() && calls[i].rfind(expected[i], 0) == 0)
+        ++i;
+    if (i == calls.size() && i == expected.size())
+        return;
+    std::ostringstream why;
+    if (i == calls.size()) {
+        why << "missing call " << i + 1 << ": " << expected[i];
+    } else if (i == expected.size()) {
+        why << "extra call " << i + 1 << ": " << calls[i];
+    } else {
+        bool later = false;
+        for (size_t k = i + 1; k < calls.size(); ++k)
+            later = later || calls[k].rfind(expected[i], 0) == 0;
+        why << "call " << i + 1 << " is " << calls[i] << "\n  where " << expected[i] << " was expected"
+            << (later ? " (it comes later: out of order)" : " (it never comes: missing)");
+    }
+    why << "\nexpected:\n";
+    for (std::string_view e : expected)
+        why << "  " << e << "\n";
+    why << "actual:\n";
+    for (const std::string& c : calls)
+        why << "  " << c << "\n";
+    ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << why.str();
+}
+
+void ExpectNothingLeft(int memBlocksBefore)
+{
+    if (Player().Loaded()) {
+        EXPECT_EQ(Player().InstanceCount(), 0) << "a plug-in instance outlived its driver\n" << PlayerLog();
+        EXPECT_EQ(Player().ObjectCount(), 0) << "a scriptable object of the plug-in was never released";
+    }
+    // The control's module stays loaded once a control was made; its seams
+    // count what is alive in it.
+    if (HMODULE m = GetModuleHandleW(L"Flash.ocx")) {
+        int (*controls)() = nullptr;
+        int (*objects)() = nullptr;
+        Resolve(m, "RefControl_InstanceCount", controls);
+        Resolve(m, "RefControl_ObjectCount", objects);
+        if (controls && objects) {
+            EXPECT_EQ(controls(), 0) << "a control outlived its driver";
+            EXPECT_EQ(objects(), 0) << "an object of the control's module (enumerator, binding callback) leaked";
+        }
+    }
+    EXPECT_EQ(ControlDescription.InstanceCount, 0) << "an ActiveX driver was never destroyed";
+    EXPECT_EQ(kvns::MemBlocksInUse(), memBlocksBefore) << "browser memory handed out and never given back";
+    EXPECT_EQ(kvns::DownloadsInFlight(), 0) << "a download still holds its callback";
+    EXPECT_EQ(kvns::FailuresWaiting(), 0) << "a failure notice is still waiting";
+    EXPECT_EQ(kvpending::Count(), 0) << "a stream copy outlived its driver";
+}
+
+void BackEndCase::SetUp() { memBlocksBefore_ = kvns::MemBlocksInUse(); }
+
+void BackEndCase::TearDown()
+{
+    Pump();
+    // A download the case started may still be ending in the service.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (kvns::DownloadsInFlight() > 0 && std::chrono::steady_clock::now() < until) {
+        Sleep(2);
+        Pump();
+    }
+    ExpectNothingLeft(memBlocksBefore_);
 }
 
 void Pump()

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <initializer_list>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +39,39 @@ const Seams& Player();
 std::string PlayerLog();
 // The index of the first line of `log` holding every one of `parts`, or -1.
 int LineOf(const std::string& log, std::initializer_list<std::string_view> parts);
+
+// The calls of a player's call log, in order: the lines a host received
+// ("< ") or made ("> "); notes ("# ") are not calls.
+std::vector<std::string> Calls(const std::string& log);
+
+// Fails, at the caller's line, unless the calls of `slice` are exactly
+// `expected`, in order: each expected entry starts its call's line. Calls that
+// start with one of `ignored` are left out first (the ones whose order does not
+// matter to the step under test, such as queries). The message names the
+// first call that is missing, out of order or extra, and lists both sides.
+void ExpectSequence(const std::string& slice, const std::vector<std::string_view>& expected,
+                    const std::vector<std::string_view>& ignored = {},
+                    std::source_location where = std::source_location::current());
+
+// Fails unless nothing a case played is left: no plug-in instance or
+// scriptable object, no live control nor any other object of the control's
+// module, no ActiveX driver counted by the control description, browser
+// memory back to `memBlocksBefore` blocks, no download, failure notice or
+// stream copy still held by the package.
+void ExpectNothingLeft(int memBlocksBefore);
+
+// The base of the cases that play through a back-end. Every case ends by
+// freeing its forms (a fixture that holds one frees it in its own TearDown
+// before calling this one), handling the messages that brings, and checking
+// that nothing is left (ExpectNothingLeft).
+class BackEndCase : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    int memBlocksBefore_ = 0;
+};
 
 // Steps every live plug-in instance n frames, then handles waiting messages.
 void Step(int frames = 1);

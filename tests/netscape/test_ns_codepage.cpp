@@ -6,9 +6,12 @@
 
 using namespace nstest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using NetscapeCodePage = nstest::BackEndCase;
+
 namespace {
 
-TEST(NetscapeCodePage, ADoubleByteCharacterArrivesAsTwoCharMessages)
+TEST_F(NetscapeCodePage, ADoubleByteCharacterArrivesAsTwoCharMessages)
 {
     ASSERT_EQ(GetACP(), 932u) << "run with LC_ALL=ja_JP.UTF-8";
     auto form = NewPlayerForm();

@@ -5,6 +5,10 @@
 
 using namespace nstest;
 
+// Every case ends with nothing of the players left (BackEndCase).
+using NetscapeDrawing = nstest::BackEndCase;
+using NetscapeInput = nstest::BackEndCase;
+
 namespace {
 
 using sw::ActionAssembler;
@@ -18,7 +22,7 @@ struct DriverDeleter {
     }
 };
 
-TEST(NetscapeDrawing, ATransparentDriverHoldsPremultipliedPixelsWithTheMoviesAlpha)
+TEST_F(NetscapeDrawing, ATransparentDriverHoldsPremultipliedPixelsWithTheMoviesAlpha)
 {
     ASSERT_TRUE(Player().Loaded());
     // A driver with a transparent background, hosted by no control.
@@ -41,7 +45,7 @@ TEST(NetscapeDrawing, ATransparentDriverHoldsPremultipliedPixelsWithTheMoviesAlp
     EXPECT_EQ(Pixel(d.get(), 50, 50), 0xFF3366CCu);
 }
 
-TEST(NetscapeDrawing, InvalidationsBeyondTheBufferAreCutToIt)
+TEST_F(NetscapeDrawing, InvalidationsBeyondTheBufferAreCutToIt)
 {
     auto form = NewPlayerForm();
     TkvFlashDriverNS* d = dynamic_cast<TkvFlashDriverNS*>(form->Player->Driver);
@@ -95,7 +99,7 @@ std::vector<std::uint8_t> InputMovie()
     return movie.build();
 }
 
-TEST(NetscapeInput, AClickOnTheGraphicPlayerPressesTheMoviesButton)
+TEST_F(NetscapeInput, AClickOnTheGraphicPlayerPressesTheMoviesButton)
 {
     auto form = NewPlayerForm();
     std::wstring got;
@@ -113,7 +117,7 @@ TEST(NetscapeInput, AClickOnTheGraphicPlayerPressesTheMoviesButton)
     EXPECT_EQ(got, L"clicked|button") << PlayerLog();
 }
 
-TEST(NetscapeInput, CharactersGivenToTheDriverReachAFocusedInputField)
+TEST_F(NetscapeInput, CharactersGivenToTheDriverReachAFocusedInputField)
 {
     auto form = NewPlayerForm();
     TkvFlashDriver* d = form->Player->Driver;
@@ -128,7 +132,7 @@ TEST(NetscapeInput, CharactersGivenToTheDriverReachAFocusedInputField)
     EXPECT_EQ(d->GetVariable(L"typed"), L"ok!") << PlayerLog();
 }
 
-TEST(NetscapeInput, TheMenuButtonIsHeldBackWhileTheMoviesMenuIsDisabled)
+TEST_F(NetscapeInput, TheMenuButtonIsHeldBackWhileTheMoviesMenuIsDisabled)
 {
     auto form = NewPlayerForm();
     TkvFlashDriver* d = form->Player->Driver;

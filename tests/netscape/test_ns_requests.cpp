@@ -91,16 +91,22 @@ private:
     const wchar_t* entry_;
 };
 
-class NetscapeRequests : public ::testing::Test {
+class NetscapeRequests : public BackEndCase {
 protected:
     void SetUp() override
     {
+        BackEndCase::SetUp();
         ASSERT_TRUE(Player().Loaded());
         form = NewPlayerForm();
         player()->Driver->OnFSCommand = TkvFSCommandEvent([this](TObject*, const WideString& c, const WideString& a) {
             commands.push_back(c + L":" + a);
         });
         Player().ClearLog();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        BackEndCase::TearDown();
     }
     TkvFlashPlayer* player() { return form->Player; }
 

@@ -14,13 +14,19 @@ using sw::Emitter;
 using sw::Operand;
 using sw::PushValue;
 
-class NetscapeScripting : public ::testing::Test {
+class NetscapeScripting : public BackEndCase {
 protected:
     void SetUp() override
     {
+        BackEndCase::SetUp();
         ASSERT_TRUE(Player().Loaded());
         form = NewPlayerForm();
         Player().ClearLog();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        BackEndCase::TearDown();
     }
     TkvFlashPlayer* player() { return form->Player; }
     TkvFlashDriver* driver() { return form->Player->Driver; }

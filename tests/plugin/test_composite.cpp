@@ -10,13 +10,13 @@ using refplugin::sourceOver;
 
 namespace {
 
-TEST(Composite, Div255_RoundsExactlyOverItsWholeRange)
+TEST(Composite, Div255RoundsExactlyOverItsWholeRange)
 {
     for (uint32_t v = 0; v <= 255u * 255u; ++v)
         ASSERT_EQ(div255(v), static_cast<uint32_t>(std::lround(v / 255.0))) << v;
 }
 
-TEST(Composite, SourceOver_MatchesTheFormulaForEveryAlphaAndChannel)
+TEST(Composite, SourceOverMatchesTheFormulaForEveryAlphaAndChannel)
 {
     // A premultiplied source channel never exceeds its alpha.
     for (uint32_t a = 0; a <= 255; ++a) {
@@ -36,7 +36,7 @@ TEST(Composite, SourceOver_MatchesTheFormulaForEveryAlphaAndChannel)
     }
 }
 
-TEST(Composite, SourceOver_OpaqueReplaces_ClearKeeps_OverflowSaturates)
+TEST(Composite, SourceOverOpaqueReplacesClearKeepsOverflowSaturates)
 {
     EXPECT_EQ(sourceOver(0xFF123456u, 0x80ABCDEFu), 0xFF123456u);
     EXPECT_EQ(sourceOver(0x00000000u, 0x80ABCDEFu), 0x80ABCDEFu);

@@ -114,7 +114,7 @@ bool covers(const std::vector<NPRect>& rects, int x, int y)
 
 // ---- the library -------------------------------------------------------------------
 
-TEST_F(PluginTest, Exports_FillTablesAndRefuseUnusableOnes)
+TEST_F(PluginTest, ExportsFillTablesAndRefuseUnusableOnes)
 {
     auto getEntryPoints = host.seam<NP_GetEntryPointsFunc>(FLASH_EXPORT_GET_ENTRY_POINTS);
     auto initialize = host.seam<NP_InitializeFunc>(FLASH_EXPORT_INITIALIZE);
@@ -149,7 +149,7 @@ TEST_F(PluginTest, Exports_FillTablesAndRefuseUnusableOnes)
 
 // ---- instances ---------------------------------------------------------------------------
 
-TEST_F(PluginTest, New_IsWindowless_TransparentAsThePageAsks_AndRefusesBadArguments)
+TEST_F(PluginTest, NewIsWindowlessTransparentAsThePageAsksAndRefusesBadArguments)
 {
     Instance transparent(host), opaque(host);
     expectCreation(transparent, true);
@@ -184,7 +184,7 @@ TEST_F(PluginTest, New_IsWindowless_TransparentAsThePageAsks_AndRefusesBadArgume
 
 // ---- loading -------------------------------------------------------------------------------
 
-TEST_F(PluginTest, LoadMovie_RequestsWithNotifyAndNoTarget_AndPlaysWhatArrivesInPieces)
+TEST_F(PluginTest, LoadMovieRequestsWithNotifyAndNoTargetAndPlaysWhatArrivesInPieces)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -204,7 +204,7 @@ TEST_F(PluginTest, LoadMovie_RequestsWithNotifyAndNoTarget_AndPlaysWhatArrivesIn
     EXPECT_TRUE(covers(invalidated, 0, 0) && covers(invalidated, 39, 29)) << "the new movie is repainted";
 }
 
-TEST_F(PluginTest, LoadMovie_TakesAStreamDeliveredWhollyInsideTheRequest)
+TEST_F(PluginTest, LoadMovieTakesAStreamDeliveredWhollyInsideTheRequest)
 {
     // As a minimal host does it, all inside NPN_GetURLNotify: the whole stream
     // (notified before it is destroyed), then variables from the URL's query,
@@ -230,7 +230,7 @@ TEST_F(PluginTest, LoadMovie_TakesAStreamDeliveredWhollyInsideTheRequest)
     EXPECT_EQ(surface.pixel(5, 5), kRed);
 }
 
-TEST_F(PluginTest, LoadMovie_FailedOrRefusedRequests_LeaveNoMovie)
+TEST_F(PluginTest, LoadMovieFailedOrRefusedRequestsLeaveNoMovie)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -268,7 +268,7 @@ TEST_F(PluginTest, LoadMovie_FailedOrRefusedRequests_LeaveNoMovie)
     EXPECT_EQ(i.invokeForInt("TotalFrames"), 0);
 }
 
-TEST_F(PluginTest, Movie_RequestsTheFilesItLoads_ResolvedAgainstItsOwnUrl)
+TEST_F(PluginTest, MovieRequestsTheFilesItLoadsResolvedAgainstItsOwnUrl)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -284,7 +284,7 @@ TEST_F(PluginTest, Movie_RequestsTheFilesItLoads_ResolvedAgainstItsOwnUrl)
     EXPECT_EQ(i.invokeForInt("TotalFrames"), 3);
 }
 
-TEST_F(PluginTest, EmbeddedSource_StreamedByTheBrowserUnasked_Plays)
+TEST_F(PluginTest, EmbeddedSourceStreamedByTheBrowserUnaskedPlays)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -296,7 +296,7 @@ TEST_F(PluginTest, EmbeddedSource_StreamedByTheBrowserUnasked_Plays)
 
 // ---- drawing ------------------------------------------------------------------------------
 
-TEST_F(PluginTest, Paint_BlendsTheFrameIntoTheDibExactly_AndFollowsTheClock)
+TEST_F(PluginTest, PaintBlendsTheFrameIntoTheDibExactlyAndFollowsTheClock)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -325,7 +325,7 @@ TEST_F(PluginTest, Paint_BlendsTheFrameIntoTheDibExactly_AndFollowsTheClock)
     EXPECT_EQ(surface.pixel(15, 20), kBlue);
 }
 
-TEST_F(PluginTest, Paint_OpaqueMode_DrawsTheStageBackground)
+TEST_F(PluginTest, PaintOpaqueModeDrawsTheStageBackground)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -337,7 +337,7 @@ TEST_F(PluginTest, Paint_OpaqueMode_DrawsTheStageBackground)
     EXPECT_EQ(surface.pixel(5, 20), kStageColor);
 }
 
-TEST_F(PluginTest, Paint_HonoursClipRegion_Origins_Position_AndBitmapKind)
+TEST_F(PluginTest, PaintHonoursClipRegionOriginsPositionAndBitmapKind)
 {
     // The plug-in sits at (10,5) of a 50x40 drawable.
     for (auto kind : {Surface::Kind::TopDownDib, Surface::Kind::BottomUpDib}) {
@@ -376,7 +376,7 @@ TEST_F(PluginTest, Paint_HonoursClipRegion_Origins_Position_AndBitmapKind)
     }
 }
 
-TEST_F(PluginTest, Paint_OnADeviceBitmap_GoesThroughAlphaBlend)
+TEST_F(PluginTest, PaintOnADeviceBitmapGoesThroughAlphaBlend)
 {
     Surface surface(kBoxesWidth, kBoxesHeight, Surface::Kind::DeviceBitmap);
     Instance i(host);
@@ -391,7 +391,7 @@ TEST_F(PluginTest, Paint_OnADeviceBitmap_GoesThroughAlphaBlend)
     EXPECT_EQ(surface.pixel(5, 20) & 0xFFFFFF, kBlue & 0xFFFFFF);
 }
 
-TEST_F(PluginTest, Paint_InsideTheInvalidation_AsASynchronousHostDoes)
+TEST_F(PluginTest, PaintInsideTheInvalidationAsASynchronousHostDoes)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -411,7 +411,7 @@ TEST_F(PluginTest, Paint_InsideTheInvalidation_AsASynchronousHostDoes)
 
 // ---- time -------------------------------------------------------------------------------------
 
-TEST_F(PluginTest, FrameTimer_AdvancesOnTheMessageLoop_UnlessTheClockIsManual)
+TEST_F(PluginTest, FrameTimerAdvancesOnTheMessageLoopUnlessTheClockIsManual)
 {
     host.seam<RefPlayer_SetManualClockFunc>("RefPlayer_SetManualClock")(0);
     Surface surface(kBoxesWidth, kBoxesHeight);
@@ -443,7 +443,7 @@ TEST_F(PluginTest, FrameTimer_AdvancesOnTheMessageLoop_UnlessTheClockIsManual)
 
 // ---- scripting ---------------------------------------------------------------------------------
 
-TEST_F(PluginTest, ScriptableMethods_ControlTheTimelineAndVariables)
+TEST_F(PluginTest, ScriptableMethodsControlTheTimelineAndVariables)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -499,7 +499,7 @@ TEST_F(PluginTest, ScriptableMethods_ControlTheTimelineAndVariables)
     EXPECT_FALSE(i.invoke("NoSuchMethod", {}));
 }
 
-TEST_F(PluginTest, FSCommandAndExternalInterface_ReachThePage_AndCallbacksAnswer)
+TEST_F(PluginTest, FSCommandAndExternalInterfaceReachThePageAndCallbacksAnswer)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -525,7 +525,7 @@ TEST_F(PluginTest, FSCommandAndExternalInterface_ReachThePage_AndCallbacksAnswer
     EXPECT_FALSE(i.invoke("CallFunction", {stringArg("<invoke name=\"nobody\" returntype=\"xml\"></invoke>")}));
 }
 
-TEST_F(PluginTest, FSCommand_IsPrefixedByTheEmbeddingsId_AndSetReturnValueAnswersAnExternalCall)
+TEST_F(PluginTest, FSCommandIsPrefixedByTheEmbeddingsIdAndSetReturnValueAnswersAnExternalCall)
 {
     // A container that answers an external call through SetReturnValue while
     // the script is evaluated, and leaves the script's own value empty.
@@ -547,7 +547,7 @@ TEST_F(PluginTest, FSCommand_IsPrefixedByTheEmbeddingsId_AndSetReturnValueAnswer
     EXPECT_EQ(i.invokeForString("GetVariable", {stringArg("answer")}), "Hey");
 }
 
-TEST_F(PluginTest, Host_MayDestroyTheInstanceFromInsideACallback)
+TEST_F(PluginTest, HostMayDestroyTheInstanceFromInsideACallback)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -564,7 +564,7 @@ TEST_F(PluginTest, Host_MayDestroyTheInstanceFromInsideACallback)
 
 // ---- input ------------------------------------------------------------------------------------------
 
-TEST_F(PluginTest, Input_LeftButtonPressesTheMoviesButton_RightButtonDoesNot)
+TEST_F(PluginTest, InputLeftButtonPressesTheMoviesButtonRightButtonDoesNot)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);
@@ -585,7 +585,7 @@ TEST_F(PluginTest, Input_LeftButtonPressesTheMoviesButton_RightButtonDoesNot)
 
 // ---- configuration and the call log --------------------------------------------------------------------
 
-TEST_F(PluginTest, Registry_InjectsFailures_AndSetsTheReportedVersion)
+TEST_F(PluginTest, RegistryInjectsFailuresAndSetsTheReportedVersion)
 {
     setConfig(L"Fail", L"NPP_New", NPERR_OUT_OF_MEMORY_ERROR);
     setConfig(L"Fail", L"Play", 1);
@@ -617,7 +617,7 @@ TEST_F(PluginTest, Registry_InjectsFailures_AndSetsTheReportedVersion)
     EXPECT_STREQ(text, "Shockwave Flash 11.2 r202");
 }
 
-TEST_F(PluginTest, CallLog_RecordsBothDirectionsInOrder)
+TEST_F(PluginTest, CallLogRecordsBothDirectionsInOrder)
 {
     Surface surface(kBoxesWidth, kBoxesHeight);
     Instance i(host);

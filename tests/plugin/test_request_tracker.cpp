@@ -26,7 +26,7 @@ void writeAll(RequestTracker& t, RequestTracker::Stream* s, const std::vector<ui
     }
 }
 
-TEST(RequestTracker, DeliversOnce_InEveryOrderHostsUse)
+TEST(RequestTracker, DeliversOnceInEveryOrderHostsUse)
 {
     struct Order {
         const char* name;
@@ -82,7 +82,7 @@ TEST(RequestTracker, DeliversOnce_InEveryOrderHostsUse)
     }
 }
 
-TEST(RequestTracker, Fails_WhenTheHostEndsWithAnErrorOrWithoutData)
+TEST(RequestTracker, FailsWhenTheHostEndsWithAnErrorOrWithoutData)
 {
     RequestTracker t;
     // Refused outright by the host.
@@ -112,7 +112,7 @@ TEST(RequestTracker, Fails_WhenTheHostEndsWithAnErrorOrWithoutData)
     EXPECT_EQ(t.pendingCount(), 0u);
 }
 
-TEST(RequestTracker, RefusesBadInput_WithoutLosingOtherRequests)
+TEST(RequestTracker, RefusesBadInputWithoutLosingOtherRequests)
 {
     RequestTracker t(64);
     uintptr_t keep = t.open(1, "keep.swf");
@@ -160,7 +160,7 @@ TEST(RequestTracker, RefusesBadInput_WithoutLosingOtherRequests)
     EXPECT_EQ(out[1].data, bytes("FWS!"));
 }
 
-TEST(RequestTracker, SecondStreamForARequest_ReplacesTheFirst)
+TEST(RequestTracker, SecondStreamForARequestReplacesTheFirst)
 {
     RequestTracker t;
     uintptr_t cookie = t.open(9, "r.swf");
@@ -178,7 +178,7 @@ TEST(RequestTracker, SecondStreamForARequest_ReplacesTheFirst)
     EXPECT_EQ(out[0].url, "r2.swf");
 }
 
-TEST(RequestTracker, HostsOwnStream_IsDeliveredWithoutARequest)
+TEST(RequestTracker, HostsOwnStreamIsDeliveredWithoutARequest)
 {
     RequestTracker t;
     auto s = t.openStream(0, "embedded.swf", uint32_t(kBody.size()), nullptr);

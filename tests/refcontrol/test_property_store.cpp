@@ -20,7 +20,7 @@ PropertyStore sample()
     return s;
 }
 
-TEST(PropertyStore, RoundTrip_KeepsEveryTypeAndReportsWhatItUsed)
+TEST(PropertyStore, RoundTripKeepsEveryTypeAndReportsWhatItUsed)
 {
     auto bytes = encode(sample());
     bytes.push_back(0xEE);  // whatever the container keeps behind it
@@ -35,7 +35,7 @@ TEST(PropertyStore, RoundTrip_KeepsEveryTypeAndReportsWhatItUsed)
     EXPECT_EQ(r.store.text(0x69, "fallback"), "fallback") << "a number is no text";
 }
 
-TEST(PropertyStore, Decode_RefusesEveryCutAndEveryLie)
+TEST(PropertyStore, DecodeRefusesEveryCutAndEveryLie)
 {
     auto good = encode(sample());
     // Every truncation is refused, never read past.

@@ -68,7 +68,7 @@ protected:
     Seams seams;
 };
 
-TEST_F(RefControl, Activation_IsWindowless_AndRepaintsAreAskedOfTheSite)
+TEST_F(RefControl, ActivationIsWindowlessAndRepaintsAreAskedOfTheSite)
 {
     ASSERT_EQ(c->create(), S_OK);
     ASSERT_TRUE(seams.resolve());
@@ -125,7 +125,7 @@ TEST_F(RefControl, Activation_IsWindowless_AndRepaintsAreAskedOfTheSite)
     EXPECT_TRUE(c->deactivated);
 }
 
-TEST_F(RefControl, Drawing_BlendsIntoTheDibExactly_HonouringClipAndWindowMode)
+TEST_F(RefControl, DrawingBlendsIntoTheDibExactlyHonouringClipAndWindowMode)
 {
     activate();
     ASSERT_EQ(c->loadMovie(L"boxes.swf", plugintest::boxesMovie()), S_OK);
@@ -173,7 +173,7 @@ TEST_F(RefControl, Drawing_BlendsIntoTheDibExactly_HonouringClipAndWindowMode)
     EXPECT_EQ(c->draw(nullptr, {0, 0, 40, 30}), E_INVALIDARG);
 }
 
-TEST_F(RefControl, Playback_FollowsTheMethodsAndTheTypeLibraryDispatch)
+TEST_F(RefControl, PlaybackFollowsTheMethodsAndTheTypeLibraryDispatch)
 {
     activate();
     ASSERT_EQ(c->loadMovie(L"five.swf", plugintest::fiveFramesMovie()), S_OK);
@@ -256,7 +256,7 @@ TEST_F(RefControl, Playback_FollowsTheMethodsAndTheTypeLibraryDispatch)
     EXPECT_EQ(p->LoadMovie(1, BstrArg(L"http://movies/five.swf")), E_INVALIDARG) << "only layer 0";
 }
 
-TEST_F(RefControl, Scripting_RaisesFSCommandAndFlashCall_AndAnswersCallFunction)
+TEST_F(RefControl, ScriptingRaisesFSCommandAndFlashCallAndAnswersCallFunction)
 {
     activate();
     // The container answers the movie's external call while the event runs.
@@ -304,7 +304,7 @@ TEST_F(RefControl, Scripting_RaisesFSCommandAndFlashCall_AndAnswersCallFunction)
     EXPECT_TRUE(ready);
 }
 
-TEST_F(RefControl, Input_ButtonsGetMouseMessagesInTheContainersSpace)
+TEST_F(RefControl, InputButtonsGetMouseMessagesInTheContainersSpace)
 {
     activate(40, 30, 100, 50);
     ASSERT_EQ(c->loadMovie(L"button.swf", plugintest::buttonMovie()), S_OK);
@@ -341,7 +341,7 @@ TEST_F(RefControl, Input_ButtonsGetMouseMessagesInTheContainersSpace)
     EXPECT_EQ(lines(seams.log(), "# context menu at (110,55) over the container's window").size(), 1u);
 }
 
-TEST_F(RefControl, Binding_TakesPiecesLaterDataAndFailures)
+TEST_F(RefControl, BindingTakesPiecesLaterDataAndFailures)
 {
     activate();
     // In pieces, at growing sizes.
@@ -385,7 +385,7 @@ TEST_F(RefControl, Binding_TakesPiecesLaterDataAndFailures)
     c->deliverPending();
 }
 
-TEST_F(RefControl, Persistence_RoundTripsProperties_AndRefusesForeignState)
+TEST_F(RefControl, PersistenceRoundTripsPropertiesAndRefusesForeignState)
 {
     activate();
     IkvFlashPlayer* p = c->player();
@@ -427,7 +427,7 @@ TEST_F(RefControl, Persistence_RoundTripsProperties_AndRefusesForeignState)
     EXPECT_EQ(quality, 3);
 }
 
-TEST_F(RefControl, Browsing_OffersQualityAndScaleModeChoices_AndTheTypeLibrary)
+TEST_F(RefControl, BrowsingOffersQualityAndScaleModeChoicesAndTheTypeLibrary)
 {
     activate();
     auto browse = c->query<IPerPropertyBrowsing>(IID_IPerPropertyBrowsing);
@@ -480,7 +480,7 @@ TEST_F(RefControl, Browsing_OffersQualityAndScaleModeChoices_AndTheTypeLibrary)
     EXPECT_EQ(points->FindConnectionPoint(IID_IAdviseSink, cp.put()), CONNECT_E_NOCONNECTION);
 }
 
-TEST_F(RefControl, Teardown_ReleasesEverySiteReference)
+TEST_F(RefControl, TeardownReleasesEverySiteReference)
 {
     activate();
     ASSERT_EQ(c->loadMovie(L"script.swf", plugintest::scriptMovie()), S_OK);
@@ -508,7 +508,7 @@ protected:
     }
 };
 
-TEST_F(RefControlConfig, Settings_SetVersionMiscStatusAndInjectedFailures)
+TEST_F(RefControlConfig, SettingsSetVersionMiscStatusAndInjectedFailures)
 {
     setConfigString(L"Version", L"8,0,22,0");
     setConfigDword(L"MiscStatus", 0x400);  // invisible at run time
@@ -544,7 +544,7 @@ TEST_F(RefControlConfig, Settings_SetVersionMiscStatusAndInjectedFailures)
     EXPECT_EQ(c->create(), E_OUTOFMEMORY);
 }
 
-TEST_F(RefControlConfig, Settings_LogRecordsCallsFromTheStart)
+TEST_F(RefControlConfig, SettingsLogRecordsCallsFromTheStart)
 {
     setConfigDword(L"Log", 1);
     ASSERT_EQ(c->createAndActivate(40, 30), S_OK);

@@ -23,7 +23,7 @@ std::wstring readDefault(const std::wstring& path, const wchar_t* name = nullptr
 
 const wchar_t kClsidKey[] = L"CLSID\\{D27CDB6E-AE6D-11CF-96B8-444553540000}";
 
-TEST(RefControlRegistration, ServerProgIdAndTypeLibrary_AreRegistered_AndUndoneByItsOwnEntries)
+TEST(RefControlRegistration, ServerProgIdAndTypeLibraryAreRegisteredAndUndoneByItsOwnEntries)
 {
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
     std::wstring server = readDefault(std::wstring(kClsidKey) + L"\\InprocServer32");

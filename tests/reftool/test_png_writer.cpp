@@ -27,7 +27,7 @@ std::vector<uint8_t> Pattern(int width, int height, uint32_t seed)
 
 }  // namespace
 
-TEST(PngWriter, WritesFilesThatReadBackExactly_SmallAndLarge)
+TEST(PngWriter, WritesFilesThatReadBackExactlySmallAndLarge)
 {
     // A tiny picture, and one whose compressed data spans many output buffers.
     for (auto [w, h] : {std::pair{3, 2}, std::pair{1, 1}, std::pair{300, 211}}) {
@@ -54,7 +54,7 @@ TEST(PngWriter, RefusesSizesOutOfRangeAndDataThatDoesNotMatch)
     EXPECT_NO_THROW(png::encodeRgba(2, 2, four));
 }
 
-TEST(PngWriter, StraightAlpha_RoundsToNearestAndPremultipliesBackToTheSamePixel)
+TEST(PngWriter, StraightAlphaRoundsToNearestAndPremultipliesBackToTheSamePixel)
 {
     // Every alpha and every legal premultiplied channel value.
     std::vector<uint32_t> pixels;

@@ -74,7 +74,7 @@ const Json& TagNamed(const Json& tags, const std::string& name, int nth = 0)
 
 }  // namespace
 
-TEST(RefplayInfo, Swf_ReportsHeaderStageAndEveryTag_ForPlainAndCompressedFiles)
+TEST(RefplayInfo, SwfReportsHeaderStageAndEveryTagForPlainAndCompressedFiles)
 {
     const sw::Movie movie = RichMovie();
     const std::vector<uint8_t> fws = movie.build(sw::Compression::None);
@@ -168,7 +168,7 @@ TEST(RefplayInfo, Swf_ReportsHeaderStageAndEveryTag_ForPlainAndCompressedFiles)
     EXPECT_EQ(TagNamed(tags, "ShowFrame", 1)["frame"].num(), 1);
 }
 
-TEST(RefplayInfo, Swf_NotesDamagedBodiesAndTheEngineRefusal_AndWalksOn)
+TEST(RefplayInfo, SwfNotesDamagedBodiesAndTheEngineRefusalAndWalksOn)
 {
     sw::Movie m(8, 100, 100, 12);
     // PlaceObject2 claiming a character and a name, cut after the depth.
@@ -193,7 +193,7 @@ TEST(RefplayInfo, Swf_NotesDamagedBodiesAndTheEngineRefusal_AndWalksOn)
     EXPECT_THAT(j["engine"]["error"].str(), HasSubstr("not a playable SWF"));
 }
 
-TEST(RefplayInfo, Swf_RefusesFilesWhoseStructureCannotBeRead)
+TEST(RefplayInfo, SwfRefusesFilesWhoseStructureCannotBeRead)
 {
     sw::Movie m(8, 100, 100, 12);
     Rect(m, 0, 0, 10, 10, 0xFF);
@@ -226,7 +226,7 @@ TEST(RefplayInfo, Swf_RefusesFilesWhoseStructureCannotBeRead)
     EXPECT_THAT(ErrorOf([&] { tool::swfInfoJson(notSwf); }), HasSubstr("not a SWF"));
 }
 
-TEST(RefplayInfo, Flv_ReportsHeaderMetadataAndEveryTag)
+TEST(RefplayInfo, FlvReportsHeaderMetadataAndEveryTag)
 {
     media::FlvWriter w(true, true);
     media::AmfValue meta = media::AmfValue::makeEcmaArray({
@@ -291,7 +291,7 @@ TEST(RefplayInfo, Flv_ReportsHeaderMetadataAndEveryTag)
     EXPECT_FALSE(tags[4].has("width"));
 }
 
-TEST(RefplayInfo, Flv_WithoutMetadataOrWithABrokenTagChain)
+TEST(RefplayInfo, FlvWithoutMetadataOrWithABrokenTagChain)
 {
     media::FlvWriter w(false, true);
     w.videoTag(0, media::video_frame::Key, media::video_codec::Vp6, std::vector<uint8_t>{0, 1, 2});

@@ -81,7 +81,7 @@ std::string ErrorOf(const std::function<void()>& fn)
 
 }  // namespace
 
-TEST(RefplayRender, Swf_FrameTicksChooseTheFrame_OpaqueAtStageSize)
+TEST(RefplayRender, SwfFrameTicksChooseTheFrameOpaqueAtStageSize)
 {
     const std::vector<uint8_t> swf = ThreeFrames();
     const uint32_t background = 0xFF102030u;
@@ -99,7 +99,7 @@ TEST(RefplayRender, Swf_FrameTicksChooseTheFrame_OpaqueAtStageSize)
     }
 }
 
-TEST(RefplayRender, Swf_SizeScalesTheStage_AndTransparentKeepsStraightAlpha)
+TEST(RefplayRender, SwfSizeScalesTheStageAndTransparentKeepsStraightAlpha)
 {
     sw::Movie m(8, 40, 30, 12);
     m.setBackgroundColor(sw::Rgba::rgb(0xFFFFFF));
@@ -124,7 +124,7 @@ TEST(RefplayRender, Swf_SizeScalesTheStage_AndTransparentKeepsStraightAlpha)
     EXPECT_EQ(clear.argb(30, 3), 0u);
 }
 
-TEST(RefplayRender, Swf_RefusesUnplayableMoviesAndViewsTooLarge)
+TEST(RefplayRender, SwfRefusesUnplayableMoviesAndViewsTooLarge)
 {
     std::vector<uint8_t> swf = ThreeFrames();
     EXPECT_THAT(ErrorOf([&] { tool::renderSwf(std::vector<uint8_t>(swf.begin(), swf.end() - 9), {}); }),
@@ -139,7 +139,7 @@ TEST(RefplayRender, Swf_RefusesUnplayableMoviesAndViewsTooLarge)
     EXPECT_THAT(ErrorOf([&] { tool::renderSwf(empty.build(), {}); }), HasSubstr("give --size"));
 }
 
-TEST(RefplayRender, Flv_ScreenVideoFrameShownAtATime_IsDecodedExactly)
+TEST(RefplayRender, FlvScreenVideoFrameShownAtATimeIsDecodedExactly)
 {
     // Frames at 0, 100, 200 and 300 ms; 1 and 3 are inter frames that change one block.
     media::VideoImage frames[4] = {Picture(70, 40, 1), {}, Picture(70, 40, 9), {}};
@@ -167,7 +167,7 @@ TEST(RefplayRender, Flv_ScreenVideoFrameShownAtATime_IsDecodedExactly)
     }
 }
 
-TEST(RefplayRender, Flv_WithoutAPictureShowsTheEnginePlaceholder)
+TEST(RefplayRender, FlvWithoutAPictureShowsTheEnginePlaceholder)
 {
     // Screen Video that starts late: before its first frame only the placeholder shows.
     media::FlvWriter late(false, true);
@@ -248,7 +248,7 @@ protected:
     std::ostringstream out_, err_;
 };
 
-TEST_F(RefplayCommandLine, InfoAndRenderSucceed_WritingJsonAndPng)
+TEST_F(RefplayCommandLine, InfoAndRenderSucceedWritingJsonAndPng)
 {
     Write("movie.swf", ThreeFrames());
     ASSERT_EQ(Run({"info", Path("movie.swf")}), 0) << err_.str();
@@ -263,7 +263,7 @@ TEST_F(RefplayCommandLine, InfoAndRenderSucceed_WritingJsonAndPng)
     EXPECT_EQ(decodePng(Read("two.png")).argb(20, 15), 0u);
 }
 
-TEST_F(RefplayCommandLine, BadInputFailsWithOneLine_AndLeavesTheOutputAlone)
+TEST_F(RefplayCommandLine, BadInputFailsWithOneLineAndLeavesTheOutputAlone)
 {
     const std::vector<uint8_t> swf = ThreeFrames();
     Write("cut.swf", std::vector<uint8_t>(swf.begin(), swf.begin() + 20));

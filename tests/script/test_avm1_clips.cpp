@@ -11,7 +11,7 @@ constexpr uint8_t Play = 0x06, Stop = 0x07, NextFrame = 0x04, PrevFrame = 0x05, 
 
 using Log = std::vector<std::string>;
 
-TEST_F(ScriptTest, TimelineActions_ReachTheTargetedClip) {
+TEST_F(ScriptTest, TimelineActionsReachTheTargetedClip) {
     FakeClip& menu = root->addChild("menu");
     root->labels["intro"] = 4;
     menu.labels["open"] = 2;
@@ -35,7 +35,7 @@ TEST_F(ScriptTest, TimelineActions_ReachTheTargetedClip) {
     EXPECT_EQ(var("called"), "yes");
 }
 
-TEST_F(ScriptTest, TargetPaths_EverySyntaxReachesTheClipsVariables) {
+TEST_F(ScriptTest, TargetPathsEverySyntaxReachesTheClipsVariables) {
     FakeClip& menu = root->addChild("menu");
     menu.addChild("item");
     Asm a;
@@ -61,7 +61,7 @@ TEST_F(ScriptTest, TargetPaths_EverySyntaxReachesTheClipsVariables) {
     EXPECT_EQ(var("menu.a"), "<undefined>");  // nothing landed on the wrong clip
 }
 
-TEST_F(ScriptTest, Properties_ComeFromAndGoToTheHost) {
+TEST_F(ScriptTest, PropertiesComeFromAndGoToTheHost) {
     FakeClip& menu = root->addChild("menu");
     menu.props[avm1::ClipProperty::X] = 12.5;
     menu.frame = 2;
@@ -86,7 +86,7 @@ TEST_F(ScriptTest, Properties_ComeFromAndGoToTheHost) {
     EXPECT_EQ(host.log, (Log{"_level0.menu set _alpha=50", "_level0.menu set _visible=false"}));
 }
 
-TEST_F(ScriptTest, GetUrl_SplitsWindowsFsCommandsAndLoads) {
+TEST_F(ScriptTest, GetUrlSplitsWindowsFsCommandsAndLoads) {
     root->addChild("menu");
     Asm a;
     a.setVar("score", 7);
@@ -109,7 +109,7 @@ TEST_F(ScriptTest, GetUrl_SplitsWindowsFsCommandsAndLoads) {
                              "fscommand fromMethod arg", "loadMovie _level0.menu m.swf NONE"}));
 }
 
-TEST_F(ScriptTest, ClipReferences_FollowThePathSoRemovedClipsReadAsUndefined) {
+TEST_F(ScriptTest, ClipReferencesFollowThePathSoRemovedClipsReadAsUndefined) {
     root->addChild("menu");
     Asm keep;
     keep.push({"ref"}).getVar("menu").op(SetVariable).getVar("menu").push({"v", 1}).op(SetMember);
@@ -138,7 +138,7 @@ TEST_F(ScriptTest, ClipReferences_FollowThePathSoRemovedClipsReadAsUndefined) {
     EXPECT_EQ(host.log, (Log{"_level0.menu play"}));
 }
 
-TEST_F(ScriptTest, HostVariableAccess_ByPathAndFromLoadedVariables) {
+TEST_F(ScriptTest, HostVariableAccessByPathAndFromLoadedVariables) {
     FakeClip& menu = root->addChild("menu");
     EXPECT_TRUE(vm.setVariable("greeting", "hi"));
     EXPECT_TRUE(vm.setVariable("/menu:count", "3"));
@@ -157,7 +157,7 @@ TEST_F(ScriptTest, HostVariableAccess_ByPathAndFromLoadedVariables) {
     EXPECT_EQ(var("menu.flag"), "");
 }
 
-TEST_F(ScriptTest, NameCase_IgnoredBeforeSwf7) {
+TEST_F(ScriptTest, NameCaseIgnoredBeforeSwf7) {
     FakeClip& old = host.addLevel(1, 6);
     old.addChild("Menu");
     Asm a;

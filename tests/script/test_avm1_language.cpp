@@ -12,7 +12,7 @@ constexpr uint8_t Add = 0x0A, Subtract = 0x0B, Multiply = 0x0C, Divide = 0x0D, N
                   Increment = 0x50, CallMethod = 0x52, InstanceOf = 0x54, Enumerate2 = 0x55, BitLShift = 0x63,
                   BitURShift = 0x65, Greater = 0x67, Extends = 0x69, Throw = 0x2A;
 
-TEST_F(ScriptTest, Arithmetic_FollowsOperandOrderAndPrintsNumbersAsThePlayer) {
+TEST_F(ScriptTest, ArithmeticFollowsOperandOrderAndPrintsNumbersAsThePlayer) {
     Asm a;
     a.push({"diff", 7, 2, 3}).op(Multiply).op(Subtract).op(SetVariable);  // 7 - 2*3
     a.push({"quot", 1, 4}).op(Divide).op(SetVariable);
@@ -39,7 +39,7 @@ TEST_F(ScriptTest, Arithmetic_FollowsOperandOrderAndPrintsNumbersAsThePlayer) {
     EXPECT_EQ(var("inf"), "-Infinity");
 }
 
-TEST_F(ScriptTest, Conversions_DependOnTheMoviesVersion) {
+TEST_F(ScriptTest, ConversionsDependOnTheMoviesVersion) {
     Asm a;
     a.push({"s", Undef{}, "x"}).op(StringAdd).op(SetVariable);
     a.push({"n", Undef{}, 1}).op(Add2).op(SetVariable);
@@ -60,7 +60,7 @@ TEST_F(ScriptTest, Conversions_DependOnTheMoviesVersion) {
     EXPECT_EQ(var("_level1.e"), "true");
 }
 
-TEST_F(ScriptTest, Branches_LoopUntilTheConditionFails) {
+TEST_F(ScriptTest, BranchesLoopUntilTheConditionFails) {
     Asm a;
     a.setVar("i", 1).setVar("sum", 0);
     a.label("loop").getVar("i").push({10}).op(Greater).ifTrue("end");
@@ -71,7 +71,7 @@ TEST_F(ScriptTest, Branches_LoopUntilTheConditionFails) {
     EXPECT_EQ(var("sum"), "55");
 }
 
-TEST_F(ScriptTest, PushTypes_ConstantPoolAndRegisters) {
+TEST_F(ScriptTest, PushTypesConstantPoolAndRegisters) {
     Asm a;
     a.pool({"v1", "hello"}).push({Pool{0}, Pool{1}}).op(SetVariable);
     a.push({"v2", F32{1.5f}}).op(SetVariable);
@@ -90,7 +90,7 @@ TEST_F(ScriptTest, PushTypes_ConstantPoolAndRegisters) {
     EXPECT_EQ(var("v7"), "<undefined>");
 }
 
-TEST_F(ScriptTest, Functions_ParametersReturnRecursionAndClosures) {
+TEST_F(ScriptTest, FunctionsParametersReturnRecursionAndClosures) {
     Asm add;
     add.getVar("a").getVar("b").op(Add2).op(Return);
     Asm fact;  // registers: 1 = n
@@ -118,7 +118,7 @@ TEST_F(ScriptTest, Functions_ParametersReturnRecursionAndClosures) {
     EXPECT_EQ(var("leak"), "<undefined>");
 }
 
-TEST_F(ScriptTest, DefineFunction2_PreloadsThisAndArgumentsIntoRegisters) {
+TEST_F(ScriptTest, DefineFunction2PreloadsThisAndArgumentsIntoRegisters) {
     using F = uint16_t;
     constexpr F PreloadThis = 0x01, PreloadArguments = 0x04, PreloadRoot = 0x40;
     Asm m;  // return this.name + arguments.length + _root.tag
@@ -133,7 +133,7 @@ TEST_F(ScriptTest, DefineFunction2_PreloadsThisAndArgumentsIntoRegisters) {
     EXPECT_EQ(var("r"), "box3!");
 }
 
-TEST_F(ScriptTest, Classes_PrototypesInstanceOfExtendsAndSuper) {
+TEST_F(ScriptTest, ClassesPrototypesInstanceOfExtendsAndSuper) {
     Asm point;  // function Point(x) { this.x = x; }
     point.getVar("this").push({"x"}).getVar("x").op(SetMember);
     Asm twice;  // function () { return this.x * 2; }
@@ -173,7 +173,7 @@ TEST_F(ScriptTest, Classes_PrototypesInstanceOfExtendsAndSuper) {
     EXPECT_EQ(var("isAnimal"), "true");
 }
 
-TEST_F(ScriptTest, Members_AccessorsDeleteAndTypeOf) {
+TEST_F(ScriptTest, MembersAccessorsDeleteAndTypeOf) {
     Asm get;  // function () { return this._v * 2; }
     get.getVar("this").push({"_v"}).op(GetMember).push({2}).op(Multiply).op(Return);
     Asm set;  // function (v) { this._v = v; }
@@ -213,7 +213,7 @@ TEST_F(ScriptTest, Members_AccessorsDeleteAndTypeOf) {
     EXPECT_EQ(var("x"), "<undefined>");
 }
 
-TEST_F(ScriptTest, Exceptions_CatchFinallyAndAcrossFunctions) {
+TEST_F(ScriptTest, ExceptionsCatchFinallyAndAcrossFunctions) {
     Asm body;
     body.setVar("log", "a").push({"boom"}).op(Throw).setVar("log", "never");
     Asm handler;
@@ -246,7 +246,7 @@ TEST_F(ScriptTest, Exceptions_CatchFinallyAndAcrossFunctions) {
     EXPECT_EQ(var("afterThrow"), "<undefined>");
 }
 
-TEST_F(ScriptTest, WithAndForIn_ResolveThroughTheObject) {
+TEST_F(ScriptTest, WithAndForInResolveThroughTheObject) {
     Asm inside;
     inside.push({"r"}).getVar("a").op(SetVariable).setVar("a", 6);
     Asm b;
@@ -266,7 +266,7 @@ TEST_F(ScriptTest, WithAndForIn_ResolveThroughTheObject) {
     EXPECT_EQ(var("a"), "<undefined>");  // nothing leaked onto the timeline
 }
 
-TEST_F(ScriptTest, Natives_StringsArraysMathAndGlobals) {
+TEST_F(ScriptTest, NativesStringsArraysMathAndGlobals) {
     Asm a;
     a.setVar("s", "Hello, World");
     a.push({"up"}).callMethod("s", "toUpperCase", {}).op(SetVariable);
@@ -317,7 +317,7 @@ TEST_F(ScriptTest, Natives_StringsArraysMathAndGlobals) {
     EXPECT_EQ(var("hex"), "ff");
 }
 
-TEST_F(ScriptTest, Trace_GoesToTheHostWithUndefinedByName) {
+TEST_F(ScriptTest, TraceGoesToTheHostWithUndefinedByName) {
     FakeClip& v6 = host.addLevel(1, 6);
     Asm a;
     a.trace("text").push({Undef{}}).op(Trace).push({2, 3}).op(Add2).op(Trace);

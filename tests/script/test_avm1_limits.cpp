@@ -9,7 +9,7 @@ constexpr uint8_t SetVariable = 0x1D, GetMember = 0x4E, SetMember = 0x4F, NewObj
                   InitObject = 0x43, Add2 = 0x47, Pop = 0x17;
 using avm1::RunStatus;
 
-TEST_F(ScriptTest, Budget_StopsAnEndlessLoopAndTheNextEntryRunsAgain) {
+TEST_F(ScriptTest, BudgetStopsAnEndlessLoopAndTheNextEntryRunsAgain) {
     Asm spin;
     spin.setVar("before", 1).label("top").jump("top");
     const auto r = run(spin);
@@ -33,7 +33,7 @@ TEST_F(ScriptTest, Budget_StopsAnEndlessLoopAndTheNextEntryRunsAgain) {
     EXPECT_EQ(var("after"), "2");
 }
 
-TEST_F(ScriptTest, Recursion_IsCutAtTheCallDepthLimit) {
+TEST_F(ScriptTest, RecursionIsCutAtTheCallDepthLimit) {
     Asm self;  // function f(n) { f(n + 1); depth = n; }
     self.push({"n"}).op(0x1C).push({1}).op(Add2).push({1, "f"}).op(0x3D).op(Pop);
     self.push({"_root.depth"}).getVar("n").op(SetVariable);
@@ -63,7 +63,7 @@ TEST_F(ScriptTest, Recursion_IsCutAtTheCallDepthLimit) {
     EXPECT_LE(host.log.size(), 256u);
 }
 
-TEST_F(ScriptTest, MalformedBlocks_StopWhereTheyBreakAndKeepWhatRan) {
+TEST_F(ScriptTest, MalformedBlocksStopWhereTheyBreakAndKeepWhatRan) {
     auto block = [](std::vector<uint8_t> tail) {
         std::vector<uint8_t> code = Asm().setVar("ran", 1).body();
         code.insert(code.end(), tail.begin(), tail.end());
@@ -96,7 +96,7 @@ TEST_F(ScriptTest, MalformedBlocks_StopWhereTheyBreakAndKeepWhatRan) {
     EXPECT_TRUE(vm.run({}, *root).ok());
 }
 
-TEST_F(ScriptTest, HostileSizes_CostBudgetNotMemory) {
+TEST_F(ScriptTest, HostileSizesCostBudgetNotMemory) {
     // new Array(4294967294).join() walks the whole length: stopped by the budget.
     Asm a;
     a.push({"big", 4294967294.0, 1, "Array"}).op(NewObject).op(SetVariable);
@@ -148,7 +148,7 @@ TEST_F(ScriptTest, HostileSizes_CostBudgetNotMemory) {
     EXPECT_EQ(var("obj.k"), "1");
 }
 
-TEST_F(ScriptTest, Collector_FreesWhatNoLongerMattersAndKeepsWhatDoes) {
+TEST_F(ScriptTest, CollectorFreesWhatNoLongerMattersAndKeepsWhatDoes) {
     FakeClip& menu = root->addChild("menu");
     Asm churn;  // 5000 throwaway objects, one kept on a clip
     churn.setVar("i", 0).label("top");

@@ -12,7 +12,7 @@ constexpr uint8_t SetVariable = 0x1D, InitArray = 0x42, InitObject = 0x43, CallM
                   Return = 0x3E, Add2 = 0x47, Pop = 0x17;
 using ei::Value;
 
-TEST(EiXml, Encode_WritesThePlayersTexts) {
+TEST(EiXml, EncodeWritesThePlayersTexts) {
     EXPECT_EQ(ei::encodeValue(Value::of("a&b<c>\"d'")), "<string>a&amp;b&lt;c&gt;&quot;d&apos;</string>");
     EXPECT_EQ(ei::encodeValue(Value::of(0.5)), "<number>0.5</number>");
     EXPECT_EQ(ei::encodeValue(Value::of(-std::numeric_limits<double>::infinity())), "<number>-Infinity</number>");
@@ -25,7 +25,7 @@ TEST(EiXml, Encode_WritesThePlayersTexts) {
     EXPECT_EQ(ei::encodeInvoke("ping", {}), "<invoke name=\"ping\" returntype=\"xml\"><arguments></arguments></invoke>");
 }
 
-TEST(EiXml, Decode_ReadsWhatEitherSideWrites) {
+TEST(EiXml, DecodeReadsWhatEitherSideWrites) {
     const Value nested = Value::array(
         {Value::of("caf\xC3\xA9 <&>"), Value::of(-1.25), Value::object({{"inner", Value::array({Value::of(false)})}}),
          Value::undefined()});
@@ -54,7 +54,7 @@ TEST(EiXml, Decode_ReadsWhatEitherSideWrites) {
         EXPECT_EQ(ei::unescapeXml(bad), std::nullopt) << bad;
 }
 
-TEST(EiXml, Decode_RefusesMalformedInputWithAReason) {
+TEST(EiXml, DecodeRefusesMalformedInputWithAReason) {
     std::string deep;
     for (int i = 0; i < 100; ++i) deep += "<array><property id=\"0\">";
     const char* values[] = {"",
@@ -82,7 +82,7 @@ TEST(EiXml, Decode_RefusesMalformedInputWithAReason) {
         EXPECT_FALSE(ei::decodeInvoke(text)) << text;
 }
 
-TEST(EiXml, ScriptText_IsWhatThePluginEvaluates) {
+TEST(EiXml, ScriptTextIsWhatThePluginEvaluates) {
     EXPECT_EQ(ei::evaluateScript("sayHello", {Value::of("Bob"), Value::of(42.0)}),
               "try { __flash__toXML(sayHello(\"Bob\",42)) ; } catch (e) { \"<undefined/>\"; }");
     EXPECT_EQ(ei::evaluateScript("ping", {}), "try { __flash__toXML(ping()) ; } catch (e) { \"<undefined/>\"; }");
@@ -92,7 +92,7 @@ TEST(EiXml, ScriptText_IsWhatThePluginEvaluates) {
     EXPECT_EQ(ei::scriptLiteral(Value::object({{"a", Value::of("x")}, {"b", Value::of(false)}})), "{\"a\":\"x\",\"b\":false}");
 }
 
-TEST_F(ScriptTest, ExternalCall_SendsTheRequestAndDecodesTheAnswer) {
+TEST_F(ScriptTest, ExternalCallSendsTheRequestAndDecodesTheAnswer) {
     host.externalAnswer = "<string>hi &amp; bye</string>";
     Asm a;
     a.push({"r"});
@@ -136,7 +136,7 @@ TEST_F(ScriptTest, ExternalCall_SendsTheRequestAndDecodesTheAnswer) {
     EXPECT_EQ(var("avail"), "false");
 }
 
-TEST_F(ScriptTest, AddCallback_RegistersAndAnswersInvokeRequests) {
+TEST_F(ScriptTest, AddCallbackRegistersAndAnswersInvokeRequests) {
     Asm greet;  // function (a, b) { return this.prefix + a + b; }
     greet.getVar("this").push({"prefix"}).op(GetMember).getVar("a").op(Add2).getVar("b").op(Add2).op(Return);
     Asm ping;  // function () { pinged = arguments.length; }

@@ -253,7 +253,7 @@ protected:
 
 HMODULE UrlmonShim::module_ = nullptr;
 
-TEST_F(UrlmonShim, LargeFile_ArrivesWhole_InSeveralNotifications_OnCallerThread)
+TEST_F(UrlmonShim, LargeFileArrivesWholeInSeveralNotificationsOnCallerThread)
 {
     const std::string content = TestBytes(300 * 1000, 7);
     Recorder r;
@@ -282,7 +282,7 @@ TEST_F(UrlmonShim, LargeFile_ArrivesWhole_InSeveralNotifications_OnCallerThread)
     EXPECT_EQ(previous, content.size());
 }
 
-TEST_F(UrlmonShim, LastNotification_EndsEveryDownload_WhateverTheLength)
+TEST_F(UrlmonShim, LastNotificationEndsEveryDownloadWhateverTheLength)
 {
     struct Case {
         const char* name;
@@ -313,7 +313,7 @@ TEST_F(UrlmonShim, LastNotification_EndsEveryDownload_WhateverTheLength)
     }
 }
 
-TEST_F(UrlmonShim, FailedDownloads_EndWithFailure_AndDeliverNothingComplete)
+TEST_F(UrlmonShim, FailedDownloadsEndWithFailureAndDeliverNothingComplete)
 {
     {
         SCOPED_TRACE("404");
@@ -352,7 +352,7 @@ TEST_F(UrlmonShim, FailedDownloads_EndWithFailure_AndDeliverNothingComplete)
     }
 }
 
-TEST_F(UrlmonShim, LocalFiles_AreReadInPieces_AsTheSystemServiceReadsThem)
+TEST_F(UrlmonShim, LocalFilesAreReadInPiecesAsTheSystemServiceReadsThem)
 {
     const std::string content = TestBytes(100 * 1000, 3);
     Serve("local", content);
@@ -373,7 +373,7 @@ TEST_F(UrlmonShim, LocalFiles_AreReadInPieces_AsTheSystemServiceReadsThem)
     EXPECT_TRUE(missing.bytes.empty());
 }
 
-TEST_F(UrlmonShim, BadArguments_FailAtOnce_WithoutCallbacks)
+TEST_F(UrlmonShim, BadArgumentsFailAtOnceWithoutCallbacks)
 {
     Recorder r;
     const std::wstring longUrl = L"http://127.0.0.1/" + std::wstring(40000, L'a');
@@ -389,7 +389,7 @@ TEST_F(UrlmonShim, BadArguments_FailAtOnce_WithoutCallbacks)
     EXPECT_EQ(r.refs, 1u);
 }
 
-TEST_F(UrlmonShim, Abort_InsideFirstNotification_EndsBindingAfterItReturns)
+TEST_F(UrlmonShim, AbortInsideFirstNotificationEndsBindingAfterItReturns)
 {
     Recorder r;
     r.readPerNotification = 0;

@@ -39,7 +39,7 @@ std::vector<Action> split(const Bytes& code) {
 
 }  // namespace
 
-TEST(SwfBuffer, BitFields_PackMsbFirst_AndPadOnByteWrites) {
+TEST(SwfBuffer, BitFieldsPackMsbFirstAndPadOnByteWrites) {
     SwfBuffer b;
     b.ub(5, 3);   // 101
     b.sb(-1, 2);  // 11
@@ -54,7 +54,7 @@ TEST(SwfBuffer, BitFields_PackMsbFirst_AndPadOnByteWrites) {
     EXPECT_EQ(bytesOf(le), (Bytes{0x34, 0x12, 0xD4, 0xC3, 0xB2, 0xA1, 0xFE, 0xFF}));
 }
 
-TEST(SwfBuffer, BitWidths_CoverSignAndZero) {
+TEST(SwfBuffer, BitWidthsCoverSignAndZero) {
     EXPECT_EQ(signedBits(0), 0u);
     EXPECT_EQ(signedBits(1), 2u);
     EXPECT_EQ(signedBits(-1), 1u);
@@ -75,7 +75,7 @@ TEST(SwfBuffer, RefusesValuesThatDoNotFit) {
     EXPECT_NO_THROW(b.sb(-4, 3));
 }
 
-TEST(SwfBuffer, Records_MatchHandEncodedBytes) {
+TEST(SwfBuffer, RecordsMatchHandEncodedBytes) {
     // The 550 x 400 stage: 15-bit fields 0, 11000, 0, 8000 twips.
     SwfBuffer stage;
     stage.rect({0, 11000, 0, 8000});
@@ -112,7 +112,7 @@ TEST(SwfBuffer, Records_MatchHandEncodedBytes) {
     EXPECT_EQ(bytesOf(noAlpha), (Bytes{0x00}));
 }
 
-TEST(SwfBuffer, TagHeaders_ShortBelow63Bytes_LongOtherwiseOrOnRequest) {
+TEST(SwfBuffer, TagHeadersShortBelow63BytesLongOtherwiseOrOnRequest) {
     SwfBuffer s;
     const Bytes three{1, 2, 3};
     writeTag(s, 9, three);
@@ -146,7 +146,7 @@ TEST(SwfActions, PushEncodesEveryValueType) {
     EXPECT_EQ(as.assemble(), expected);
 }
 
-TEST(SwfActions, OperandActions_HaveCodesAndLengths) {
+TEST(SwfActions, OperandActionsHaveCodesAndLengths) {
     ActionAssembler as;
     as.gotoFrame(4).goToLabel("x").storeRegister(1).getUrl("u", "t").gotoFrame2(true).gotoFrame2(false, 5);
     as.getUrl2(SendVars::Get, true, true).getUrl2(SendVars::Post, false, false);
@@ -165,7 +165,7 @@ TEST(SwfActions, OperandActions_HaveCodesAndLengths) {
     EXPECT_FALSE(simpleActionCode("Push").has_value());
 }
 
-TEST(SwfActions, Labels_ResolveToOffsetsFromTheEndOfTheBranch) {
+TEST(SwfActions, LabelsResolveToOffsetsFromTheEndOfTheBranch) {
     ActionAssembler as;
     const Label top = as.newLabel(), out = as.newLabel();
     as.bind(top).play().branchIfTrue(out).jump(top).bind(out).stop();
@@ -194,7 +194,7 @@ TEST(SwfActions, Labels_ResolveToOffsetsFromTheEndOfTheBranch) {
     EXPECT_THROW(far.assemble(), Error);
 }
 
-TEST(SwfActions, Functions_CarryTheirBodyOutsideTheRecordLength) {
+TEST(SwfActions, FunctionsCarryTheirBodyOutsideTheRecordLength) {
     ActionAssembler body;
     body.play();
     ActionAssembler as;
@@ -214,7 +214,7 @@ TEST(SwfActions, Functions_CarryTheirBodyOutsideTheRecordLength) {
     EXPECT_THROW(f2.defineFunction2("g", 1, 0x0200, {}, ret), Error);     // unknown flag
 }
 
-TEST(SwfActions, CompiledStatementHelpers_EmitTheCompilersSequences) {
+TEST(SwfActions, CompiledStatementHelpersEmitTheCompilersSequences) {
     ActionAssembler fs;
     fs.fscommand("quit", "true");
     const auto fsa = split(fs.assemble());
@@ -262,7 +262,7 @@ TEST(SwfActions, CompiledStatementHelpers_EmitTheCompilersSequences) {
     EXPECT_THROW(go.gotoAndPlay(uint16_t(0)), Error);
 }
 
-TEST(SwfActions, RefusedInput_LeavesTheBlockAsItWas) {
+TEST(SwfActions, RefusedInputLeavesTheBlockAsItWas) {
     ActionAssembler as;
     as.play();
     const Bytes before = as.assemble();

@@ -28,7 +28,7 @@ std::pair<int64_t, int64_t> penAfter(const swftest::Shape& s) {
 
 }  // namespace
 
-TEST(SwfShape, OnePixelSquare_MatchesHandEncodedDefineShape) {
+TEST(SwfShape, OnePixelSquareMatchesHandEncodedDefineShape) {
     ShapeBuilder s(1);
     const uint32_t red = s.addFill(Rgba::rgb(0xFF0000));
     s.rectangle(0, 0, 20, 20, red, 0);
@@ -40,7 +40,7 @@ TEST(SwfShape, OnePixelSquare_MatchesHandEncodedDefineShape) {
                                   0x3C, 0x0E, 0x82, 0x9A, 0x2A, 0x68, 0x59, 0xA3, 0x60, 0x00}));
 }
 
-TEST(SwfShape, FillSide_FollowsTheDirectionOfTravel) {
+TEST(SwfShape, FillSideFollowsTheDirectionOfTravel) {
     // Clockwise on screen: the inside is on the right, fill style 1.
     ShapeBuilder cw(3);
     const uint32_t f = cw.addFill(Rgba::rgba(0x00FF0080));
@@ -69,7 +69,7 @@ TEST(SwfShape, FillSide_FollowsTheDirectionOfTravel) {
     EXPECT_EQ(moves, 2);
 }
 
-TEST(SwfShape, Ellipse_IsEightCurvesThatClose_WithExactBounds) {
+TEST(SwfShape, EllipseIsEightCurvesThatCloseWithExactBounds) {
     ShapeBuilder s(2);
     const uint32_t fill = s.addFill(Rgba::rgb(0x112233));
     const uint32_t line = s.addLine(40, Rgba::rgb(0));
@@ -88,7 +88,7 @@ TEST(SwfShape, Ellipse_IsEightCurvesThatClose_WithExactBounds) {
     EXPECT_EQ((std::tuple{parsed.xMin, parsed.xMax, parsed.yMin, parsed.yMax}), (std::tuple{680, 1320, 280, 720}));
 }
 
-TEST(SwfShape, LongEdges_AreSplitToFitTheirFields) {
+TEST(SwfShape, LongEdgesAreSplitToFitTheirFields) {
     ShapeBuilder s(3);
     const uint32_t line = s.addLine(20, Rgba::rgb(0));
     s.setLine(line).moveTo(-100000, 0).lineTo(100000, 3);
@@ -116,7 +116,7 @@ TEST(SwfShape, LongEdges_AreSplitToFitTheirFields) {
     EXPECT_EQ(penAfter(parsed), (std::pair<int64_t, int64_t>{150000, 150000}));
 }
 
-TEST(SwfShape, VersionRules_AreEnforced) {
+TEST(SwfShape, VersionRulesAreEnforced) {
     ShapeBuilder v1(1);
     EXPECT_THROW(v1.addFill(Rgba::rgba(0xFF000080)), Error);
     EXPECT_THROW(v1.newStyles(), Error);
@@ -133,7 +133,7 @@ TEST(SwfShape, VersionRules_AreEnforced) {
     EXPECT_EQ(v3.tagCode(), 32);
 }
 
-TEST(SwfShape, NewStyles_StartAFreshGroupWithItsOwnIndexWidths) {
+TEST(SwfShape, NewStylesStartAFreshGroupWithItsOwnIndexWidths) {
     ShapeBuilder s(2);
     const uint32_t a = s.addFill(Rgba::rgb(0xFF0000));
     s.rectangle(0, 0, 100, 100, a, 0);
@@ -159,7 +159,7 @@ TEST(SwfShape, NewStyles_StartAFreshGroupWithItsOwnIndexWidths) {
     EXPECT_EQ(parsed.xMax, 300 + 30);
 }
 
-TEST(SwfShape, DefineShape4_WritesEdgeBoundsAndLineStyle2) {
+TEST(SwfShape, DefineShape4WritesEdgeBoundsAndLineStyle2) {
     ShapeBuilder s(4);
     const uint32_t l = s.addLine(LineStyle{.width = 100, .color = Rgba::rgba(0x11223344), .endCap = LineStyle::SquareCap,
                                            .join = LineStyle::MiterJoin, .miterLimit = 2.5, .noHScale = true});

@@ -92,7 +92,7 @@ std::string compileError(const std::string& text, const FileReader& reader = {})
 
 }  // namespace
 
-TEST(SwfText, FullDescription_CompilesToTheExpectedTags) {
+TEST(SwfText, FullDescriptionCompilesToTheExpectedTags) {
     const auto result = compileSwfText(kMovie);
     ASSERT_TRUE(result.ok) << result.error;
     const auto swf = swftest::parseSwf(result.swf);
@@ -150,7 +150,7 @@ TEST(SwfText, FullDescription_CompilesToTheExpectedTags) {
     EXPECT_EQ(branches, 2);
 }
 
-TEST(SwfText, Errors_NameTheLine) {
+TEST(SwfText, ErrorsNameTheLine) {
     EXPECT_EQ(compileError(""), "line 1: empty description: it starts with a movie line");
     EXPECT_EQ(compileError("shape a\nend\n").substr(0, 7), "line 1:");
     const std::string head = "movie version=8 width=10 height=10 rate=12\n";
@@ -172,7 +172,7 @@ TEST(SwfText, Errors_NameTheLine) {
     EXPECT_EQ(compileError(head + "shape a\nend\nshape a\nend\n"), "line 4: character name \"a\" empty or already used");
 }
 
-TEST(SwfText, NamedFiles_ComeThroughTheReader) {
+TEST(SwfText, NamedFilesComeThroughTheReader) {
     const std::string text = "movie version=8 width=10 height=10 rate=12\n"
                              "video v 32 16 frames=1\n"
                              "videoframe v 0 file=frame0.bin\n"

@@ -19,7 +19,7 @@ std::vector<uint16_t> codes(const std::vector<swftest::Tag>& tags) {
 
 }  // namespace
 
-TEST(SwfMovie, EmptyMovie_IsHeaderOneFrameAndEnd) {
+TEST(SwfMovie, EmptyMovieIsHeaderOneFrameAndEnd) {
     Movie m(8, 550, 400, 12);
     EXPECT_EQ(m.build(), (Bytes{'F', 'W', 'S', 8, 25, 0, 0, 0,
                                 0x78, 0x00, 0x05, 0x5F, 0x00, 0x00, 0x0F, 0xA0, 0x00,  // stage
@@ -33,7 +33,7 @@ TEST(SwfMovie, EmptyMovie_IsHeaderOneFrameAndEnd) {
     EXPECT_EQ(s.xMax, 20);
 }
 
-TEST(SwfMovie, Compressed_RoundTripsThroughZlib) {
+TEST(SwfMovie, CompressedRoundTripsThroughZlib) {
     Movie m(8, 320, 240, 24);
     m.fileAttributes(file_attr::UseNetwork).setBackgroundColor(Rgba::rgb(0x996633));
     ShapeBuilder box;
@@ -56,7 +56,7 @@ TEST(SwfMovie, Compressed_RoundTripsThroughZlib) {
     EXPECT_EQ(parsed.tags[1].body, (Bytes{0x99, 0x66, 0x33}));
 }
 
-TEST(SwfMovie, Decompression_RefusesLyingOrDamagedFiles) {
+TEST(SwfMovie, DecompressionRefusesLyingOrDamagedFiles) {
     Movie m(8, 100, 100, 12);
     m.showFrame(3);
     Bytes cws = m.build(Compression::Zlib);
@@ -74,7 +74,7 @@ TEST(SwfMovie, Decompression_RefusesLyingOrDamagedFiles) {
     EXPECT_THROW(compressSwf(fws), Error);
 }
 
-TEST(SwfMovie, FrameCount_ClosesAFrameLeftOpen) {
+TEST(SwfMovie, FrameCountClosesAFrameLeftOpen) {
     Movie m(8, 10, 10, 1);
     ShapeBuilder s;
     const uint16_t id = m.defineShape(s);
@@ -87,7 +87,7 @@ TEST(SwfMovie, FrameCount_ClosesAFrameLeftOpen) {
     EXPECT_THROW(m.fileAttributes(0), Error);  // not first any more
 }
 
-TEST(SwfMovie, PlaceObject_ChoosesTheTagAndFieldOrder) {
+TEST(SwfMovie, PlaceObjectChoosesTheTagAndFieldOrder) {
     Movie m(8, 10, 10, 1);
     m.place({.depth = 1, .character = 1, .matrix = Matrix::translate(20, -40), .name = "b"});
     m.place({.depth = 2, .move = true, .colorTransform = CxForm::alpha(0.5), .ratio = 7, .clipDepth = 9});
@@ -104,7 +104,7 @@ TEST(SwfMovie, PlaceObject_ChoosesTheTagAndFieldOrder) {
     EXPECT_EQ(tags[2].body, (Bytes{0x01, 0x2A, 3, 0, 'C', 0, 3, 0}));
 }
 
-TEST(SwfMovie, Button2_LinksItsConditionActionsByOffsets) {
+TEST(SwfMovie, Button2LinksItsConditionActionsByOffsets) {
     Movie m(8, 10, 10, 1);
     Button b;
     b.records.push_back({.states = button_state::Up | button_state::HitTest, .character = 1, .depth = 2});
@@ -134,7 +134,7 @@ TEST(SwfMovie, Button2_LinksItsConditionActionsByOffsets) {
     EXPECT_THROW(m.defineButton(bad), Error);
 }
 
-TEST(SwfMovie, EditText_DefinesASansFontOnceWhenOnlyAHeightIsGiven) {
+TEST(SwfMovie, EditTextDefinesASansFontOnceWhenOnlyAHeightIsGiven) {
     Movie m(8, 10, 10, 1);
     EditText t;
     t.bounds = {0, 2000, 0, 400};
@@ -174,7 +174,7 @@ TEST(SwfMovie, EditText_DefinesASansFontOnceWhenOnlyAHeightIsGiven) {
     EXPECT_EQ(clean.allocateId(), 1);
 }
 
-TEST(SwfMovie, Sprite_NestsItsOwnTimeline) {
+TEST(SwfMovie, SpriteNestsItsOwnTimeline) {
     Movie m(8, 100, 100, 12);
     ShapeBuilder s;
     const uint16_t shape = m.defineShape(s);
@@ -199,7 +199,7 @@ TEST(SwfMovie, Sprite_NestsItsOwnTimeline) {
     EXPECT_EQ(nested[4].body, (Bytes{0x07, 0x00}));
 }
 
-TEST(SwfMovie, VideoAndAssetTags_HaveTheirFieldLayouts) {
+TEST(SwfMovie, VideoAndAssetTagsHaveTheirFieldLayouts) {
     Movie m(8, 10, 10, 1);
     const uint16_t v = m.defineVideoStream({.numFrames = 3, .width = 320, .height = 240, .deblocking = 2,
                                             .smoothing = true});

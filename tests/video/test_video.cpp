@@ -51,10 +51,11 @@ public:
     TkvFlashPlayer* Player = nullptr;
 };
 
-class Video : public ::testing::Test {
+class Video : public BackEndCase {
 protected:
     void SetUp() override
     {
+        BackEndCase::SetUp();
         ASSERT_TRUE(Player().Loaded()) << "npswf32.dll was not loaded from beside the test program";
         form.reset(new TVideoForm(nullptr));
         form->AfterConstruction();
@@ -62,6 +63,11 @@ protected:
         Pump();
         ASSERT_STREQ(player()->Driver->DriverClass().ClassName(), L"TkvFlashDriverNS");
         Player().ClearLog();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        BackEndCase::TearDown();
     }
     TkvFlashPlayer* player() { return form->Player; }
     TkvFlashDriver* driver() { return player()->Driver; }

@@ -70,48 +70,16 @@ void TkvFlashDriverActiveX::DrawInto(HDC dc, const RECT& clip)
     // The bounds start at the origin so the control draws at its place; the
     // clip keeps it inside the update rectangle.
     RECTL bounds{0, 0, clip.right, clip.bottom};
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    const kv::SavedDC saved(dc);
+    saved.IntersectClip(clip);
     ViewObject->Draw(DVASPECT_OPAQUE, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0);
-    RestoreDC(dc, saved);
 }
 
 void TkvFlashDriverActiveX::Repaint(const RECT& Rect)
 {
-    TkvDriverBusy busy(this);
-    const TRect rect(Rect.left, Rect.top, Rect.right, Rect.bottom);
-    // The fills and the alpha pass stay inside the buffer whatever the
-    // control asks for.
-    const RECT inside{std::max<LONG>(Rect.left, 0), std::max<LONG>(Rect.top, 0), std::min<LONG>(Rect.right, Width),
-                      std::min<LONG>(Rect.bottom, Height)};
-    if (BufferDC && ViewObject && !NoControl) {
-        if (!WhiteBits) {
-            if (OnEraseBackground.Assigned())
-                OnEraseBackground(this, rect);
-            if (busy.Released())
-                return;
-            if (BufferDC && ViewObject)
-                DrawInto(BufferDC, Rect);
-        } else if (inside.left < inside.right && inside.top < inside.bottom) {
-            // Twice, over black and over white; the difference gives the alpha.
-            FillLongwordRect(Bits, Width, Height, inside.left, inside.top, inside.right, inside.bottom, 0xFF000000u);
-            DrawInto(BufferDC, Rect);
-            if (busy.Released() || !WhiteBits || !ViewObject)
-                return;
-            FillLongwordRect(WhiteBits, Width, Height, inside.left, inside.top, inside.right, inside.bottom,
-                             0xFFFFFFFFu);
-            DrawInto(WhiteDC, Rect);
-            if (busy.Released() || !Bits || !WhiteBits)
-                return;
-            GdiFlush();
-            RecoverAlphaRect(static_cast<std::uint32_t*>(Bits), static_cast<const std::uint32_t*>(WhiteBits), Width,
-                             Height, inside.left, inside.top, inside.right, inside.bottom);
-        }
-    }
-    if (ShowUpdateRects && BufferDC)
-        DrawUpdateRect(rect);
-    if (OnPaint.Assigned())
-        OnPaint(this, rect);
+    PaintRect(
+        Rect, [this] { return ViewObject && !NoControl; },
+        [this](HDC dc, const RECT& clip) { DrawInto(dc, clip); });
 }
 
 // ---------------------------------------------------------------------------
@@ -128,7 +96,9 @@ HRESULT TkvFlashDriverActiveX::GetDC(LPCRECT, DWORD, HDC* phDC) noexcept
 
 HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
 {
-    try {
+    // An application's paint handler runs in here: its failure goes to the
+    // application, the control hears S_OK.
+    GuardedCall(this, [&] {
         RECT r{0, 0, Width, Height};
         if (pRect) {
             // The caller's rectangle is cut to the buffer in place.
@@ -140,11 +110,7 @@ HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
             r = *edit;
         }
         Repaint(r);
-    } catch (...) {
-        // An application's paint handler failed: the application hears of
-        // it, the control does not.
-        Application->HandleException(this);
-    }
+    });
     return S_OK;
 }
 
@@ -166,9 +132,11 @@ HRESULT TkvFlashDriverActiveX::SendMessageToControl(UINT message, WPARAM wParam,
 {
     if (!WindowlessObject || NoControl)
         return E_FAIL;
-    TkvDriverBusy busy(this);
     LRESULT result = 0;
-    return WindowlessObject->OnWindowMessage(message, wParam, lParam, &result);
+    // Input runs the movie's scripts, and through them application handlers
+    // that may release the driver: callers that go on check Released().
+    IOleInPlaceObjectWindowless* const object = WindowlessObject;
+    return CallPlayerWith(this, [&] { return object->OnWindowMessage(message, wParam, lParam, &result); }).Result;
 }
 
 void TkvFlashDriverActiveX::SendMouse(UINT message, WPARAM wParam, int X, int Y)

@@ -128,26 +128,28 @@ HRESULT TkvFlashDriverActiveX::InvalidateRgn(HRGN hRGN, BOOL fErase) noexcept
 // Input
 // ---------------------------------------------------------------------------
 
-HRESULT TkvFlashDriverActiveX::SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam)
+TkvPlayerCall<HRESULT> TkvFlashDriverActiveX::SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (!WindowlessObject || NoControl)
-        return E_FAIL;
+    if (!WindowlessObject || NoControl) {
+        TkvPlayerCall<HRESULT> none;
+        none.Result = E_FAIL;
+        return none;
+    }
     LRESULT result = 0;
     // Input runs the movie's scripts, and through them application handlers
-    // that may release the driver: callers that go on check Released().
+    // that may release the driver: callers go on only if it survived.
     IOleInPlaceObjectWindowless* const object = WindowlessObject;
-    return CallPlayerWith(this, [&] { return object->OnWindowMessage(message, wParam, lParam, &result); }).Result;
+    return CallPlayerWith(this, [&] { return object->OnWindowMessage(message, wParam, lParam, &result); });
 }
 
 void TkvFlashDriverActiveX::SendMouse(UINT message, WPARAM wParam, int X, int Y)
 {
     if (!WindowlessObject || NoControl)
         return;
-    TkvDriverBusy busy(this);
-    const HRESULT hr = SendMessageToControl(message, wParam, PointParam(X, Y));
-    if (busy.Released())
+    const auto sent = SendMessageToControl(message, wParam, PointParam(X, Y));
+    if (!sent.Survived)
         return;
-    if (hr == S_OK && message >= WM_MOUSEFIRST && message <= WM_MOUSEWHEEL && !DisableFlashCursor)
+    if (sent.Result == S_OK && message >= WM_MOUSEFIRST && message <= WM_MOUSEWHEEL && !DisableFlashCursor)
         SendMessageToControl(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
@@ -190,13 +192,13 @@ void TkvFlashDriverActiveX::MouseWheel(TShiftState Shift, int X, int Y, int Whee
 
 void TkvFlashDriverActiveX::KeyDown(std::uint16_t& Key, TShiftState Shift)
 {
-    if (SendMessageToControl(WM_KEYDOWN, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+    if (SendMessageToControl(WM_KEYDOWN, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))).Result == S_OK)
         Key = 0;
 }
 
 void TkvFlashDriverActiveX::KeyUp(std::uint16_t& Key, TShiftState Shift)
 {
-    if (SendMessageToControl(WM_KEYUP, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+    if (SendMessageToControl(WM_KEYUP, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))).Result == S_OK)
         Key = 0;
 }
 
@@ -207,12 +209,14 @@ void TkvFlashDriverActiveX::KeyPress(wchar_t& Key, TShiftState Shift)
     char bytes[10];
     const wchar_t unit = Key;
     const int n = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, nullptr);
-    TkvDriverBusy busy(this);
     for (int i = 0; i < n; ++i) {
-        if (SendMessageToControl(WM_CHAR, static_cast<unsigned char>(bytes[i]),
-                                 static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+        // A character may run an input field's handlers, and the
+        // application's: the next byte goes only to a driver that survived.
+        const auto sent = SendMessageToControl(WM_CHAR, static_cast<unsigned char>(bytes[i]),
+                                               static_cast<LPARAM>(ShiftToKeyState(Shift)));
+        if (sent.Result == S_OK)
             Key = 0;
-        if (busy.Released())
+        if (!sent.Survived)
             return;
     }
 }

@@ -1,7 +1,11 @@
 // The driver base: render buffer, shared settings, hooks back into the host.
-#include "kv_flashplayer.h"
+#include "kv_driver.h"
+
+#include "kv_alpha.h"
+#include "kv_boundary.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 const TClassInfo& TkvFlashDriver::StaticClass()
@@ -39,18 +43,6 @@ void TkvFlashDriver::Construct(int AWidth, int AHeight, std::uint32_t ABackgroun
     Resize(AWidth, AHeight);
 }
 
-void TkvFlashDriver::BufferCreate(HDC& dc, HBITMAP& bitmap, void*& bits)
-{
-    void* pixels = nullptr;
-    bitmap = CreateDIBSection(nullptr, &BitmapInfo, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    if (!bitmap)
-        return;
-    bits = pixels;
-    dc = CreateCompatibleDC(nullptr);
-    if (dc)
-        SelectObject(dc, bitmap);  // the stock bitmap it replaces needs no keeping
-}
-
 void TkvFlashDriver::CreateBuffer()
 {
     BITMAPINFOHEADER& h = BitmapInfo.bmiHeader;
@@ -61,26 +53,28 @@ void TkvFlashDriver::CreateBuffer()
     h.biPlanes = 1;
     h.biBitCount = 32;
     h.biCompression = BI_RGB;
-    BufferCreate(BufferDC, BufferBitmap, Bits);
-    if ((Background >> 24) == 0)
-        BufferCreate(WhiteDC, WhiteBitmap, WhiteBits);
+    // The public fields name what the owners hold; only the owners release it.
+    primary_ = kv::DibSection(BitmapInfo);
+    BufferDC = primary_.dc();
+    BufferBitmap = primary_.bitmap();
+    Bits = primary_.bits();
+    if ((Background >> 24) == 0) {
+        white_ = kv::DibSection(BitmapInfo);
+        WhiteDC = white_.dc();
+        WhiteBitmap = white_.bitmap();
+        WhiteBits = white_.bits();
+    }
     if (OnEraseBackground.Assigned())
         OnEraseBackground(this, Rect(0, 0, Width, Height));
 }
 
 void TkvFlashDriver::FreeBuffer()
 {
-    // Each buffer is released on its own: the secondary one may exist when
-    // the primary one could not be made. A DC is always deleted before the
-    // bitmap selected into it.
-    if (BufferDC)
-        DeleteDC(BufferDC);
-    if (BufferBitmap)
-        DeleteObject(BufferBitmap);
-    if (WhiteDC)
-        DeleteDC(WhiteDC);
-    if (WhiteBitmap)
-        DeleteObject(WhiteBitmap);
+    // Each buffer is released on its own (the secondary one may exist when
+    // the primary one could not be made), its DC's own bitmap selected back
+    // first, then the DC, then the section.
+    primary_.reset();
+    white_.reset();
     BufferDC = nullptr;
     BufferBitmap = nullptr;
     WhiteDC = nullptr;
@@ -124,6 +118,116 @@ void TkvFlashDriver::DrawUpdateRect(const TRect& R)
     canvas.Pen()->SetWidth(1);
     canvas.Rectangle(R);
     canvas.SetHandle(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The paint
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A player that asks again from inside every paint is drawn this many times
+// in one paint; what it asks after that waits for the next paint.
+constexpr int kMaxPaintPasses = 4;
+
+bool IsEmpty(const RECT& r)
+{
+    return r.left >= r.right || r.top >= r.bottom;
+}
+
+RECT Union(const RECT& a, const RECT& b)
+{
+    if (IsEmpty(a))
+        return b;
+    if (IsEmpty(b))
+        return a;
+    return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                std::max(a.bottom, b.bottom)};
+}
+
+// The part of r inside a w x h buffer.
+RECT Inside(const RECT& r, int w, int h)
+{
+    return RECT{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0), std::min<LONG>(r.right, w),
+                std::min<LONG>(r.bottom, h)};
+}
+
+}  // namespace
+
+void TkvFlashDriver::PaintRect(const RECT& Rect, IkvDrawStep& Step)
+{
+    if (painting_) {
+        // The player (or a handler of this paint) asks from inside the paint:
+        // drawing now would run a second pass over the buffer in the middle
+        // of this one. The running paint draws it before it reports.
+        pendingPaint_ = Union(pendingPaint_, Rect);
+        return;
+    }
+    TkvDriverBusy busy(this);
+    struct Painting {
+        bool& flag;
+        explicit Painting(bool& f) : flag(f) { flag = true; }
+        ~Painting() { flag = false; }
+    };
+    RECT painted{};
+    bool first = true;
+    {
+        const Painting scope(painting_);
+        // Left over from a paint that reached its pass limit.
+        RECT area = Union(Rect, std::exchange(pendingPaint_, RECT{}));
+        for (int pass = 0;; ++pass) {
+            const RECT r = Inside(area, Width, Height);
+            if (!PaintPass(r, Step, busy))
+                return;
+            painted = first ? r : Union(painted, r);
+            first = false;
+            if (IsEmpty(pendingPaint_) || pass + 1 == kMaxPaintPasses)
+                break;
+            area = std::exchange(pendingPaint_, RECT{});
+        }
+    }
+    // Reported once, for everything drawn, with the update frame already in
+    // the buffer the handler shows. A repaint asked for from inside the
+    // handler is a paint of its own.
+    const TRect rect(painted.left, painted.top, painted.right, painted.bottom);
+    if (ShowUpdateRects && BufferDC)
+        DrawUpdateRect(rect);
+    // The handler may release the driver; nothing follows it here.
+    if (OnPaint.Assigned())
+        OnPaint(this, rect);
+}
+
+bool TkvFlashDriver::PaintPass(const RECT& R, IkvDrawStep& Step, const TkvDriverBusy& Busy)
+{
+    if (!BufferDC || !Step.CanDraw())
+        return true;  // nothing to draw with: the buffer keeps what it has
+    if (!WhiteBits) {
+        // The erase hook runs application code: it may release the driver.
+        if (OnEraseBackground.Assigned())
+            OnEraseBackground(this, TRect(R.left, R.top, R.right, R.bottom));
+        if (Busy.Released())
+            return false;
+        // The player may release the driver from inside its drawing.
+        if (BufferDC && Step.CanDraw())
+            Step.DrawInto(BufferDC, R);
+        return !Busy.Released();
+    }
+    if (IsEmpty(R))
+        return true;
+    // Twice, over black and over white; the difference gives the alpha.
+    FillLongwordRect(Bits, Width, Height, R.left, R.top, R.right, R.bottom, 0xFF000000u);
+    // The player may release the driver, or change its buffer, while it draws.
+    Step.DrawInto(BufferDC, R);
+    if (Busy.Released() || !WhiteBits || !Step.CanDraw())
+        return false;
+    FillLongwordRect(WhiteBits, Width, Height, R.left, R.top, R.right, R.bottom, 0xFFFFFFFFu);
+    Step.DrawInto(WhiteDC, R);
+    if (Busy.Released() || !Bits || !WhiteBits)
+        return false;
+    GdiFlush();
+    RecoverAlphaRect(static_cast<std::uint32_t*>(Bits), static_cast<const std::uint32_t*>(WhiteBits), Width, Height,
+                     R.left, R.top, R.right, R.bottom);
+    return true;
 }
 
 HWND TkvFlashDriver::GetParentHandle() const
@@ -235,10 +339,8 @@ HWND g_releaseWindow = nullptr;
 LRESULT CALLBACK ReleaseWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept
 {
     if (msg == WM_KV_FREEDRIVERS) {
-        try {
-            FreeReleasedDrivers();
-        } catch (...) {
-        }
+        // A driver that fails in its destructor is traced; the others still go.
+        kv::Entry("driver release window", [] { FreeReleasedDrivers(); });
         return 0;
     }
     return DefWindowProcW(wnd, msg, wp, lp);

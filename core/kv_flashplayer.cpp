@@ -85,6 +85,8 @@ void ChangePlugin(TkvFlashDriver*& Driver, TkvPlugin Plugin, const WideString& M
         OnEraseBackground(driver, Rect(0, 0, Width, Height));
     if (!failure) {
         try {
+            // The movie's first frame may run handlers that replace this
+            // driver again; Driver then already names the next one.
             driver->LoadMovie(Movie);
         } catch (...) {
             failure = std::current_exception();
@@ -180,6 +182,8 @@ void TkvFlashPlayer::LoadMovie(const WideString& AMovie)
     movie_ = AMovie;
     if (ComponentState().Contains(csLoading))
         return;
+    // The movie's first frame may run the application's handlers, which may
+    // replace the driver: what follows reads Driver afresh.
     Driver->LoadMovie(AMovie);
     if (ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
@@ -190,6 +194,7 @@ void TkvFlashPlayer::LoadMovieFromStream(TStream* Stream)
     movie_.clear();
     if (ComponentState().Contains(csLoading))
         return;
+    // As above: a handler may replace the driver during the load.
     Driver->LoadMovieFromStream(Stream);
     if (ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
@@ -315,13 +320,14 @@ void TkvFlashPlayer::DoEraseBackground(TObject* /*Sender*/, const TRect& R)
         if (!parent || !parent->HandleAllocated() || !Driver->Bits || !Driver->BufferDC)
             return;
         HDC dc = Driver->BufferDC;
-        const int saved = SaveDC(dc);
-        HRGN region = CreateRectRgn(R.left, R.top, R.right, R.bottom);
-        SelectClipRgn(dc, region);
-        DeleteObject(region);
-        // The parent's picture under the control lands at buffer (0, 0).
-        parent->PaintTo(dc, -Left(), -Top());
-        RestoreDC(dc, saved);
+        {
+            // The parent's paint code (the application's) runs in here: the
+            // DC's state comes back however it leaves.
+            const kv::SavedDC saved(dc);
+            saved.ReplaceClip(RECT{R.left, R.top, R.right, R.bottom});
+            // The parent's picture under the control lands at buffer (0, 0).
+            parent->PaintTo(dc, -Left(), -Top());
+        }
         GdiFlush();
     } else if (Driver->Bits) {
         FillLongwordRect(Driver->Bits, Driver->Width, Driver->Height, R.left, R.top, R.right, R.bottom,

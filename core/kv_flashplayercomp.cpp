@@ -54,6 +54,8 @@ void TkvFlashPlayerComp::LoadMovie(const WideString& AMovie)
     movie_ = AMovie;
     if (ComponentState().Contains(csLoading) || !Driver)
         return;
+    // The movie's first frame may run the application's handlers, which may
+    // replace the driver: what follows reads Driver afresh.
     Driver->LoadMovie(AMovie);
     if (Driver && ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
@@ -64,6 +66,7 @@ void TkvFlashPlayerComp::LoadMovieFromStream(TStream* Stream)
     movie_.clear();
     if (ComponentState().Contains(csLoading) || !Driver)
         return;
+    // As above: a handler may replace the driver during the load.
     Driver->LoadMovieFromStream(Stream);
     if (Driver && ComponentState().Contains(csDesigning))
         Driver->SetPause(true);

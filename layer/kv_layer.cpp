@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "kv_owners.h"
+
 TUpdateLayeredWindowProc UpdateLayeredWindowProc = nullptr;
 
 void kv_layer_Start()
@@ -20,46 +22,14 @@ void kv_layer_Stop() {}
 
 // A premultiplied 32-bit picture of the whole layered window.
 struct TkvFlashLayer::Frame {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ previous = nullptr;
+    kv::DibSection dib;
     std::uint32_t* bits = nullptr;
     int width = 0;
     int height = 0;
+    HDC dc = nullptr;
 
-    Frame(int w, int h) : width(w), height(h)
-    {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* pixels = nullptr;
-        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-        if (!bitmap)
-            return;
-        dc = CreateCompatibleDC(nullptr);
-        if (!dc)
-            return;
-        previous = SelectObject(dc, bitmap);
-        bits = static_cast<std::uint32_t*>(pixels);
-    }
-    ~Frame()
-    {
-        // The selection is undone before the DC goes, the DC before its bitmap.
-        if (dc) {
-            if (previous)
-                SelectObject(dc, previous);
-            DeleteDC(dc);
-        }
-        if (bitmap)
-            DeleteObject(bitmap);
-    }
-    Frame(const Frame&) = delete;
-    Frame& operator=(const Frame&) = delete;
-    bool Valid() const { return bits != nullptr; }
+    Frame(int w, int h) : dib(w, h), bits(static_cast<std::uint32_t*>(dib.bits())), width(w), height(h), dc(dib.dc()) {}
+    bool Valid() const { return dib.Valid(); }
 };
 
 const TClassInfo& TkvFlashLayer::StaticClass()

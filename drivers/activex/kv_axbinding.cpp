@@ -10,6 +10,7 @@
 #include "framework/sysutils.h"
 #include "framework/winstreams.h"
 #include "kv_axinternal.h"
+#include "kv_boundary.h"
 #include "kv_axurls.h"
 #include "kv_driver_activex.h"
 #include "kv_flashstore.h"
@@ -39,15 +40,15 @@ public:
     {
         if (!callback)
             return;
-        ctx_->GetObjectParam(Key(), &previous_.p);
+        ctx_->GetObjectParam(Key(), previous_.put());
         registered_ = SUCCEEDED(ctx_->RegisterObjectParam(Key(), callback));
     }
     ~TScopedCallback()
     {
         if (!registered_)
             return;
-        if (previous_.p)
-            ctx_->RegisterObjectParam(Key(), previous_.p);
+        if (previous_)
+            ctx_->RegisterObjectParam(Key(), previous_.get());
         else
             ctx_->RevokeObjectParam(Key());
     }
@@ -57,31 +58,30 @@ public:
 private:
     static LPOLESTR Key() { return const_cast<LPOLESTR>(L"_BSCB_Holder_"); }
     IBindCtx* ctx_;
-    kvax::TComRef<IUnknown> previous_;
+    kv::ComPtr<IUnknown> previous_;
     bool registered_ = false;
 };
 
 // The bind context a bind host method works with: the caller's, or a new one.
-HRESULT ContextFor(IBindCtx* given, kvax::TComRef<IBindCtx>& ctx)
+HRESULT ContextFor(IBindCtx* given, kv::ComPtr<IBindCtx>& ctx)
 {
     if (given) {
-        given->AddRef();
-        ctx.p = given;
+        ctx = kv::ComPtr<IBindCtx>(given);
         return S_OK;
     }
-    return CreateBindCtx(0, &ctx.p);
+    return CreateBindCtx(0, ctx.put());
 }
 
 // Hands a piece of data to the control as an IStream it may keep.
 void DeliverPiece(IBindStatusCallback* callback, std::unique_ptr<TStream> piece, DWORD flags, DWORD total,
                   HRESULT& answer)
 {
-    kvax::TComRef<IStream> stream;
-    stream.p = TStreamAdapter::Create(piece.get(), soOwned);
+    kv::ComPtr<IStream> stream;
+    stream.attach(TStreamAdapter::Create(piece.get(), soOwned));
     piece.release();
     STGMEDIUM medium{};
     medium.tymed = TYMED_ISTREAM;
-    medium.pstm = stream.p;
+    medium.pstm = stream.get();
     medium.pUnkForRelease = nullptr;
     answer = callback->OnDataAvailable(flags, total, nullptr, &medium);
 }
@@ -129,15 +129,14 @@ std::unique_ptr<TStream> OpenPending(TkvPendingForm form, std::wstring_view rest
 
 void TkvFlashDriverActiveX::LoadControlMovie(const WideString& url)
 {
-    TkvDriverBusy busy(this);
-    IkvFlashPlayer* intf = GetControlInterface();
+    kv::ComPtr<IkvFlashPlayer> intf;
+    intf.attach(GetControlInterface());
     if (!intf)
         return;
-    BSTR text = SysAllocStringLen(url.data(), static_cast<UINT>(url.size()));
-    const HRESULT hr = intf->LoadMovie(0, text);
-    SysFreeString(text);
-    intf->Release();
-    OleCheck(hr);
+    const kv::Bstr text(url);
+    // The control asks for the movie (and may run its first frame, with the
+    // application's handlers) before it returns; callers check Released().
+    OleCheck(CallPlayerWith(this, [&] { return intf->LoadMovie(0, text); }).Result);
 }
 
 void TkvFlashDriverActiveX::LoadMovie(const WideString& URL)
@@ -150,6 +149,8 @@ void TkvFlashDriverActiveX::LoadMovie(const WideString& URL)
         for (wchar_t& c : path)
             if (c == L'\\')
                 c = L'/';
+        // The control may run the playback movie's first frame, and the
+        // application's handlers with it, before it returns.
         LoadControlMovie(L"flvplayback.swf");
         if (busy.Released())
             return;
@@ -159,6 +160,8 @@ void TkvFlashDriverActiveX::LoadMovie(const WideString& URL)
         CurrentMovie = path;
         IsVideo = true;
     } else {
+        // The control may run the movie's first frame, and the application's
+        // handlers with it, before it returns.
         LoadControlMovie(WideString(StreamHostPrefix) + L"/" + URL);
         CurrentMovie = URL;
         IsVideo = false;
@@ -185,6 +188,8 @@ void TkvFlashDriverActiveX::LoadMovieFromStream(TStream* Stream)
     const unsigned id = kvpending::Add(std::move(copy), this);
     const WideString url = WideString(StreamHostPrefix) + L"/" + WideString(StreamMarker) + FormatStreamId(id);
     try {
+        // The control may ask for the copy and run the movie's first frame
+        // (and the application's handlers) before it returns.
         LoadControlMovie(isVideo ? WideString(L"flvplayback.swf") : url + L".swf");
     } catch (...) {
         kvpending::Remove(id);  // the control will never ask for it now
@@ -213,12 +218,13 @@ HRESULT TkvFlashDriverActiveX::CreateMoniker(LPOLESTR szName, IBindCtx*, IMonike
     if (ppmk)
         *ppmk = nullptr;
     bool accepted = false;
-    try {
+    const HRESULT resolved = kv::ComEntry("IBindHost::CreateMoniker", [&] {
         const std::wstring_view name = szName ? std::wstring_view(szName) : std::wstring_view();
         accepted = ResolveMonikerName(name, HostSources(), PendingURL);
-    } catch (...) {
-        return E_FAIL;
-    }
+        return S_OK;
+    });
+    if (FAILED(resolved))
+        return resolved;
     if (!accepted)
         return E_NOTIMPL;
     // The moniker handed out is the driver's own.
@@ -233,15 +239,14 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
 {
     if (ppvObj)
         *ppvObj = nullptr;
-    try {
+    return kv::ComEntry("IMoniker::BindToStorage", [&]() -> HRESULT {
         if (!pbc)
             return E_FAIL;
-        kvax::TComRef<IUnknown> holder;
-        if (FAILED(pbc->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &holder.p)) || !holder.p)
+        kv::ComPtr<IUnknown> holder;
+        if (FAILED(pbc->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), holder.put())) || !holder)
             return E_FAIL;
-        kvax::TComRef<IBindStatusCallback> callback;
-        if (FAILED(holder.p->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback.p))) ||
-            !callback.p)
+        const auto callback = holder.query<IBindStatusCallback>(IID_IBindStatusCallback);
+        if (!callback)
             return E_FAIL;
 
         TkvDriverBusy busy(this);
@@ -255,7 +260,7 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
             const TURLOpenPullStreamW open = ActiveXURLOpenPullStream();
             if (!open || !IsNetworkURL(url))
                 return E_FAIL;
-            return open(nullptr, url.c_str(), 0, callback.p) == S_OK ? S_OK : E_FAIL;
+            return open(nullptr, url.c_str(), 0, callback.get()) == S_OK ? S_OK : E_FAIL;
         }
 
         std::unique_ptr<TStream> data = OpenPending(form, rest);
@@ -267,15 +272,15 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
             return E_FAIL;  // sizes reach the control as 32-bit counts
         data->SetPosition(0);
         wchar_t empty[1] = {L'\0'};
-        callback.p->OnStartBinding(0, nullptr);
+        callback->OnStartBinding(0, nullptr);
         if (form != TkvPendingForm::File || size <= kFilePiece) {
             // In one piece. The adapter owns the data, so a reference the
             // control keeps after the binding stays valid.
-            callback.p->OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, empty);
+            callback->OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, empty);
             HRESULT ignored = S_OK;
-            DeliverPiece(callback.p, std::move(data), BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
+            DeliverPiece(callback.get(), std::move(data), BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
                          static_cast<DWORD>(size), ignored);
-            callback.p->OnStopBinding(S_OK, empty);
+            callback->OnStopBinding(S_OK, empty);
             return S_OK;
         }
         // A large file, piece by piece, as a download arrives: each
@@ -302,18 +307,16 @@ HRESULT TkvFlashDriverActiveX::BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, v
             const bool last = done == size;
             const DWORD flags = done == n ? BSCF_FIRSTDATANOTIFICATION
                                           : (last ? BSCF_LASTDATANOTIFICATION : BSCF_INTERMEDIATEDATANOTIFICATION);
-            callback.p->OnProgress(static_cast<ULONG>(done), static_cast<ULONG>(size),
+            callback->OnProgress(static_cast<ULONG>(done), static_cast<ULONG>(size),
                                    last ? BINDSTATUS_ENDDOWNLOADDATA : BINDSTATUS_DOWNLOADINGDATA, empty);
             HRESULT answer = S_OK;
-            DeliverPiece(callback.p, std::move(piece), flags, static_cast<DWORD>(done), answer);
+            DeliverPiece(callback.get(), std::move(piece), flags, static_cast<DWORD>(done), answer);
             if (FAILED(answer))
                 result = E_ABORT;
         }
-        callback.p->OnStopBinding(result, empty);
+        callback->OnStopBinding(result, empty);
         return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 // The bind host's own binding entries: the given moniker does the work, with
@@ -326,17 +329,16 @@ HRESULT TkvFlashDriverActiveX::MonikerBindToStorage(IMoniker* pMk, IBindCtx* pBC
     *ppvObj = nullptr;
     if (!pMk)
         return E_INVALIDARG;
-    try {
-        kvax::TComRef<IBindCtx> ctx;
+    // Only the moniker's own answer hands anything out.
+    const HRESULT hr = kv::ComEntry("IBindHost::MonikerBindToStorage", [&] {
+        kv::ComPtr<IBindCtx> ctx;
         const HRESULT made = ContextFor(pBC, ctx);
         if (FAILED(made))
             return made;
-        TScopedCallback scoped(ctx.p, pBSC);
-        return pMk->BindToStorage(ctx.p, nullptr, riid, ppvObj);
-    } catch (...) {
-        *ppvObj = nullptr;
-        return E_FAIL;
-    }
+        TScopedCallback scoped(ctx.get(), pBSC);
+        return pMk->BindToStorage(ctx.get(), nullptr, riid, ppvObj);
+    });
+    return hr;
 }
 
 HRESULT TkvFlashDriverActiveX::MonikerBindToObject(IMoniker* pMk, IBindCtx* pBC, IBindStatusCallback* pBSC,
@@ -347,17 +349,15 @@ HRESULT TkvFlashDriverActiveX::MonikerBindToObject(IMoniker* pMk, IBindCtx* pBC,
     *ppvObj = nullptr;
     if (!pMk)
         return E_INVALIDARG;
-    try {
-        kvax::TComRef<IBindCtx> ctx;
+    const HRESULT hr = kv::ComEntry("IBindHost::MonikerBindToObject", [&] {
+        kv::ComPtr<IBindCtx> ctx;
         const HRESULT made = ContextFor(pBC, ctx);
         if (FAILED(made))
             return made;
-        TScopedCallback scoped(ctx.p, pBSC);
-        return pMk->BindToObject(ctx.p, nullptr, riid, ppvObj);
-    } catch (...) {
-        *ppvObj = nullptr;
-        return E_FAIL;
-    }
+        TScopedCallback scoped(ctx.get(), pBSC);
+        return pMk->BindToObject(ctx.get(), nullptr, riid, ppvObj);
+    });
+    return hr;
 }
 
 HRESULT TkvFlashDriverActiveX::Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** ppmkReduced) noexcept

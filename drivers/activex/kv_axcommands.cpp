@@ -14,45 +14,24 @@ public:
     explicit TControlCall(TkvFlashDriverActiveX* driver) : busy_(driver)
     {
         if (!driver->NoControl)
-            intf_ = driver->GetControlInterface();
-    }
-    ~TControlCall()
-    {
-        if (intf_)
-            intf_->Release();
+            intf_.attach(driver->GetControlInterface());
     }
     TControlCall(const TControlCall&) = delete;
     TControlCall& operator=(const TControlCall&) = delete;
-    explicit operator bool() const { return intf_ != nullptr; }
-    IkvFlashPlayer* operator->() const { return intf_; }
+    explicit operator bool() const { return static_cast<bool>(intf_); }
+    // The driver was not released during the call (its handlers run inside).
+    bool Survived() const { return !busy_.Released(); }
+    IkvFlashPlayer* operator->() const { return intf_.get(); }
 
 private:
     TkvDriverBusy busy_;
-    IkvFlashPlayer* intf_ = nullptr;
+    kv::ComPtr<IkvFlashPlayer> intf_;
 };
 
-class TBStr {
-public:
-    explicit TBStr(const WideString& text)
-        : s_(text.empty() ? nullptr : SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
-    TBStr() = default;
-    ~TBStr() { SysFreeString(s_); }
-    TBStr(const TBStr&) = delete;
-    TBStr& operator=(const TBStr&) = delete;
-    operator BSTR() const { return s_; }
-    BSTR* Out()
-    {
-        SysFreeString(s_);
-        s_ = nullptr;
-        return &s_;
-    }
-    WideString Text() const { return s_ ? WideString(s_, SysStringLen(s_)) : WideString(); }
-
-private:
-    BSTR s_ = nullptr;
-};
+WideString Text(const kv::Bstr& b)
+{
+    return WideString(b.view());
+}
 
 bool HasExternalCalls(const TControlCall& call)
 {
@@ -138,31 +117,31 @@ void TkvFlashDriverActiveX::SetCurrentFrame(int Value)
 void TkvFlashDriverActiveX::SetVariable(const WideString& Name, const WideString& Value)
 {
     if (TControlCall c{this}) {
-        TBStr name(Name), value(Value);
+        const kv::Bstr name(Name), value(Value);
         OleCheck(c->SetVariable(name, value));
     }
 }
 
 WideString TkvFlashDriverActiveX::GetVariable(const WideString& Name)
 {
-    TBStr result;
+    kv::Bstr result;
     if (TControlCall c{this}) {
-        TBStr name(Name);
-        OleCheck(c->GetVariable(name, result.Out()));
+        const kv::Bstr name(Name);
+        OleCheck(c->GetVariable(name, result.put()));
     }
-    return result.Text();
+    return Text(result);
 }
 
 WideString TkvFlashDriverActiveX::CallFunction(const WideString& Request)
 {
-    TBStr result;
+    kv::Bstr result;
     if (TControlCall c{this}) {
         if (!HasExternalCalls(c))
             return {};
-        TBStr request(Request);
-        OleCheck(c->CallFunction(request, result.Out()));
+        const kv::Bstr request(Request);
+        OleCheck(c->CallFunction(request, result.put()));
     }
-    return result.Text();
+    return Text(result);
 }
 
 void TkvFlashDriverActiveX::SetReturnValue(const WideString& Value)
@@ -170,7 +149,7 @@ void TkvFlashDriverActiveX::SetReturnValue(const WideString& Value)
     if (TControlCall c{this}) {
         if (!HasExternalCalls(c))
             return;
-        TBStr value(Value);
+        const kv::Bstr value(Value);
         OleCheck(c->SetReturnValue(value));
     }
 }

@@ -1,11 +1,11 @@
-// Small helpers the ActiveX back-end's files share: counted interfaces, the
-// control's version gate and the answers of the container's tear-off objects.
+// Small helpers the ActiveX back-end's files share: the control's version gate and the answers of the container's tear-off objects.
 #pragma once
 
 #include <windows.h>
 
 #include "framework/winstreams.h"
 #include "kv_flashocx.h"
+#include "kv_owners.h"
 
 namespace kvax {
 
@@ -20,32 +20,6 @@ inline bool HasPlayer8Methods(IkvFlashPlayer* intf)
     return ((static_cast<unsigned long>(version) >> 16) & 0xFFFF) >= 8;
 }
 
-
-// One counted interface, released when the holder goes.
-template <class I>
-struct TComRef {
-    I* p = nullptr;
-    TComRef() = default;
-    TComRef(const TComRef&) = delete;
-    TComRef& operator=(const TComRef&) = delete;
-    ~TComRef()
-    {
-        if (p)
-            p->Release();
-    }
-};
-
-// Releases an interface field and clears it first, so that a call back
-// during the release finds it gone.
-template <class I>
-void ReleaseAndClear(I*& p)
-{
-    if (p) {
-        I* q = p;
-        p = nullptr;
-        q->Release();
-    }
-}
 
 // A window query of a tear-off that has no window to name.
 inline HRESULT NoWindow(HWND* phwnd)

@@ -34,7 +34,7 @@ struct TFuncDesc {
     TFuncDesc(ITypeInfo* i, UINT index) : info(i) { OleCheck(info->GetFuncDesc(index, &desc)); }
     ~TFuncDesc() { info->ReleaseFuncDesc(desc); }
 };
-using TInfoRef = kvax::TComRef<ITypeInfo>;
+using TInfoRef = kv::ComPtr<ITypeInfo>;
 
 AnsiString Narrow(BSTR s) { return s ? WideToAnsi(std::wstring_view(s, SysStringLen(s))) : AnsiString(); }
 
@@ -76,10 +76,10 @@ void OfferType(ITypeInfo* info, const TYPEDESC& type, MEMBERID id, std::vector<s
     if (type.vt != VT_USERDEFINED)
         return;
     TInfoRef ref;
-    OleCheck(info->GetRefTypeInfo(type.hreftype, &ref.p));
-    TTypeAttr attr(ref.p);
+    OleCheck(info->GetRefTypeInfo(type.hreftype, ref.put()));
+    TTypeAttr attr(ref.get());
     if (attr.attr->typekind == TKIND_ENUM)
-        list.push_back(std::make_unique<TEnumPropDesc>(id, attr.attr->cVars, ref.p));
+        list.push_back(std::make_unique<TEnumPropDesc>(id, attr.attr->cVars, ref.get()));
 }
 
 bool HasDescriptor(const std::vector<std::unique_ptr<TEnumPropDesc>>& list, MEMBERID id)
@@ -100,8 +100,8 @@ void ProcessTypeInfo(ITypeInfo* info, std::vector<std::unique_ptr<TEnumPropDesc>
         HREFTYPE ref = 0;
         OleCheck(info->GetRefTypeOfImplType(0, &ref));
         TInfoRef base;
-        OleCheck(info->GetRefTypeInfo(ref, &base.p));
-        ProcessTypeInfo(base.p, list);
+        OleCheck(info->GetRefTypeInfo(ref, base.put()));
+        ProcessTypeInfo(base.get(), list);
     }
     for (UINT i = 0; i < attr.attr->cVars; ++i) {
         TVarDesc v(info, i);
@@ -159,17 +159,13 @@ TEnumPropDesc::TEnumPropDesc(DISPID ADispID, int AValueCount, ITypeInfo* TypeInf
         TVarDesc v(TypeInfo, static_cast<UINT>(i));
         TEnumValue e{};
         if (v.desc->varkind == VAR_CONST && v.desc->lpvarValue) {
-            VARIANT n;
-            VariantInit(&n);
-            if (SUCCEEDED(VariantChangeType(&n, v.desc->lpvarValue, 0, VT_I4)))
-                e.Value = V_I4(&n);
-            VariantClear(&n);
+            kv::Variant n;
+            if (SUCCEEDED(VariantChangeType(n.put(), v.desc->lpvarValue, 0, VT_I4)))
+                e.Value = V_I4(&n.get());
         }
-        BSTR name = nullptr;
-        if (SUCCEEDED(TypeInfo->GetDocumentation(v.desc->memid, &name, nullptr, nullptr, nullptr))) {
+        kv::Bstr name;
+        if (SUCCEEDED(TypeInfo->GetDocumentation(v.desc->memid, name.put(), nullptr, nullptr, nullptr)))
             e.Name = Narrow(name);
-            SysFreeString(name);
-        }
         while (e.Name.size() >= 2 && e.Name[0] == '_')
             e.Name.erase(0, 1);
         Values.push_back(std::move(e));
@@ -219,10 +215,10 @@ void TkvFlashDriverActiveX::CreateEnumPropDescs()
     ControlData->EnumPropDescs = new std::vector<std::unique_ptr<TEnumPropDesc>>();
     try {
         TInfoRef info;
-        OleCheck(ControlDispatch->GetTypeInfo(0, 0, &info.p));
-        if (!info.p)
+        OleCheck(ControlDispatch->GetTypeInfo(0, 0, info.put()));
+        if (!info.get())
             OleCheck(E_NOINTERFACE);
-        ProcessTypeInfo(info.p, *ControlData->EnumPropDescs);
+        ProcessTypeInfo(info.get(), *ControlData->EnumPropDescs);
     } catch (...) {
         DestroyEnumPropDescs();
         throw;
@@ -241,33 +237,27 @@ void TkvFlashDriverActiveX::DestroyEnumPropDescs()
 // Typed properties
 // ---------------------------------------------------------------------------
 
-namespace {
-struct TVariant {
-    VARIANT v;
-    TVariant() { VariantInit(&v); }
-    ~TVariant() { VariantClear(&v); }
-};
-}  // namespace
+using TVariant = kv::Variant;
 
 int TkvFlashDriverActiveX::GetIntegerProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    return V_I4(&r.v);
+    GetProperty(DispID, r.get());
+    return V_I4(&r.get());
 }
 
 std::uint16_t TkvFlashDriverActiveX::GetWordProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    return V_UI2(&r.v);
+    GetProperty(DispID, r.get());
+    return V_UI2(&r.get());
 }
 
 bool TkvFlashDriverActiveX::GetOleBoolProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    return V_BOOL(&r.v) != 0;
+    GetProperty(DispID, r.get());
+    return V_BOOL(&r.get()) != 0;
 }
 
 bool TkvFlashDriverActiveX::GetWordBoolProp(DISPID DispID) { return GetOleBoolProp(DispID); }
@@ -275,28 +265,28 @@ bool TkvFlashDriverActiveX::GetWordBoolProp(DISPID DispID) { return GetOleBoolPr
 float TkvFlashDriverActiveX::GetSingleProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    return V_R4(&r.v);
+    GetProperty(DispID, r.get());
+    return V_R4(&r.get());
 }
 
 AnsiString TkvFlashDriverActiveX::GetStringProp(DISPID DispID)
 {
     TVariant r;
-    GetVariantProp(DispID, r.v);
-    if (V_VT(&r.v) == VT_EMPTY || V_VT(&r.v) == VT_NULL)
+    GetVariantProp(DispID, r.get());
+    if (V_VT(&r.get()) == VT_EMPTY || V_VT(&r.get()) == VT_NULL)
         return {};
     TVariant text;
-    OleCheck(VariantChangeType(&text.v, &r.v, 0, VT_BSTR));
-    return Narrow(V_BSTR(&text.v));
+    OleCheck(VariantChangeType(&text.get(), &r.get(), 0, VT_BSTR));
+    return Narrow(V_BSTR(&text.get()));
 }
 
 WideString TkvFlashDriverActiveX::GetWideStringProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    if (V_VT(&r.v) != VT_BSTR || !V_BSTR(&r.v))
+    GetProperty(DispID, r.get());
+    if (V_VT(&r.get()) != VT_BSTR || !V_BSTR(&r.get()))
         return {};
-    return WideString(V_BSTR(&r.v), SysStringLen(V_BSTR(&r.v)));
+    return WideString(V_BSTR(&r.get()), SysStringLen(V_BSTR(&r.get())));
 }
 
 void TkvFlashDriverActiveX::GetVariantProp(DISPID DispID, VARIANT& Value) { GetProperty(DispID, Value); }
@@ -306,8 +296,8 @@ void TkvFlashDriverActiveX::GetOleVariantProp(DISPID DispID, VARIANT& Value) { G
 IDispatch* TkvFlashDriverActiveX::GetIDispatchProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    IDispatch* p = V_VT(&r.v) == VT_DISPATCH ? V_DISPATCH(&r.v) : nullptr;
+    GetProperty(DispID, r.get());
+    IDispatch* p = V_VT(&r.get()) == VT_DISPATCH ? V_DISPATCH(&r.get()) : nullptr;
     if (p)
         p->AddRef();
     return p;
@@ -316,8 +306,8 @@ IDispatch* TkvFlashDriverActiveX::GetIDispatchProp(DISPID DispID)
 IUnknown* TkvFlashDriverActiveX::GetIUnknownProp(DISPID DispID)
 {
     TVariant r;
-    GetProperty(DispID, r.v);
-    IUnknown* p = (V_VT(&r.v) == VT_UNKNOWN || V_VT(&r.v) == VT_DISPATCH) ? V_UNKNOWN(&r.v) : nullptr;
+    GetProperty(DispID, r.get());
+    IUnknown* p = (V_VT(&r.get()) == VT_UNKNOWN || V_VT(&r.get()) == VT_DISPATCH) ? V_UNKNOWN(&r.get()) : nullptr;
     if (p)
         p->AddRef();
     return p;
@@ -360,8 +350,8 @@ void TkvFlashDriverActiveX::SetVariantProp(DISPID DispID, const VARIANT& Value)
 {
     // Only what automation can carry goes to the control.
     TVariant v;
-    OleCheck(VariantCopyInd(&v.v, const_cast<VARIANT*>(&Value)));
-    SetProperty(DispID, v.v);
+    OleCheck(VariantCopyInd(&v.get(), const_cast<VARIANT*>(&Value)));
+    SetProperty(DispID, v.get());
 }
 
 void TkvFlashDriverActiveX::SetIDispatchProp(DISPID DispID, IDispatch* Value)
@@ -392,12 +382,9 @@ AnsiString TkvFlashDriverActiveX::GetPropDisplayString(DISPID DispID)
         return {};
     CreateControl();
     if (PropBrowsing) {
-        BSTR text = nullptr;
-        if (SUCCEEDED(PropBrowsing->GetDisplayString(DispID, &text))) {
-            AnsiString out = Narrow(text);
-            SysFreeString(text);
-            return out;
-        }
+        kv::Bstr text;
+        if (SUCCEEDED(PropBrowsing->GetDisplayString(DispID, text.put())))
+            return Narrow(text);
     }
     return GetStringProp(DispID);
 }
@@ -424,8 +411,8 @@ void TkvFlashDriverActiveX::SetPropDisplayString(DISPID DispID, const AnsiString
                 continue;
             const DWORD cookie = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(strings.Objects(i)));
             TVariant v;
-            OleCheck(PropBrowsing->GetPredefinedValue(DispID, cookie, &v.v));
-            SetProperty(DispID, v.v);
+            OleCheck(PropBrowsing->GetPredefinedValue(DispID, cookie, &v.get()));
+            SetProperty(DispID, v.get());
             return;
         }
     }
@@ -441,7 +428,6 @@ void TkvFlashDriverActiveX::InvokeMethod(const TkvDispCall& DispInfo, VARIANT& R
     VariantClear(&Result);
     if (!DispatchReady())
         return;
-    TkvDriverBusy busy(this);
     // DISPPARAMS keeps the arguments last-first.
     std::vector<VARIANT> args(DispInfo.Args.rbegin(), DispInfo.Args.rend());
     DISPID named = DISPID_PROPERTYPUT;
@@ -450,18 +436,22 @@ void TkvFlashDriverActiveX::InvokeMethod(const TkvDispCall& DispInfo, VARIANT& R
                       put ? 1u : 0u};
     EXCEPINFO info{};
     TVariant returned;
-    const HRESULT hr = ControlDispatch->Invoke(DispInfo.DispID, GUID_NULL, 0, DispInfo.Flags, &params,
-                                               put ? nullptr : &returned.v, &info, nullptr);
+    IDispatch* const dispatch = ControlDispatch;
+    // A method may run the movie's scripts, and through them application
+    // handlers that release the driver; nothing of it is used afterwards.
+    const HRESULT hr = CallPlayerWith(this, [&] {
+                           return dispatch->Invoke(DispInfo.DispID, GUID_NULL, 0, DispInfo.Flags, &params,
+                                                   put ? nullptr : &returned.get(), &info, nullptr);
+                       }).Result;
     if (FAILED(hr))
         RaiseDispatchError(hr, info);
     if (DispInfo.ResultType == VT_VOID)
         return;
-    if (DispInfo.ResultType == VT_EMPTY || DispInfo.ResultType == V_VT(&returned.v)) {
-        Result = returned.v;
-        VariantInit(&returned.v);
+    if (DispInfo.ResultType == VT_EMPTY || DispInfo.ResultType == V_VT(&returned.get())) {
+        returned.moveTo(Result);
         return;
     }
-    OleCheck(VariantChangeType(&Result, &returned.v, 0, DispInfo.ResultType));
+    OleCheck(VariantChangeType(&Result, &returned.get(), 0, DispInfo.ResultType));
 }
 
 void TkvFlashDriverActiveX::GetOleObject(VARIANT& Result)

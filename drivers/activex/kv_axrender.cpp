@@ -70,48 +70,16 @@ void TkvFlashDriverActiveX::DrawInto(HDC dc, const RECT& clip)
     // The bounds start at the origin so the control draws at its place; the
     // clip keeps it inside the update rectangle.
     RECTL bounds{0, 0, clip.right, clip.bottom};
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    const kv::SavedDC saved(dc);
+    saved.IntersectClip(clip);
     ViewObject->Draw(DVASPECT_OPAQUE, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0);
-    RestoreDC(dc, saved);
 }
 
 void TkvFlashDriverActiveX::Repaint(const RECT& Rect)
 {
-    TkvDriverBusy busy(this);
-    const TRect rect(Rect.left, Rect.top, Rect.right, Rect.bottom);
-    // The fills and the alpha pass stay inside the buffer whatever the
-    // control asks for.
-    const RECT inside{std::max<LONG>(Rect.left, 0), std::max<LONG>(Rect.top, 0), std::min<LONG>(Rect.right, Width),
-                      std::min<LONG>(Rect.bottom, Height)};
-    if (BufferDC && ViewObject && !NoControl) {
-        if (!WhiteBits) {
-            if (OnEraseBackground.Assigned())
-                OnEraseBackground(this, rect);
-            if (busy.Released())
-                return;
-            if (BufferDC && ViewObject)
-                DrawInto(BufferDC, Rect);
-        } else if (inside.left < inside.right && inside.top < inside.bottom) {
-            // Twice, over black and over white; the difference gives the alpha.
-            FillLongwordRect(Bits, Width, Height, inside.left, inside.top, inside.right, inside.bottom, 0xFF000000u);
-            DrawInto(BufferDC, Rect);
-            if (busy.Released() || !WhiteBits || !ViewObject)
-                return;
-            FillLongwordRect(WhiteBits, Width, Height, inside.left, inside.top, inside.right, inside.bottom,
-                             0xFFFFFFFFu);
-            DrawInto(WhiteDC, Rect);
-            if (busy.Released() || !Bits || !WhiteBits)
-                return;
-            GdiFlush();
-            RecoverAlphaRect(static_cast<std::uint32_t*>(Bits), static_cast<const std::uint32_t*>(WhiteBits), Width,
-                             Height, inside.left, inside.top, inside.right, inside.bottom);
-        }
-    }
-    if (ShowUpdateRects && BufferDC)
-        DrawUpdateRect(rect);
-    if (OnPaint.Assigned())
-        OnPaint(this, rect);
+    PaintRect(
+        Rect, [this] { return ViewObject && !NoControl; },
+        [this](HDC dc, const RECT& clip) { DrawInto(dc, clip); });
 }
 
 // ---------------------------------------------------------------------------
@@ -128,7 +96,9 @@ HRESULT TkvFlashDriverActiveX::GetDC(LPCRECT, DWORD, HDC* phDC) noexcept
 
 HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
 {
-    try {
+    // An application's paint handler runs in here: its failure goes to the
+    // application, the control hears S_OK.
+    GuardedCall(this, [&] {
         RECT r{0, 0, Width, Height};
         if (pRect) {
             // The caller's rectangle is cut to the buffer in place.
@@ -140,11 +110,7 @@ HRESULT TkvFlashDriverActiveX::InvalidateRect(LPCRECT pRect, BOOL) noexcept
             r = *edit;
         }
         Repaint(r);
-    } catch (...) {
-        // An application's paint handler failed: the application hears of
-        // it, the control does not.
-        Application->HandleException(this);
-    }
+    });
     return S_OK;
 }
 
@@ -162,24 +128,28 @@ HRESULT TkvFlashDriverActiveX::InvalidateRgn(HRGN hRGN, BOOL fErase) noexcept
 // Input
 // ---------------------------------------------------------------------------
 
-HRESULT TkvFlashDriverActiveX::SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam)
+TkvPlayerCall<HRESULT> TkvFlashDriverActiveX::SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (!WindowlessObject || NoControl)
-        return E_FAIL;
-    TkvDriverBusy busy(this);
+    if (!WindowlessObject || NoControl) {
+        TkvPlayerCall<HRESULT> none;
+        none.Result = E_FAIL;
+        return none;
+    }
     LRESULT result = 0;
-    return WindowlessObject->OnWindowMessage(message, wParam, lParam, &result);
+    // Input runs the movie's scripts, and through them application handlers
+    // that may release the driver: callers go on only if it survived.
+    IOleInPlaceObjectWindowless* const object = WindowlessObject;
+    return CallPlayerWith(this, [&] { return object->OnWindowMessage(message, wParam, lParam, &result); });
 }
 
 void TkvFlashDriverActiveX::SendMouse(UINT message, WPARAM wParam, int X, int Y)
 {
     if (!WindowlessObject || NoControl)
         return;
-    TkvDriverBusy busy(this);
-    const HRESULT hr = SendMessageToControl(message, wParam, PointParam(X, Y));
-    if (busy.Released())
+    const auto sent = SendMessageToControl(message, wParam, PointParam(X, Y));
+    if (!sent.Survived)
         return;
-    if (hr == S_OK && message >= WM_MOUSEFIRST && message <= WM_MOUSEWHEEL && !DisableFlashCursor)
+    if (sent.Result == S_OK && message >= WM_MOUSEFIRST && message <= WM_MOUSEWHEEL && !DisableFlashCursor)
         SendMessageToControl(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
@@ -222,13 +192,13 @@ void TkvFlashDriverActiveX::MouseWheel(TShiftState Shift, int X, int Y, int Whee
 
 void TkvFlashDriverActiveX::KeyDown(std::uint16_t& Key, TShiftState Shift)
 {
-    if (SendMessageToControl(WM_KEYDOWN, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+    if (SendMessageToControl(WM_KEYDOWN, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))).Result == S_OK)
         Key = 0;
 }
 
 void TkvFlashDriverActiveX::KeyUp(std::uint16_t& Key, TShiftState Shift)
 {
-    if (SendMessageToControl(WM_KEYUP, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+    if (SendMessageToControl(WM_KEYUP, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))).Result == S_OK)
         Key = 0;
 }
 
@@ -239,12 +209,14 @@ void TkvFlashDriverActiveX::KeyPress(wchar_t& Key, TShiftState Shift)
     char bytes[10];
     const wchar_t unit = Key;
     const int n = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, nullptr);
-    TkvDriverBusy busy(this);
     for (int i = 0; i < n; ++i) {
-        if (SendMessageToControl(WM_CHAR, static_cast<unsigned char>(bytes[i]),
-                                 static_cast<LPARAM>(ShiftToKeyState(Shift))) == S_OK)
+        // A character may run an input field's handlers, and the
+        // application's: the next byte goes only to a driver that survived.
+        const auto sent = SendMessageToControl(WM_CHAR, static_cast<unsigned char>(bytes[i]),
+                                               static_cast<LPARAM>(ShiftToKeyState(Shift)));
+        if (sent.Result == S_OK)
             Key = 0;
-        if (busy.Released())
+        if (!sent.Survived)
             return;
     }
 }

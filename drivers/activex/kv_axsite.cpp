@@ -7,10 +7,12 @@
 #include <olectl.h>
 
 #include <cmath>
+#include <utility>
 
 #include "framework/forms.h"
 #include "framework/winstreams.h"
 #include "kv_axinternal.h"
+#include "kv_boundary.h"
 #include "kv_driver_activex.h"
 #include "kv_pendingstreams.h"
 
@@ -45,18 +47,19 @@ void Check(HRESULT hr)
 
 }  // namespace
 
-using kvax::ReleaseAndClear;
+using kv::ReleaseAndClear;
 
 // The framework's dispatch error, from what the control reported.
 void RaiseDispatchError(HRESULT hr, EXCEPINFO& info)
 {
     if (info.pfnDeferredFillIn)
         info.pfnDeferredFillIn(&info);
-    WideString text = info.bstrDescription ? WideString(info.bstrDescription) : WideString();
+    // The texts are ours to free, whatever happens next.
+    const kv::Bstr source = kv::Bstr::Attach(std::exchange(info.bstrSource, nullptr));
+    const kv::Bstr description = kv::Bstr::Attach(std::exchange(info.bstrDescription, nullptr));
+    const kv::Bstr helpFile = kv::Bstr::Attach(std::exchange(info.bstrHelpFile, nullptr));
+    WideString text(description.view());
     const HRESULT code = info.scode ? info.scode : hr;
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
     if (text.empty())
         text = L"The Flash control refused the call (" + IntToHex(static_cast<std::uint32_t>(code), 8) + L")";
     throw EOleSysError(text, code);
@@ -71,13 +74,11 @@ void CheckFlashActiveX()
 {
     if (g_checked)
         return;
-    IOleObject* probe = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLASS_kvFlashPlayer, nullptr, kCreateContext, IID_IOleObject,
-                                   reinterpret_cast<void**>(&probe))) &&
+    kv::ComPtr<IOleObject> probe;
+    if (SUCCEEDED(CoCreateInstance(CLASS_kvFlashPlayer, nullptr, kCreateContext, IID_IOleObject, probe.putVoid())) &&
         probe) {
         DefaultFlashDriverClass = &TkvFlashDriverActiveX::ClassRef();
         g_available = true;
-        probe->Release();
     }
     g_checked = true;
 }
@@ -177,18 +178,18 @@ void TkvFlashDriverActiveX::Construct(int AWidth, int AHeight, std::uint32_t ABa
     CreateControl();
     if (!(MiscStatus & OLEMISC_INVISIBLEATRUNTIME)) {
         RECT r{0, 0, Width, Height};  // the buffer's, at least 1 x 1
+        // Activation calls back into the site (and paints, running the
+        // application's paint handler); the guard above keeps the driver whole.
         OleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, ClientSite(), 0, nullptr, &r);
     }
     if (WindowlessObject) {
         RECT r{0, 0, AWidth, AHeight};
         WindowlessObject->SetObjectRects(&r, &r);
     }
-    IOleClientSite* site = nullptr;
-    const HRESULT hr = OleObject->GetClientSite(&site);
+    kv::ComPtr<IOleClientSite> site;
+    const HRESULT hr = OleObject->GetClientSite(site.put());
     if (FAILED(hr) || !site)
         Check(OleObject->SetClientSite(ClientSite()));
-    if (site)
-        site->Release();
     if (OleControl)
         OleControl->OnAmbientPropertyChange(DISPID_UNKNOWN);
     // DisableLocalSecurity sits past the end of an older control's table.
@@ -200,14 +201,14 @@ void TkvFlashDriverActiveX::Construct(int AWidth, int AHeight, std::uint32_t ABa
 
 void TkvFlashDriverActiveX::CreateInstance()
 {
-    HRESULT hr = E_FAIL;
-    try {
-        hr = CoCreateInstance(ControlData->ClassID, nullptr, kCreateContext, IID_IOleObject,
-                              reinterpret_cast<void**>(&OleObject));
-    } catch (...) {
-        hr = E_FAIL;
-    }
+    // A control that cannot be created leaves the driver without one, quietly
+    // (NoControl says so); the trace tells why.
+    const HRESULT hr = kv::ComEntry("CoCreateInstance of the control", [&] {
+        return CoCreateInstance(ControlData->ClassID, nullptr, kCreateContext, IID_IOleObject,
+                                reinterpret_cast<void**>(&OleObject));
+    });
     if (FAILED(hr) || !OleObject) {
+        kv::Trace("no Flash control: 0x" + WideToUtf8(IntToHex(static_cast<std::uint32_t>(hr), 8)));
         OleObject = nullptr;
         NoControl = true;
     }
@@ -219,20 +220,19 @@ void TkvFlashDriverActiveX::CreateControl()
         return;
     if (!OleControl) {
         try {
-            IOleClientSite* site = nullptr;
-            const HRESULT hr = OleObject->GetClientSite(&site);
+            kv::ComPtr<IOleClientSite> site;
+            const HRESULT hr = OleObject->GetClientSite(site.put());
             if (FAILED(hr) || !site)
                 Check(OleObject->SetClientSite(ClientSite()));
-            if (site)
-                site->Release();
             if (!PersistStream)
                 Check(OleObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&PersistStream)));
             if (ObjectData) {
-                IStream* stream = nullptr;
-                Check(CreateStreamOnHGlobal(ObjectData, FALSE, &stream));
-                const HRESULT loaded = PersistStream->Load(stream);
-                stream->Release();
-                Check(loaded);
+                {
+                    // The stream goes before the block it reads from.
+                    kv::ComPtr<IStream> stream;
+                    Check(CreateStreamOnHGlobal(ObjectData, FALSE, stream.put()));
+                    Check(PersistStream->Load(stream.get()));
+                }
                 DestroyStorage();
             } else {
                 Check(PersistStream->InitNew());
@@ -276,20 +276,16 @@ void TkvFlashDriverActiveX::CreateStorage()
     DestroyStorage();
     if (!PersistStream)
         throw EOleSysError(L"The Flash control has no persistence interface", E_NOINTERFACE);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 0);
+    kv::GlobalMem block(GlobalAlloc(GMEM_MOVEABLE, 0));
     if (!block)
         throw EOutOfMemory(L"Out of memory");
-    IStream* stream = nullptr;
-    HRESULT hr = CreateStreamOnHGlobal(block, FALSE, &stream);
-    if (SUCCEEDED(hr)) {
-        hr = PersistStream->Save(stream, TRUE);
-        stream->Release();
+    {
+        // The stream goes before the block it writes into is handed on.
+        kv::ComPtr<IStream> stream;
+        Check(CreateStreamOnHGlobal(block.get(), FALSE, stream.put()));
+        Check(PersistStream->Save(stream.get(), TRUE));
     }
-    if (FAILED(hr)) {
-        GlobalFree(block);
-        Check(hr);
-    }
-    ObjectData = block;
+    ObjectData = block.detach();
 }
 
 void TkvFlashDriverActiveX::DestroyStorage()
@@ -303,13 +299,13 @@ void TkvFlashDriverActiveX::DestroyStorage()
 TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
 {
     kvpending::DropOwnedBy(this);
-    // The control may call back while it closes; nothing here may throw.
-    try {
+    // The control may call back while it closes; nothing here may throw,
+    // and a failure only leaves a trace.
+    kv::Entry("closing the control", [&] {
         if (OleObject)
             OleObject->Close(OLECLOSE_NOSAVE);
         DestroyControl();
-    } catch (...) {
-    }
+    });
     DestroyStorage();
     ReleaseAndClear(PersistStream);
     if (OleObject)
@@ -364,11 +360,14 @@ void TkvFlashDriverActiveX::GetProperty(DISPID DispID, VARIANT& Value)
     VariantClear(&Value);
     if (!DispatchReady())
         return;
-    TkvDriverBusy busy(this);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     EXCEPINFO info{};
-    const HRESULT hr =
-        ControlDispatch->Invoke(DispID, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &Value, &info, nullptr);
+    IDispatch* const dispatch = ControlDispatch;
+    // A property read may run the movie's scripts (and application handlers).
+    const HRESULT hr = CallPlayerWith(this, [&] {
+                           return dispatch->Invoke(DispID, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &Value, &info,
+                                                   nullptr);
+                       }).Result;
     if (FAILED(hr))
         RaiseDispatchError(hr, info);
 }
@@ -377,13 +376,16 @@ void TkvFlashDriverActiveX::SetProperty(DISPID DispID, const VARIANT& Value)
 {
     if (!DispatchReady())
         return;
-    TkvDriverBusy busy(this);
     VARIANT arg = Value;  // the callee only reads it
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{&arg, &named, 1, 1};
     EXCEPINFO info{};
     const WORD flags = V_VT(&Value) == VT_DISPATCH ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
-    const HRESULT hr = ControlDispatch->Invoke(DispID, GUID_NULL, 0, flags, &params, nullptr, &info, nullptr);
+    IDispatch* const dispatch = ControlDispatch;
+    // A property write may run the movie's scripts (and application handlers).
+    const HRESULT hr = CallPlayerWith(this, [&] {
+                           return dispatch->Invoke(DispID, GUID_NULL, 0, flags, &params, nullptr, &info, nullptr);
+                       }).Result;
     if (FAILED(hr))
         RaiseDispatchError(hr, info);
 }
@@ -391,18 +393,12 @@ void TkvFlashDriverActiveX::SetProperty(DISPID DispID, const VARIANT& Value)
 void TkvFlashDriverActiveX::SetWideStringProp(DISPID DispID, const WideString& Value)
 {
     // A BSTR made from the caller's text; an empty text is the null BSTR.
-    BSTR text = Value.empty() ? nullptr : SysAllocStringLen(Value.data(), static_cast<UINT>(Value.size()));
+    const kv::Bstr text(Value);
     VARIANT v;
     VariantInit(&v);
     V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = text;
-    try {
-        SetProperty(DispID, v);
-    } catch (...) {
-        SysFreeString(text);
-        throw;
-    }
-    SysFreeString(text);
+    V_BSTR(&v) = text.get();  // lent: SetProperty only reads it
+    SetProperty(DispID, v);
 }
 
 // ---------------------------------------------------------------------------
@@ -445,12 +441,10 @@ WideString TextArg(const DISPPARAMS& p, UINT index)
         return V_BSTR(v) ? WideString(V_BSTR(v), SysStringLen(V_BSTR(v))) : WideString();
     if (V_VT(v) == (VT_BSTR | VT_BYREF) && V_BSTRREF(v) && *V_BSTRREF(v))
         return WideString(*V_BSTRREF(v), SysStringLen(*V_BSTRREF(v)));
-    VARIANT text;
-    VariantInit(&text);
+    kv::Variant text;
     WideString out;
-    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR)) && V_BSTR(&text))
-        out.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-    VariantClear(&text);
+    if (SUCCEEDED(VariantChangeType(text.put(), const_cast<VARIANT*>(v), 0, VT_BSTR)) && V_BSTR(&text.get()))
+        out.assign(V_BSTR(&text.get()), SysStringLen(V_BSTR(&text.get())));
     return out;
 }
 
@@ -459,12 +453,10 @@ int IntArg(const DISPPARAMS& p, UINT index)
     const VARIANT* v = Arg(p, index);
     if (!v)
         return 0;
-    VARIANT n;
-    VariantInit(&n);
+    kv::Variant n;
     int out = 0;
-    if (SUCCEEDED(VariantChangeType(&n, const_cast<VARIANT*>(v), 0, VT_I4)))
-        out = V_I4(&n);
-    VariantClear(&n);
+    if (SUCCEEDED(VariantChangeType(n.put(), const_cast<VARIANT*>(v), 0, VT_I4)))
+        out = V_I4(&n.get());
     return out;
 }
 
@@ -476,16 +468,15 @@ void TkvFlashDriverActiveX::InvokeEvent(DISPID DispID, const DISPPARAMS& Params)
     if (!GetEventMethod(DispID, slot))
         return;
     TkvDriverBusy busy(this);
-    try {
+    // An application handler runs here: its failure goes to the application.
+    GuardedCall(this, [&] {
         switch (slot) {
             case 0: OnReadyStateChangeSlot(this, IntArg(Params, 0)); break;
             case 1: OnProgressSlot(this, IntArg(Params, 0)); break;
             case 2: FSCommandSlot(this, TextArg(Params, 0), TextArg(Params, 1)); break;
             case 3: FlashCallSlot(this, TextArg(Params, 0)); break;
         }
-    } catch (...) {
-        Application->HandleException(this);
-    }
+    });
 }
 
 void TkvFlashDriverActiveX::IntfFSCommand(TObject*, const WideString& command, const WideString& args)
@@ -538,14 +529,14 @@ HRESULT TEventDispatch::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) no
 HRESULT TEventDispatch::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*,
                                EXCEPINFO*, UINT*) noexcept
 {
-    try {
+    // Handlers' exceptions went to the application already (InvokeEvent);
+    // whatever is left (no memory for an argument's text) is traced, and the
+    // control hears S_OK as for every event.
+    return kv::Entry("event sink Invoke", S_OK, [&] {
         static const DISPPARAMS none{nullptr, nullptr, 0, 0};
         owner_->InvokeEvent(dispIdMember, pDispParams ? *pDispParams : none);
-    } catch (...) {
-        // Handlers' exceptions went to the application already; whatever is
-        // left must not reach the control.
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -595,12 +586,7 @@ HRESULT TkvInPlaceFrame::GetWindow(HWND* phwnd) noexcept { return kvax::NoWindow
 
 HRESULT TkvInPlaceFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) noexcept
 {
-    if (pActiveObject)
-        pActiveObject->AddRef();
-    IOleInPlaceActiveObject* old = owner_->InPlaceActiveObject;
-    owner_->InPlaceActiveObject = pActiveObject;
-    if (old)
-        old->Release();
+    kv::ReplaceField(owner_->InPlaceActiveObject, pActiveObject);
     return S_OK;
 }
 
@@ -655,10 +641,8 @@ HRESULT TkvFlashDriverActiveX::TransformCoords(POINTL* pPtlHimetric, POINTF* pPt
 {
     if (!pPtlHimetric || !pPtfContainer)
         return E_POINTER;
-    HDC screen = ::GetDC(nullptr);
-    const int ppi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen)
-        ::ReleaseDC(nullptr, screen);
+    const kv::ScreenDC screen;
+    const int ppi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
     if (dwFlags & XFORMCOORDS_HIMETRICTOCONTAINER) {
         pPtfContainer->x = static_cast<float>(MulDiv(pPtlHimetric->x, ppi, 2540));
         pPtfContainer->y = static_cast<float>(MulDiv(pPtlHimetric->y, ppi, 2540));
@@ -808,20 +792,13 @@ HRESULT TkvFlashDriverActiveX::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wF
 
 HRESULT TkvFlashDriverActiveX::OnChanged(DISPID dispID) noexcept
 {
-    try {
-        return OnChangedImpl(dispID);
-    } catch (...) {
-        return S_OK;
-    }
+    // A descendant's failure is traced; the control is told the change is fine.
+    return kv::Entry("IPropertyNotifySink::OnChanged", S_OK, [&] { return OnChangedImpl(dispID); });
 }
 
 HRESULT TkvFlashDriverActiveX::OnRequestEdit(DISPID dispID) noexcept
 {
-    try {
-        return OnRequestEditImpl(dispID);
-    } catch (...) {
-        return S_OK;
-    }
+    return kv::Entry("IPropertyNotifySink::OnRequestEdit", S_OK, [&] { return OnRequestEditImpl(dispID); });
 }
 
 HRESULT TkvFlashDriverActiveX::QueryService(REFGUID, REFIID riid, void** ppvObject) noexcept

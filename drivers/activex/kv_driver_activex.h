@@ -423,7 +423,8 @@ private:
     TkvInPlaceFrame frame_{this};
     TkvPlainInPlaceSite plainSite_{this};
     void SendMouse(UINT message, WPARAM wParam, int X, int Y);
-    HRESULT SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam);
+    // A window message for the windowless control (E_FAIL without one).
+    TkvPlayerCall<HRESULT> SendMessageToControl(UINT message, WPARAM wParam, LPARAM lParam);
     void DrawInto(HDC dc, const RECT& clip);
     void LoadControlMovie(const WideString& url);
     void SetVideoVariables(const WideString& first, const WideString& firstValue);

@@ -75,6 +75,26 @@ public:
     // Hands the plug-in the primary buffer's DC again and repaints everything.
     void ResetWindow();
 
+    // --- calls into the plug-in ---------------------------------------------------
+    // One per entry of the plug-in's table, for this driver's instance: each
+    // checks the entry is there, holds the driver busy for the call and says
+    // whether the driver survived it (see CallPlayer). The plug-in may call
+    // back into the package from inside any of them, and a handler of the
+    // application's may release the driver there.
+    TkvPlayerCall<NPError> NppNew(std::int16_t Count, char** Names, char** Values);
+    TkvPlayerCall<NPError> NppDestroy();
+    TkvPlayerCall<NPError> NppSetWindow();
+    TkvPlayerCall<std::int16_t> NppHandleEvent(NPEvent& Event);
+    TkvPlayerCall<NPError> NppGetValue(NPPVariable Variable, void* Value);
+    TkvPlayerCall<NPError> NppNewStream(NPStream& Stream, std::uint16_t& Type);
+    TkvPlayerCall<std::int32_t> NppWrite(NPStream& Stream, std::int32_t Offset, std::int32_t Length, void* Data);
+    TkvPlayerCall<void> NppURLNotify(const char* URL, NPReason Reason, void* NotifyData);
+    TkvPlayerCall<NPError> NppDestroyStream(NPStream& Stream, NPReason Reason);
+    // The instance's scriptable object: a method call and a property write
+    // (false when the object has no such entry).
+    TkvPlayerCall<bool> ScriptInvoke(const char* Method, const NPVariant* Args, std::uint32_t Count, NPVariant& Result);
+    TkvPlayerCall<bool> ScriptSetProperty(const char* Name, const NPVariant& Value);
+
     // The driver a plug-in instance belongs to, or nullptr.
     static TkvFlashDriverNS* FromInstance(NPP instance);
     // Between CreatePlugin and DestroyPlugin.

@@ -9,11 +9,15 @@
 #include <string>
 #include <unordered_set>
 
+#include "kv_boundary.h"
 #include "kv_hostfiles.h"
 #include "kv_nsinternal.h"
 #include "kv_nsscript.h"
+#include "kv_owners.h"
 
 namespace kvns {
+
+using kv::Entry;
 
 NPPluginFuncs PluginFuncs{};
 URLOpenPullStreamWFunc PullStreamProc = nullptr;
@@ -114,235 +118,251 @@ std::unordered_set<const void*>& Issued()
 }
 
 // ---------------------------------------------------------------------------
-// The browser entries. None lets an exception out to the plug-in.
+// The browser entries. None lets an exception out to the plug-in: each is
+// noexcept, and each that does more than answer a constant runs its body
+// through kv::Entry, which answers the entry's failure value.
 // ---------------------------------------------------------------------------
 
-NPError NPN_GetURL(NPP, const char*, const char*) { return NPERR_NO_ERROR; }
+NPError NPN_GetURL(NPP, const char*, const char*) noexcept { return NPERR_NO_ERROR; }
 // The package sends nothing anywhere. A post without notification has no way
 // to hear of its failure later, so it is refused now.
-NPError NPN_PostURL(NPP, const char*, const char*, std::uint32_t, const char*, NPBool) { return NPERR_GENERIC_ERROR; }
-NPError NPN_RequestRead(NPStream*, NPByteRange*) { return NPERR_NO_ERROR; }
-NPError NPN_NewStream(NPP, NPMIMEType, const char*, NPStream** stream)
+NPError NPN_PostURL(NPP, const char*, const char*, std::uint32_t, const char*, NPBool) noexcept { return NPERR_GENERIC_ERROR; }
+NPError NPN_RequestRead(NPStream*, NPByteRange*) noexcept { return NPERR_NO_ERROR; }
+NPError NPN_NewStream(NPP, NPMIMEType, const char*, NPStream** stream) noexcept
 {
     if (stream)
         *stream = nullptr;
     return NPERR_NO_ERROR;
 }
-std::int32_t NPN_Write(NPP, NPStream*, std::int32_t, void*) { return 0; }
-NPError NPN_DestroyStream(NPP, NPStream*, NPReason) { return NPERR_NO_ERROR; }
-void NPN_Status(NPP, const char*) {}
-const char* NPN_UserAgent(NPP) { return NetscapeUserAgent; }
-void* NPN_MemAlloc(std::uint32_t size) { return MemAlloc(size); }
-void NPN_MemFree(void* p) { MemFree(p); }
-std::uint32_t NPN_MemFlush(std::uint32_t) { return 0; }
-void NPN_ReloadPlugins(NPBool) {}
-void* NPN_GetJavaEnv() { return nullptr; }
-void* NPN_GetJavaPeer(NPP) { return nullptr; }
+std::int32_t NPN_Write(NPP, NPStream*, std::int32_t, void*) noexcept { return 0; }
+NPError NPN_DestroyStream(NPP, NPStream*, NPReason) noexcept { return NPERR_NO_ERROR; }
+void NPN_Status(NPP, const char*) noexcept {}
+const char* NPN_UserAgent(NPP) noexcept { return NetscapeUserAgent; }
+void* NPN_MemAlloc(std::uint32_t size) noexcept { return MemAlloc(size); }
+void NPN_MemFree(void* p) noexcept { MemFree(p); }
+std::uint32_t NPN_MemFlush(std::uint32_t) noexcept { return 0; }
+void NPN_ReloadPlugins(NPBool) noexcept {}
+void* NPN_GetJavaEnv() noexcept { return nullptr; }
+void* NPN_GetJavaPeer(NPP) noexcept { return nullptr; }
 
 // Every request accepted here ends with exactly one NPP_URLNotify: the movie
 // waits for it (a loader, a variables request, a skin). A request that cannot
 // be served is accepted and told of its failure from the message loop, never
 // from inside the plug-in's own call.
-NPError NPN_GetURLNotify(NPP instance, const char* url, const char* target, void* notifyData)
+NPError NPN_GetURLNotify(NPP instance, const char* url, const char* target, void* notifyData) noexcept
 {
-    if (!url)
-        return NPERR_INVALID_URL;
-    // Script URLs are refused; a path that merely contains "java" is not one.
-    if (IsScriptUrl(url))
-        return NPERR_INVALID_URL;
-    TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
-    if (target) {
-        // A request for a browser window: there is none.
-        if (driver)
-            GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
+    return Entry("NPN_GetURLNotify", NPError(NPERR_GENERIC_ERROR), [&]() -> NPError {
+        if (!url)
+            return NPERR_INVALID_URL;
+        // Script URLs are refused; a path that merely contains "java" is not one.
+        if (IsScriptUrl(url))
+            return NPERR_INVALID_URL;
+        TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
+        if (target) {
+            // A request for a browser window: there is none.
+            if (driver)
+                GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
+            return NPERR_NO_ERROR;
+        }
+        if (!driver)
+            return NPERR_INVALID_INSTANCE_ERROR;
+        GuardedCall(driver, [&] { driver->CreateStream(FromUtf8(url, std::strlen(url)), notifyData); });
         return NPERR_NO_ERROR;
-    }
-    if (!driver)
-        return NPERR_INVALID_INSTANCE_ERROR;
-    GuardedCall(driver, [&] { driver->CreateStream(FromUtf8(url, std::strlen(url)), notifyData); });
-    return NPERR_NO_ERROR;
+    });
 }
 
 // Nothing is ever posted: the request is accepted and fails.
 NPError NPN_PostURLNotify(NPP instance, const char* url, const char*, std::uint32_t, const char*, NPBool,
-                          void* notifyData)
+                          void* notifyData) noexcept
 {
-    if (!url)
-        return NPERR_INVALID_URL;
-    TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
-    if (!driver)
-        return NPERR_INVALID_INSTANCE_ERROR;
-    GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
-    return NPERR_NO_ERROR;
+    return Entry("NPN_PostURLNotify", NPError(NPERR_GENERIC_ERROR), [&]() -> NPError {
+        if (!url)
+            return NPERR_INVALID_URL;
+        TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
+        if (!driver)
+            return NPERR_INVALID_INSTANCE_ERROR;
+        GuardedCall(driver, [&] { NotifyFailureLater(driver, url, notifyData); });
+        return NPERR_NO_ERROR;
+    });
 }
 
-NPError NPN_GetValue(NPP, NPNVariable variable, void* value)
+NPError NPN_GetValue(NPP, NPNVariable variable, void* value) noexcept
 {
-    if (!value)
-        return NPERR_INVALID_PARAM;
-    // Each variable is written with its own type and size.
-    switch (variable) {
-    case NPNVnetscapeWindow:
-        *static_cast<HWND*>(value) = nullptr;  // there is no browser window
-        break;
-    case NPNVjavascriptEnabledBool:
-        *static_cast<NPBool*>(value) = 1;
-        break;
-    case NPNVWindowNPObject:
-        *static_cast<NPObject**>(value) = HandOut(g_window);
-        break;
-    case NPNVSupportsWindowless:
-        *static_cast<NPBool*>(value) = 1;
-        break;
-    default:
-        break;
-    }
-    return NPERR_NO_ERROR;
+    return Entry("NPN_GetValue", NPError(NPERR_GENERIC_ERROR), [&]() -> NPError {
+        if (!value)
+            return NPERR_INVALID_PARAM;
+        // Each variable is written with its own type and size.
+        switch (variable) {
+        case NPNVnetscapeWindow:
+            *static_cast<HWND*>(value) = nullptr;  // there is no browser window
+            break;
+        case NPNVjavascriptEnabledBool:
+            *static_cast<NPBool*>(value) = 1;
+            break;
+        case NPNVWindowNPObject:
+            *static_cast<NPObject**>(value) = HandOut(g_window);
+            break;
+        case NPNVSupportsWindowless:
+            *static_cast<NPBool*>(value) = 1;
+            break;
+        default:
+            break;
+        }
+        return NPERR_NO_ERROR;
+    });
 }
 
-NPError NPN_SetValue(NPP, NPPVariable, void*)
+NPError NPN_SetValue(NPP, NPPVariable, void*) noexcept
 {
     // Windowless and transparent requests are accepted: the instance is
     // always driven windowless.
     return NPERR_NO_ERROR;
 }
 
-void NPN_InvalidateRect(NPP instance, NPRect* rect)
+void NPN_InvalidateRect(NPP instance, NPRect* rect) noexcept
 {
-    TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
-    if (!driver || !rect)
-        return;
-    GuardedCall(driver, [&] { driver->InvalidateArea(*rect); });
+    Entry("NPN_InvalidateRect", [&] {
+        TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(instance);
+        if (!driver || !rect)
+            return;
+        GuardedCall(driver, [&] { driver->InvalidateArea(*rect); });
+    });
 }
 
-void NPN_InvalidateRegion(NPP, NPRegion) {}
-void NPN_ForceRedraw(NPP) {}
+void NPN_InvalidateRegion(NPP, NPRegion) noexcept {}
+void NPN_ForceRedraw(NPP) noexcept {}
 
-NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name)
+NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name) noexcept
 {
-    if (!name)
-        return nullptr;
-    try {
+    return Entry("NPN_GetStringIdentifier", NPIdentifier(nullptr), [&]() -> NPIdentifier {
+        if (!name)
+            return nullptr;
         return Identifier(name);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
-void NPN_GetStringIdentifiers(const NPUTF8** names, std::int32_t count, NPIdentifier* ids)
+void NPN_GetStringIdentifiers(const NPUTF8** names, std::int32_t count, NPIdentifier* ids) noexcept
 {
-    if (!names || !ids)
-        return;
-    for (std::int32_t i = 0; i < count; ++i)
-        ids[i] = NPN_GetStringIdentifier(names[i]);
+    Entry("NPN_GetStringIdentifiers", [&] {
+        if (!names || !ids)
+            return;
+        for (std::int32_t i = 0; i < count; ++i)
+            ids[i] = NPN_GetStringIdentifier(names[i]);
+    });
 }
 
-NPIdentifier NPN_GetIntIdentifier(std::int32_t) { return nullptr; }
-bool NPN_IdentifierIsString(NPIdentifier) { return true; }
+NPIdentifier NPN_GetIntIdentifier(std::int32_t) noexcept { return nullptr; }
+bool NPN_IdentifierIsString(NPIdentifier) noexcept { return true; }
 
-NPUTF8* NPN_UTF8FromIdentifier(NPIdentifier id)
+NPUTF8* NPN_UTF8FromIdentifier(NPIdentifier id) noexcept
 {
-    const char* name = IdentifierName(id);
-    if (!name)
-        return nullptr;
-    const std::size_t n = std::strlen(name) + 1;
-    auto* copy = static_cast<NPUTF8*>(MemAlloc(static_cast<std::uint32_t>(n)));
-    if (copy)
-        std::memcpy(copy, name, n);
-    return copy;
+    return Entry("NPN_UTF8FromIdentifier", static_cast<NPUTF8*>(nullptr), [&]() -> NPUTF8* {
+        const char* name = IdentifierName(id);
+        if (!name)
+            return nullptr;
+        const std::size_t n = std::strlen(name) + 1;
+        auto* copy = static_cast<NPUTF8*>(MemAlloc(static_cast<std::uint32_t>(n)));
+        if (copy)
+            std::memcpy(copy, name, n);
+        return copy;
+    });
 }
 
-std::int32_t NPN_IntFromIdentifier(NPIdentifier) { return 0; }
+std::int32_t NPN_IntFromIdentifier(NPIdentifier) noexcept { return 0; }
 
-NPObject* NPN_CreateObject(NPP npp, NPClass* aClass)
+NPObject* NPN_CreateObject(NPP npp, NPClass* aClass) noexcept
 {
-    if (!aClass)
-        return nullptr;
-    NPObject* o = nullptr;
-    try {
-        o = aClass->allocate ? aClass->allocate(npp, aClass) : static_cast<NPObject*>(MemAlloc(sizeof(NPObject)));
-    } catch (...) {
-        o = nullptr;
-    }
-    if (o) {
-        o->_class = aClass;
-        o->referenceCount = 1;
-    }
-    return o;
+    return Entry("NPN_CreateObject", static_cast<NPObject*>(nullptr), [&]() -> NPObject* {
+        if (!aClass)
+            return nullptr;
+        NPObject* o =
+            aClass->allocate ? aClass->allocate(npp, aClass) : static_cast<NPObject*>(MemAlloc(sizeof(NPObject)));
+        if (o) {
+            o->_class = aClass;
+            o->referenceCount = 1;
+        }
+        return o;
+    });
 }
 
-NPObject* NPN_RetainObject(NPObject* o)
+NPObject* NPN_RetainObject(NPObject* o) noexcept
 {
     if (o)
         ++o->referenceCount;
     return o;
 }
 
-void NPN_ReleaseObject(NPObject* o)
+void NPN_ReleaseObject(NPObject* o) noexcept
 {
-    if (!o)
-        return;
-    if (IsBrowserObject(o)) {
-        // The browser's own objects are never destroyed; their counts are
-        // reset whenever they are handed out again.
+    Entry("NPN_ReleaseObject", [&] {
+        if (!o)
+            return;
+        if (IsBrowserObject(o)) {
+            // The browser's own objects are never destroyed; their counts are
+            // reset whenever they are handed out again.
+            if (o->referenceCount > 0)
+                --o->referenceCount;
+            return;
+        }
         if (o->referenceCount > 0)
             --o->referenceCount;
-        return;
-    }
-    if (o->referenceCount > 0)
-        --o->referenceCount;
-    if (o->referenceCount != 0)
-        return;
-    NPClass* cls = o->_class;
-    if (cls && cls->deallocate)
-        cls->deallocate(o);
-    else
-        MemFree(o);
+        if (o->referenceCount != 0)
+            return;
+        NPClass* cls = o->_class;
+        if (cls && cls->deallocate)
+            cls->deallocate(o);
+        else
+            MemFree(o);
+    });
 }
 
-bool NPN_InvokeDefault(NPP, NPObject*, const NPVariant*, std::uint32_t, NPVariant* result)
+bool NPN_InvokeDefault(NPP, NPObject*, const NPVariant*, std::uint32_t, NPVariant* result) noexcept
 {
     if (result)
         *result = VoidVariant();
     return false;
 }
 
-bool NPN_GetProperty(NPP, NPObject* o, NPIdentifier name, NPVariant* result)
+bool NPN_GetProperty(NPP, NPObject* o, NPIdentifier name, NPVariant* result) noexcept
 {
-    if (!result)
-        return false;
-    *result = VoidVariant();
-    const char* n = IdentifierName(name);
-    if (!n)
-        return false;
-    NPObject* yielded = nullptr;
-    if (o == &g_window.header && std::strcmp(n, "location") == 0)
-        yielded = HandOut(g_location);
-    else if (o == &g_window.header && std::strcmp(n, "top") == 0)
-        yielded = HandOut(g_top);
-    else if (o == &g_top.header && std::strcmp(n, "location") == 0)
-        yielded = HandOut(g_topLocation);
-    if (!yielded)
-        return false;
-    result->type = NPVariantType_Object;
-    result->value.objectValue = yielded;
-    return true;
+    return Entry("NPN_GetProperty", false, [&]() -> bool {
+        if (!result)
+            return false;
+        *result = VoidVariant();
+        const char* n = IdentifierName(name);
+        if (!n)
+            return false;
+        NPObject* yielded = nullptr;
+        if (o == &g_window.header && std::strcmp(n, "location") == 0)
+            yielded = HandOut(g_location);
+        else if (o == &g_window.header && std::strcmp(n, "top") == 0)
+            yielded = HandOut(g_top);
+        else if (o == &g_top.header && std::strcmp(n, "location") == 0)
+            yielded = HandOut(g_topLocation);
+        if (!yielded)
+            return false;
+        result->type = NPVariantType_Object;
+        result->value.objectValue = yielded;
+        return true;
+    });
 }
 
-bool NPN_SetProperty(NPP, NPObject*, NPIdentifier, const NPVariant*) { return false; }
-bool NPN_RemoveProperty(NPP, NPObject*, NPIdentifier) { return false; }
-bool NPN_HasProperty(NPP, NPObject*, NPIdentifier) { return false; }
-bool NPN_HasMethod(NPP, NPObject*, NPIdentifier) { return false; }
+bool NPN_SetProperty(NPP, NPObject*, NPIdentifier, const NPVariant*) noexcept { return false; }
+bool NPN_RemoveProperty(NPP, NPObject*, NPIdentifier) noexcept { return false; }
+bool NPN_HasProperty(NPP, NPObject*, NPIdentifier) noexcept { return false; }
+bool NPN_HasMethod(NPP, NPObject*, NPIdentifier) noexcept { return false; }
 // What the plug-in releases here came from us: strings in browser memory,
 // objects with a reference.
-void NPN_ReleaseVariantValue(NPVariant* v)
+void NPN_ReleaseVariantValue(NPVariant* v) noexcept
 {
-    if (v)
-        ReleaseVariant(*v);
+    Entry("NPN_ReleaseVariantValue", [&] {
+        if (v)
+            ReleaseVariant(*v);
+    });
 }
-void NPN_SetException(NPObject*, const NPUTF8*) {}
-void NPN_PushPopupsEnabledState(NPP, NPBool) {}
-void NPN_PopPopupsEnabledState(NPP) {}
+void NPN_SetException(NPObject*, const NPUTF8*) noexcept {}
+void NPN_PushPopupsEnabledState(NPP, NPBool) noexcept {}
+void NPN_PopPopupsEnabledState(NPP) noexcept {}
 
 void FillBrowserFuncs()
 {
@@ -399,10 +419,11 @@ void FillBrowserFuncs()
 void ReadRegisteredPath(std::wstring& path)
 {
     const std::wstring key = std::wstring(L"SOFTWARE\\MozillaPlugins\\") + FlashPluginMozillaId;
-    HKEY h = nullptr;
+    kv::RegKey opened;
     // Read access is all we need, and all an ordinary user has under HKLM.
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS)
         return;
+    const HKEY h = opened.get();
     path.clear();
     DWORD type = 0, size = 0;
     if (RegQueryValueExW(h, L"Path", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
@@ -414,7 +435,6 @@ void ReadRegisteredPath(std::wstring& path)
             path = value;
         }
     }
-    RegCloseKey(h);
 }
 
 }  // namespace

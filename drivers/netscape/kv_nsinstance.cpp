@@ -63,17 +63,18 @@ void TkvFlashDriverNS::CreatePlugin()
          h[] = "height";
     char* names[] = {wmode, bgcolor, w, h};
     char* values[] = {transparent, black, width.data(), height.data()};
-    char mime[] = "application/x-shockwave-flash";
     Instance.pdata = nullptr;
     Instance.ndata = this;
     ScriptObject = nullptr;
-    PluginFuncs.newp(mime, &Instance, NP_EMBED, 4, names, values, nullptr);
+    // The instance is alive from here on whatever NPP_New answers: its end
+    // (NPP_Destroy) is owed either way. The busy guard above keeps the driver
+    // whole until this function ends, released or not.
+    NppNew(4, names, values);
     instanceAlive_ = true;
-    if (PluginFuncs.getvalue) {
-        NPObject* object = nullptr;
-        if (PluginFuncs.getvalue(&Instance, NPPVpluginScriptableNPObject, &object) == NPERR_NO_ERROR)
-            ScriptObject = object;
-    }
+    NPObject* object = nullptr;
+    const auto got = NppGetValue(NPPVpluginScriptableNPObject, &object);
+    if (got.Made && got.Result == NPERR_NO_ERROR)
+        ScriptObject = object;
 }
 
 void TkvFlashDriverNS::DestroyPlugin()
@@ -93,8 +94,9 @@ void TkvFlashDriverNS::DestroyPlugin()
             ReleaseVariant(v);
         }
     }
-    if (PluginFuncs.destroy)
-        PluginFuncs.destroy(&Instance, nullptr);
+    // The plug-in may call back while its instance ends; the guard above
+    // keeps the driver whole for what follows.
+    NppDestroy();
     // The instance's requests die with it: nothing more is said to it about them.
     EndRequestsOf(this);
 }
@@ -114,12 +116,10 @@ void TkvFlashDriverNS::ResetWindow()
     PluginWindow.window = BufferDC;
     PluginWindow.width = static_cast<std::uint32_t>(Width);
     PluginWindow.height = static_cast<std::uint32_t>(Height);
-    if (instanceAlive_ && PluginFuncs.setwindow) {
-        TkvDriverBusy busy(this);
-        PluginFuncs.setwindow(&Instance, &PluginWindow);
-        if (busy.Released())
-            return;
-    }
+    // The plug-in may repaint (and so run the application's paint handler,
+    // which may release the driver) from inside NPP_SetWindow.
+    if (instanceAlive_ && !NppSetWindow().Survived)
+        return;
     ForceUpdate();
 }
 
@@ -137,60 +137,111 @@ void TkvFlashDriverNS::ForceUpdate()
 
 void TkvFlashDriverNS::PaintInto(HDC dc, const RECT& r)
 {
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    const kv::SavedDC saved(dc);
+    saved.IntersectClip(r);
     RECT dirty = r;
     SendEvent(WM_PAINT, reinterpret_cast<std::uintptr_t>(dc), reinterpret_cast<std::uintptr_t>(&dirty));
-    RestoreDC(dc, saved);
 }
 
 void TkvFlashDriverNS::InvalidateArea(const NPRect& Rect)
 {
     if (!Ready() || !instanceAlive_)
         return;
-    TkvDriverBusy busy(this);
-    RECT r{Rect.left, Rect.top, std::min<LONG>(Rect.right, Width), std::min<LONG>(Rect.bottom, Height)};
-    const TRect rect(r.left, r.top, r.right, r.bottom);
-    if (!WhiteBits) {
-        if (OnEraseBackground.Assigned())
-            OnEraseBackground(this, rect);
-        if (busy.Released())
-            return;
-        if (BufferDC)
-            PaintInto(BufferDC, r);
-    } else {
-        // Twice, over black and over white; the difference gives the alpha.
-        FillLongwordRect(Bits, Width, Height, r.left, r.top, r.right, r.bottom, 0xFF000000u);
-        PluginWindow.window = BufferDC;
-        PluginFuncs.setwindow(&Instance, &PluginWindow);
-        PaintInto(BufferDC, r);
-        if (busy.Released())
-            return;
-        FillLongwordRect(WhiteBits, Width, Height, r.left, r.top, r.right, r.bottom, 0xFFFFFFFFu);
-        PluginWindow.window = WhiteDC;
-        PluginFuncs.setwindow(&Instance, &PluginWindow);
-        PaintInto(WhiteDC, r);
-        if (busy.Released() || !Bits || !WhiteBits)
-            return;
-        GdiFlush();
-        RecoverAlphaRect(static_cast<std::uint32_t*>(Bits), static_cast<const std::uint32_t*>(WhiteBits), Width,
-                         Height, r.left, r.top, r.right, r.bottom);
-    }
-    if (OnPaint.Assigned())
-        OnPaint(this, rect);
-    if (busy.Released())
-        return;
-    if (ShowUpdateRects)
-        DrawUpdateRect(rect);
+    const RECT r{Rect.left, Rect.top, Rect.right, Rect.bottom};
+    PaintRect(
+        r, [this] { return instanceAlive_; },
+        [this](HDC dc, const RECT& clip) {
+            // With a transparent background the plug-in draws into each buffer
+            // in turn; the DC it is told about follows.
+            if (WhiteBits) {
+                PluginWindow.window = dc;
+                NppSetWindow();  // the paint checks the driver survived, after the drawing
+            }
+            PaintInto(dc, clip);
+        });
 }
 
 void TkvFlashDriverNS::SendEvent(std::uint16_t event, std::uintptr_t wParam, std::uintptr_t lParam)
 {
-    if (!Ready() || !instanceAlive_ || !PluginFuncs.event)
+    if (!Ready() || !instanceAlive_)
         return;
-    TkvDriverBusy busy(this);
     NPEvent e{event, wParam, lParam};
-    PluginFuncs.event(&Instance, &e);
+    // Input may run the movie's scripts, and through them the application's
+    // handlers, which may release the driver: callers check Released() when
+    // they go on.
+    NppHandleEvent(e);
+}
+
+// ---------------------------------------------------------------------------
+// Calls into the plug-in
+// ---------------------------------------------------------------------------
+
+TkvPlayerCall<NPError> TkvFlashDriverNS::NppNew(std::int16_t Count, char** Names, char** Values)
+{
+    char mime[] = "application/x-shockwave-flash";
+    return CallPlayer(this, PluginFuncs.newp, NPError(NPERR_GENERIC_ERROR), mime, &Instance,
+                      static_cast<std::uint16_t>(NP_EMBED), Count, Names, Values, static_cast<NPSavedData*>(nullptr));
+}
+
+TkvPlayerCall<NPError> TkvFlashDriverNS::NppDestroy()
+{
+    return CallPlayer(this, PluginFuncs.destroy, NPError(NPERR_GENERIC_ERROR), &Instance,
+                      static_cast<NPSavedData**>(nullptr));
+}
+
+TkvPlayerCall<NPError> TkvFlashDriverNS::NppSetWindow()
+{
+    return CallPlayer(this, PluginFuncs.setwindow, NPError(NPERR_GENERIC_ERROR), &Instance, &PluginWindow);
+}
+
+TkvPlayerCall<std::int16_t> TkvFlashDriverNS::NppHandleEvent(NPEvent& Event)
+{
+    return CallPlayer(this, PluginFuncs.event, std::int16_t(0), &Instance, static_cast<void*>(&Event));
+}
+
+TkvPlayerCall<NPError> TkvFlashDriverNS::NppGetValue(NPPVariable Variable, void* Value)
+{
+    return CallPlayer(this, PluginFuncs.getvalue, NPError(NPERR_GENERIC_ERROR), &Instance, Variable, Value);
+}
+
+TkvPlayerCall<NPError> TkvFlashDriverNS::NppNewStream(NPStream& Stream, std::uint16_t& Type)
+{
+    char mime[] = "application/x-shockwave-flash";
+    return CallPlayer(this, PluginFuncs.newstream, NPError(NPERR_GENERIC_ERROR), &Instance, mime, &Stream,
+                      static_cast<NPBool>(true), &Type);
+}
+
+TkvPlayerCall<std::int32_t> TkvFlashDriverNS::NppWrite(NPStream& Stream, std::int32_t Offset, std::int32_t Length,
+                                                      void* Data)
+{
+    return CallPlayer(this, PluginFuncs.write, std::int32_t(-1), &Instance, &Stream, Offset, Length, Data);
+}
+
+TkvPlayerCall<void> TkvFlashDriverNS::NppURLNotify(const char* URL, NPReason Reason, void* NotifyData)
+{
+    return CallPlayerVoid(this, PluginFuncs.urlnotify, &Instance, URL, Reason, NotifyData);
+}
+
+TkvPlayerCall<NPError> TkvFlashDriverNS::NppDestroyStream(NPStream& Stream, NPReason Reason)
+{
+    return CallPlayer(this, PluginFuncs.destroystream, NPError(NPERR_GENERIC_ERROR), &Instance, &Stream, Reason);
+}
+
+TkvPlayerCall<bool> TkvFlashDriverNS::ScriptInvoke(const char* Method, const NPVariant* Args, std::uint32_t Count,
+                                                   NPVariant& Result)
+{
+    NPObject* const o = ScriptObject;
+    if (!o || !o->_class)
+        return {};
+    return CallPlayer(this, o->_class->invoke, false, o, Identifier(Method), Args, Count, &Result);
+}
+
+TkvPlayerCall<bool> TkvFlashDriverNS::ScriptSetProperty(const char* Name, const NPVariant& Value)
+{
+    NPObject* const o = ScriptObject;
+    if (!o || !o->_class)
+        return {};
+    return CallPlayer(this, o->_class->setProperty, false, o, Identifier(Name), &Value);
 }
 
 namespace {

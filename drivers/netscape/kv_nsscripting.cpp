@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "kv_boundary.h"
 #include "kv_nsinternal.h"
 #include "kv_nsscript.h"
 
@@ -12,10 +13,11 @@ using namespace kvns;
 bool TkvFlashDriverNS::Invoke(const char* method, const NPVariant* args, std::uint32_t count, NPVariant& result)
 {
     result = VoidVariant();
-    if (!Ready() || !ScriptObject || !ScriptObject->_class || !ScriptObject->_class->invoke)
+    if (!Ready())
         return false;
-    TkvDriverBusy busy(this);
-    return ScriptObject->_class->invoke(ScriptObject, Identifier(method), args, count, &result);
+    // The movie's scripts run inside, and may release the driver through an
+    // application handler; callers that go on check Released().
+    return ScriptInvoke(method, args, count, result).Result;
 }
 
 void TkvFlashDriverNS::InvokeCommand(const char* method, const NPVariant* args, std::uint32_t count)
@@ -89,13 +91,12 @@ int TkvFlashDriverNS::GetTotalFrames()
 
 void TkvFlashDriverNS::SetLoop(bool Value)
 {
-    if (!Ready() || !ScriptObject || !ScriptObject->_class || !ScriptObject->_class->setProperty)
+    if (!Ready())
         return;
-    TkvDriverBusy busy(this);
     NPVariant v{};
     v.type = NPVariantType_Bool;
     v.value.boolValue = Value;
-    ScriptObject->_class->setProperty(ScriptObject, Identifier("Loop"), &v);
+    ScriptSetProperty("Loop", v);
 }
 
 void TkvFlashDriverNS::SetCurrentFrame(int Value)
@@ -149,7 +150,9 @@ namespace kvns {
 bool Invoke(NPP npp, NPObject* /*obj*/, NPIdentifier method, const NPVariant* args, std::uint32_t count,
             NPVariant* result) noexcept
 {
-    try {
+    // Whatever happens the plug-in hears true: its calls into the page never
+    // fail (a failing handler went to the application already).
+    return kv::Entry("NPN_Invoke", true, [&] {
         // The plug-in hands every result back through NPN_ReleaseVariantValue:
         // it must hold something we can release, also when nothing is answered.
         if (result)
@@ -168,14 +171,13 @@ bool Invoke(NPP npp, NPObject* /*obj*/, NPIdentifier method, const NPVariant* ar
         }
         if (result)
             *result = OwnedStringVariant(std::string());
-    } catch (...) {
-    }
-    return true;
+        return true;
+    });
 }
 
 bool Evaluate(NPP npp, NPObject* /*obj*/, NPString* script, NPVariant* result) noexcept
 {
-    try {
+    return kv::Entry("NPN_Evaluate", true, [&] {
         if (result)
             *result = OwnedStringVariant(std::string());
         TkvFlashDriverNS* driver = TkvFlashDriverNS::FromInstance(npp);
@@ -192,9 +194,8 @@ bool Evaluate(NPP npp, NPObject* /*obj*/, NPString* script, NPVariant* result) n
             ReleaseVariant(*result);
             *result = OwnedStringVariant(ToUtf8(driver->ReturnValue));
         }
-    } catch (...) {
-    }
-    return true;
+        return true;
+    });
 }
 
 }  // namespace kvns

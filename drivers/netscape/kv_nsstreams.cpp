@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_boundary.h"
 #include "kv_flashstore.h"
 #include "kv_hostfiles.h"
 #include "kv_nsinternal.h"
@@ -82,7 +83,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) noexcept override
     {
-        try {
+        // urlmon hears S_OK whatever happens: a piece that cannot be handed
+        // on (no memory for the buffer) is traced, and the download goes on.
+        return kv::Entry("IBindStatusCallback::OnDataAvailable", S_OK, [&] {
             if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm)
                 return S_OK;
             // Read what is there now; urlmon calls again as more arrives.
@@ -95,17 +98,15 @@ public:
                 if (hr != S_OK || got == 0)
                     break;
             }
-        } catch (...) {
-        }
-        return S_OK;
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR) noexcept override
     {
-        try {
+        return kv::Entry("IBindStatusCallback::OnStopBinding", S_OK, [&] {
             Finish(SUCCEEDED(result) ? NPRES_DONE : NPRES_NETWORK_ERR);
-        } catch (...) {
-        }
-        return S_OK;
+            return S_OK;
+        });
     }
 
     // Starts the stream in the plug-in and the transfer; the object is in the
@@ -120,16 +121,15 @@ public:
             return;
         }
         TkvFlashDriverNS* const driver = Driver;
-        TkvDriverBusy busy(driver);
         std::uint16_t type = NP_NORMAL;
-        char mime[] = "application/x-shockwave-flash";
-        if (!PluginFuncs.newstream ||
-            PluginFuncs.newstream(&driver->Instance, mime, &Stream, true, &type) != NPERR_NO_ERROR) {
+        // A handler may release the driver from inside NPP_NewStream.
+        const auto opened = driver->NppNewStream(Stream, type);
+        if (!opened.Made || opened.Result != NPERR_NO_ERROR) {
             const std::string url = URL;
             void* const notifyData = Stream.notifyData;
             Driver = nullptr;
             ReleaseFromList();  // may delete this
-            if (!busy.Released())
+            if (opened.Survived)
                 NotifyFailureLater(driver, url, notifyData);
             return;
         }
@@ -151,12 +151,13 @@ private:
 
     void Write(const char* data, ULONG size)
     {
-        if (!Alive() || !streamOpen_ || !PluginFuncs.write)
+        if (!Alive() || !streamOpen_)
             return;
-        TkvDriverBusy busy(Driver);
         Stream.url = URL.c_str();
-        PluginFuncs.write(&Driver->Instance, &Stream, static_cast<std::int32_t>(offset_), static_cast<std::int32_t>(size),
-                          const_cast<char*>(data));
+        // The movie may run scripts as data arrives; nothing of the driver is
+        // used after the call.
+        Driver->NppWrite(Stream, static_cast<std::int32_t>(offset_), static_cast<std::int32_t>(size),
+                         const_cast<char*>(data));
         offset_ += size;
     }
 
@@ -167,13 +168,12 @@ private:
             return;
         finished_ = true;
         if (Alive() && streamOpen_) {
-            TkvDriverBusy busy(Driver);
-            if (PluginFuncs.urlnotify)
-                PluginFuncs.urlnotify(&Driver->Instance, URL.c_str(), reason, Stream.notifyData);
-            if (!busy.Released() && PluginFuncs.destroystream)
-                PluginFuncs.destroystream(&Driver->Instance, &Stream, reason);
-            if (!busy.Released())
-                Driver->ResetWindow();
+            TkvFlashDriverNS* const d = Driver;
+            // The movie's loader hears the outcome and may run handlers that
+            // release the driver: each step goes on only if it survived.
+            if (d->NppURLNotify(URL.c_str(), reason, Stream.notifyData).Survived &&
+                d->NppDestroyStream(Stream, reason).Survived)
+                d->ResetWindow();
         }
         streamOpen_ = false;
         Driver = nullptr;
@@ -251,10 +251,11 @@ void DeliverNotices()
             continue;
         }
         TkvFlashDriverNS* d = notice.driver;
-        if (!d->InstanceAlive() || !TkvFlashDriverNS::PluginExists() || !PluginFuncs.urlnotify)
+        if (!d->InstanceAlive() || !TkvFlashDriverNS::PluginExists())
             continue;
-        TkvDriverBusy busy(d);
-        PluginFuncs.urlnotify(&d->Instance, notice.url.c_str(), NPRES_NETWORK_ERR, notice.notifyData);
+        // The loader's failure handler may release the driver; nothing of it
+        // is used after the call.
+        d->NppURLNotify(notice.url.c_str(), NPRES_NETWORK_ERR, notice.notifyData);
     }
     if (!Notices().empty() && g_noticeWindow)
         PostMessageW(g_noticeWindow, WM_KV_REQUESTFAILED, 0, 0);
@@ -263,10 +264,8 @@ void DeliverNotices()
 LRESULT CALLBACK NoticeWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) noexcept
 {
     if (msg == WM_KV_REQUESTFAILED) {
-        try {
-            DeliverNotices();
-        } catch (...) {
-        }
+        // A notice that fails is traced; the next message carries the rest.
+        kv::Entry("plug-in request window", [] { DeliverNotices(); });
         return 0;
     }
     return DefWindowProcW(wnd, msg, wp, lp);
@@ -364,7 +363,6 @@ bool TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* no
 {
     if (!instanceAlive_ || !PluginFuncs.newstream)
         return false;
-    TkvDriverBusy busy(this);
     const std::int64_t size = source.Size();
     if (size < 0 || size > 0x7FFFFFFF)
         return false;  // one stream carries at most 2 GB
@@ -378,22 +376,15 @@ bool TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* no
     stream.end = static_cast<std::uint32_t>(size);
     stream.notifyData = notifyData;
     std::uint16_t type = NP_NORMAL;
-    char mime[] = "application/x-shockwave-flash";
-    if (PluginFuncs.newstream(&Instance, mime, &stream, true, &type) != NPERR_NO_ERROR)
+    // Each call below may run the movie's scripts, and through them handlers
+    // that release the driver: the next one is made only if it survived.
+    const auto opened = NppNewStream(stream, type);
+    if (!opened.Made || opened.Result != NPERR_NO_ERROR)
         return false;
     // From here on the stream itself ends the request.
-    if (busy.Released())
-        return true;
-    if (PluginFuncs.write)
-        PluginFuncs.write(&Instance, &stream, 0, static_cast<std::int32_t>(size), buffer.data());
-    if (busy.Released())
-        return true;
-    if (PluginFuncs.urlnotify)
-        PluginFuncs.urlnotify(&Instance, url.c_str(), NPRES_DONE, notifyData);
-    if (busy.Released())
-        return true;
-    if (PluginFuncs.destroystream)
-        PluginFuncs.destroystream(&Instance, &stream, NPRES_DONE);
+    if (opened.Survived && NppWrite(stream, 0, static_cast<std::int32_t>(size), buffer.data()).Survived &&
+        NppURLNotify(url.c_str(), NPRES_DONE, notifyData).Survived)
+        NppDestroyStream(stream, NPRES_DONE);
     return true;
 }
 
@@ -412,10 +403,8 @@ public:
     {
         if (answered_)
             return;
-        try {
-            NotifyFailureLater(driver_, ToUtf8(url_), notifyData_);
-        } catch (...) {
-        }
+        // Without memory for the notice the request stays unanswered: traced.
+        kv::Entry("request end", [&] { NotifyFailureLater(driver_, ToUtf8(url_), notifyData_); });
     }
     TRequestEnd(const TRequestEnd&) = delete;
     TRequestEnd& operator=(const TRequestEnd&) = delete;
@@ -485,6 +474,8 @@ void TkvFlashDriverNS::CreateStream(const WideString& URL, void* NotifyData)
 
     // A stream the plug-in refuses leaves the request to fail; the movie's
     // variables and the window are seen to either way.
+    // The movie's first frame may run inside the delivery, with handlers that
+    // release the driver; the guard above keeps it whole until the checks.
     if (Deliver(*source, ToUtf8(s), NotifyData))
         request.Answered();
     if (busy.Released())
@@ -525,6 +516,8 @@ void TkvFlashDriverNS::LoadMovie(const WideString& Path)
     // Every movie starts in a fresh instance, which can never ask for the
     // copies the last one was given.
     kvpending::DropOwnedBy(this);
+    // The old instance's end and the new one's start both call into the
+    // plug-in, which may run handlers that release the driver.
     DestroyPlugin();
     CreatePlugin();
     if (!ScriptObject || busy.Released())

@@ -298,6 +298,7 @@ private:
     // EngineSession
     void requestRepaint(const refplayer::IRect& viewRect) override;
     bool manualClockConfigured() const override;
+    int repaintInPaintConfigured() const override { return config_.repaintInPaint; }
     void timerFired() override;
     // PlayerHost
     void requestUrl(refplayer::RequestId id, refplayer::RequestKind kind, const std::string& url,

@@ -339,12 +339,19 @@ void EngineSession::paint(HDC dc, int originX, int originY, const RECT* dirty, s
     for (int y = view.top; y < view.bottom; ++y)
         std::fill_n(frameBits_ + size_t(y) * frameWidth_ + view.left, view.right - view.left, base);
     player_.render(refplayer::Surface{frameBits_, frameWidth_, frameHeight_, frameWidth_ * 4}, view);
-    if (blendIntoDib(dc, originX, originY, view))
-        return;
-    BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    int w = view.right - view.left, h = view.bottom - view.top;
-    if (!AlphaBlend(dc, originX + view.left, originY + view.top, w, h, frameDC_, view.left, view.top, w, h, bf))
-        note("AlphaBlend failed");
+    if (!blendIntoDib(dc, originX, originY, view)) {
+        BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        int w = view.right - view.left, h = view.bottom - view.top;
+        if (!AlphaBlend(dc, originX + view.left, originY + view.top, w, h, frameDC_, view.left, view.top, w, h, bf))
+            note("AlphaBlend failed");
+    }
+    if (repaintsInPaintLeft_ < 0)
+        repaintsInPaintLeft_ = repaintInPaintConfigured();
+    if (repaintsInPaintLeft_ > 0 && !destroyed_) {
+        --repaintsInPaintLeft_;
+        note("repaint asked from inside a paint as configured");
+        requestRepaint({0, 0, frameWidth_, frameHeight_});
+    }
 }
 
 // Blends the frame straight into the bits of a DIB section selected into the

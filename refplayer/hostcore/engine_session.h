@@ -55,6 +55,9 @@ protected:
     virtual void requestRepaint(const refplayer::IRect& viewRect) = 0;
     // Whether the settings keep frames on the manual clock.
     virtual bool manualClockConfigured() const { return false; }
+    // How many paints, from the first, ask for a repaint of the whole view
+    // from inside themselves (a habit of the real player's).
+    virtual int repaintInPaintConfigured() const { return 0; }
     // A WM_TIMER tick arrived; keeps the object alive around run().
     virtual void timerFired() { tick(); }
     // Host-specific note lines (trace output and failures) go to the call log.
@@ -132,6 +135,7 @@ private:
     std::vector<refplayer::IRect> dirty_;
     int engineDepth_ = 0;
     bool settling_ = false;
+    int repaintsInPaintLeft_ = -1;  // -1: not read from the settings yet
 
     HWND timerWindow_ = nullptr;
     UINT timerInterval_ = 0;

@@ -120,6 +120,8 @@ Config readConfig(const wchar_t* keyPath)
     c.log = key.dword(L"Log").value_or(0) != 0;
     if (auto misc = key.dword(L"MiscStatus"))
         c.miscStatus = *misc;
+    const DWORD repaints = key.dword(L"RepaintInPaint").value_or(0);
+    c.repaintInPaint = static_cast<int>(repaints > 1000 ? 1000 : repaints);
     Key fail(key.get(), L"Fail");
     if (fail.get()) {
         for (DWORD i = 0; i < 256; ++i) {

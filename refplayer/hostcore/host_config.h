@@ -4,6 +4,8 @@
 //   ManualClock  REG_DWORD  1: frames advance only through the step seam
 //   Log          REG_DWORD  1: the call log records from the first call on
 //   MiscStatus   REG_DWORD  the OLE misc status bits the control reports
+//   RepaintInPaint REG_DWORD n: the player asks its host to repaint its
+//                           whole view from inside each of its first n paints
 //   Fail\<name>  REG_DWORD  the error code that entry or method answers
 //                           instead of working
 //   Process      REG_SZ     when set, the settings apply only in the program
@@ -24,6 +26,7 @@ struct Config {
     bool manualClock = false;
     bool log = false;
     std::optional<uint32_t> miscStatus;
+    int repaintInPaint = 0;
     std::map<std::string, int> failures;
 
     std::optional<int> failure(const std::string& entry) const

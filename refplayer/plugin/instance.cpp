@@ -247,6 +247,7 @@ void Instance::urlNotify(const char*, NPReason reason, void* notifyData)
 // ---- time ------------------------------------------------------------------------
 
 bool Instance::manualClockConfigured() const { return config().manualClock; }
+int Instance::repaintInPaintConfigured() const { return config().repaintInPaint; }
 
 void Instance::timerFired()
 {

@@ -79,6 +79,7 @@ private:
     // EngineSession
     void requestRepaint(const refplayer::IRect& viewRect) override;
     bool manualClockConfigured() const override;
+    int repaintInPaintConfigured() const override;
     void timerFired() override;
 
     void takeOutcomes();

@@ -205,6 +205,59 @@ TEST_F(ActiveXPlayer, ATransparentDriverHoldsPremultipliedPixelsWithTheMoviesAlp
     EXPECT_EQ(Pixel(d.get(), 5, 5), 0u) << "nothing drawn: fully transparent";
 }
 
+// A control that asks for a repaint from inside its own drawing (the real one
+// does) is never drawn inside that drawing: the running paint draws the area
+// too, over black and over white, and reports once for everything. A control
+// that asks again in every paint is drawn a bounded number of times per paint.
+TEST_F(ActiveXPlayer, ARepaintAskedForInsideAPaintIsDrawnByThatPaintBeforeItReports)
+{
+    const wchar_t* key = L"Software\\KorvelRef\\Control";
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    const DWORD always = 1000;
+    RegSetValueExW(h, L"RepaintInPaint", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&always), sizeof always);
+    RegCloseKey(h);
+    refhost::claimConfig(key);
+    std::unique_ptr<TkvFlashDriver> d(ActiveXDriverClass->Create(100, 100, 0x00000000u));
+    RegDeleteTreeW(HKEY_CURRENT_USER, key);
+    TMemoryStream s;
+    const auto bytes = RectMovie(0xFF0000, 128);
+    s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    d->LoadMovieFromStream(&s);
+    StepControls(1);
+
+    std::vector<TRect> painted;
+    bool reportedInsideAPaint = false;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) {
+        painted.push_back(r);
+        reportedInsideAPaint = reportedInsideAPaint || d->IsPainting();
+    });
+    Control().ClearLog();
+    static_cast<TkvFlashDriverActiveX*>(d.get())->Repaint(RECT{10, 10, 20, 20});
+    const std::string log = ControlLog();
+    ASSERT_EQ(painted.size(), 1u) << log;
+    EXPECT_EQ(painted[0], TRect(0, 0, 100, 100)) << "the area asked for inside the paint is in its report";
+    EXPECT_FALSE(reportedInsideAPaint);
+    // The control logs the site's answer when the call returns: each request
+    // returns before the next drawing starts.
+    std::vector<char> order;  // D: a drawing, I: a request returned
+    for (size_t at = 0; at < log.size();) {
+        const size_t end = std::min(log.find('\n', at), log.size());
+        const std::string line = log.substr(at, end - at);
+        if (line.find("< IViewObject.Draw") != std::string::npos)
+            order.push_back('D');
+        else if (line.find("> IOleInPlaceSiteWindowless.InvalidateRect") != std::string::npos)
+            order.push_back('I');
+        at = end + 1;
+    }
+    EXPECT_EQ(std::string(order.begin(), order.end()), "DIDIDIDIDIDIDIDI") << "four passes over black and white\n"
+                                                                          << log;
+    const std::uint32_t p = Pixel(d.get(), 50, 50);
+    EXPECT_NEAR(static_cast<int>(p >> 24), 128, 1) << std::hex << p;
+    EXPECT_EQ(Pixel(d.get(), 5, 5), 0u);
+}
+
 TEST_F(ActiveXPlayer, AClickPressesTheMoviesButtonAndAMenuPressIsMovedToTheParent)
 {
     std::wstring commands;

@@ -1,6 +1,7 @@
 // Drawing with transparency and input through the Netscape back-end.
 #include <gtest/gtest.h>
 
+#include "host_config.h"
 #include "ns_support.h"
 
 using namespace nstest;
@@ -62,6 +63,61 @@ TEST_F(NetscapeDrawing, InvalidationsBeyondTheBufferAreCutToIt)
     d->InvalidateArea(r);
     ASSERT_EQ(painted.size(), 1u);
     EXPECT_EQ(painted[0], Rect(90, 95, 100, 100));
+}
+
+// Counts the lines of a call log that hold `part`.
+int Count(const std::string& log, const std::string& part)
+{
+    int n = 0;
+    for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+// A player that asks for a repaint from inside its own drawing (the real one
+// does) gets no paint inside the paint: the running paint draws the area too,
+// over black and over white, and reports once for everything. A player that
+// asks again in every paint is drawn a bounded number of times per paint.
+TEST(NetscapeDrawing, ARepaintAskedForInsideAPaintIsDrawnByThatPaintBeforeItReports)
+{
+    ASSERT_TRUE(Player().Loaded());
+    const wchar_t* key = L"Software\\KorvelRef\\Plugin";
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    const DWORD always = 1000;
+    RegSetValueExW(h, L"RepaintInPaint", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&always), sizeof always);
+    RegCloseKey(h);
+    refhost::claimConfig(key);
+    std::unique_ptr<TkvFlashDriver, DriverDeleter> d(TkvFlashDriverNS::ClassRef().Create(100, 100, 0));
+    auto* ns = static_cast<TkvFlashDriverNS*>(d.get());
+    // The movie's instance is made now, with the setting.
+    ns->LoadMovie(WriteFile(L"nested.swf", RectMovie(0xFF0000, 128)));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"RepaintInPaint");
+    Step(1);
+
+    std::vector<TRect> painted;
+    bool reportedInsideAPaint = false;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) {
+        painted.push_back(r);
+        reportedInsideAPaint = reportedInsideAPaint || d->IsPainting();
+    });
+    Player().ClearLog();
+    NPRect r{};
+    r.left = 10;
+    r.top = 10;
+    r.right = 20;
+    r.bottom = 20;
+    ns->InvalidateArea(r);
+    const std::string log = PlayerLog();
+    ASSERT_EQ(painted.size(), 1u) << log;
+    EXPECT_EQ(painted[0], Rect(0, 0, 100, 100)) << "the area asked for inside the paint is in its report";
+    EXPECT_FALSE(reportedInsideAPaint);
+    EXPECT_EQ(Count(log, "repaint asked from inside a paint"), 8) << log;
+    EXPECT_EQ(Count(log, "NPP_HandleEvent event=0x000F"), 8) << "four passes, each over black and white\n" << log;
+    // The last pass recovered the alpha of the whole view.
+    EXPECT_EQ(Pixel(d.get(), 50, 50), 0x80800000u);
+    EXPECT_EQ(Pixel(d.get(), 5, 5), 0u);
 }
 
 // A movie with a button over (20, 20)-(80, 80) that sends an FSCommand when

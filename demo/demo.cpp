@@ -175,10 +175,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         if (!options.screenshot.empty()) {
             form->Show();
             // Let the demo play, then capture what the form shows.
+            // Elapsed time as a difference of tick counts, which stays right
+            // when the 32-bit count wraps (every 49.7 days of uptime).
             const DWORD start = GetTickCount();
-            const DWORD until = start + static_cast<DWORD>(options.seconds) * 1000;
+            const DWORD duration = static_cast<DWORD>(options.seconds) * 1000;
             bool clicked = false;
-            while (GetTickCount() < until) {
+            while (GetTickCount() - start < duration) {
                 Application->ProcessMessages();
                 if (!clicked && GetTickCount() - start > static_cast<DWORD>(options.seconds) * 500) {
                     form->ClickCounter();

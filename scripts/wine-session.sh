@@ -1,27 +1,46 @@
 # Sourced by the test and demo scripts: a private X display and a private Wine
 # prefix inside the build tree, started in the order Wine needs and stopped by
 # what we started only.
-#   kv_session_start <build-dir>   exports DISPLAY, WINEPREFIX, WINEDEBUG, KV_WINE
+#   kv_session_start <build-dir> [<build-dir>...]
+#       exports DISPLAY, WINEPREFIX, WINEDEBUG, KV_WINE, KV_WINE32; the prefix
+#       (a win64 one, which runs 32-bit programs too) lives in the first build
+#       folder, and each build folder's reference control is registered in the
+#       registry view of its architecture
 #   kv_session_stop
+#   kv_pe_bits <file>   prints 32 or 64: the architecture of a Windows program or library
 
 KV_WINE=/usr/lib/wine/wine64
-# Wine's preloader reserves the address ranges Windows programs need (the
+KV_WINE32=/usr/lib/wine/wine
+# Wine's preloaders reserve the address ranges Windows programs need (the
 # shared user data page at 0x7ffe0000 among them) before anything else is
-# mapped. Without it the kernel may put the loader's heap there at random,
+# mapped. Without them the kernel may put the loader's heap there at random,
 # and about one process in a few thousand dies at start with "failed to map
 # the shared user data" and exit status 1.
-KV_WINE_PRELOADER=/usr/lib/wine/wine64-preloader
+KV_WINE_PRELOADERS=(/usr/lib/wine/wine64-preloader /usr/lib/wine/wine-preloader)
 KV_WINESERVER=/usr/lib/wine/wineserver
 kv_xvfb_pid=""
 kv_keepalive_pid=""
 
+kv_pe_bits() {
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$pe" ] || return 1
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+  case $machine in
+    014c) echo 32 ;;
+    8664) echo 64 ;;
+    *) return 1 ;;
+  esac
+}
+
 kv_session_start() {
   local build=$1
   mkdir -p "$build"
-  if [ ! -e "$KV_WINE_PRELOADER" ]; then
-    echo "wine-session: $KV_WINE_PRELOADER is missing (Debian package wine64-preloader):" \
-      "Wine programs may fail to start at random" >&2
-  fi
+  local preloader
+  for preloader in "${KV_WINE_PRELOADERS[@]}"; do
+    [ -e "$preloader" ] || echo "wine-session: $preloader is missing (Debian packages wine64-preloader," \
+      "wine32-preloader:i386): Wine programs may fail to start at random" >&2
+  done
   export WINEPREFIX
   WINEPREFIX=$(cd "$build" && pwd)/wineprefix
   export WINEDEBUG=-all
@@ -65,16 +84,24 @@ kv_session_start() {
     setsid "$KV_WINE" "$keepalive" </dev/null >/dev/null 2>&1 &
     kv_keepalive_pid=$!
   fi
-  export KV_WINE
+  export KV_WINE KV_WINE32
 
   # The reference player's ActiveX control is installed the way the real one
-  # is, before any program runs, so every program sees the same back-ends.
-  local control="$build/bin/Flash.ocx"
-  if [ -f "$control" ]; then
+  # is, before any program runs, so every program sees the same back-ends: the
+  # 32-bit one through the 32-bit regsvr32, into the registry's 32-bit view.
+  local dir control regsvr32
+  for dir in "$@"; do
+    control="$dir/bin/Flash.ocx"
+    [ -f "$control" ] || continue
+    case $(kv_pe_bits "$control") in
+      32) regsvr32=('C:\windows\syswow64\regsvr32.exe') ;;
+      64) regsvr32=(regsvr32) ;;
+      *) echo "wine-session: $control is no Windows library" >&2; continue ;;
+    esac
     control="Z:$(cd "$(dirname "$control")" && pwd)/Flash.ocx"
-    "$KV_WINE" regsvr32 /s "$control" </dev/null >/dev/null 2>&1 ||
-      echo "wine-session: could not register the reference control" >&2
-  fi
+    "$KV_WINE" "${regsvr32[@]}" /s "$control" </dev/null >/dev/null 2>&1 ||
+      echo "wine-session: could not register the reference control of $dir" >&2
+  done
 }
 
 kv_session_stop() {

@@ -563,16 +563,20 @@ void kv_driver_netscape_Start()
         PullStreamProc = reinterpret_cast<URLOpenPullStreamWFunc>(
             reinterpret_cast<void*>(GetProcAddress(g_urlmon, "URLOpenPullStreamW")));
 
-    // Preference: the application's own folder, then the registered path,
-    // then the player's default install location.
+    // Preference: the application's own folder, then the registered path (a
+    // 32-bit program reads the registry's 32-bit view), then the player's
+    // default install location (for a 32-bit program the system folder is the
+    // 32-bit one). A library beside the program built for the other
+    // architecture is passed over like a missing one.
     g_libraryPath = FlashPluginDefaultPath;
     ReadRegisteredPath(g_libraryPath);
     const std::wstring beside = ExecutableFolder() + L"npswf32.dll";
-    if (IsExistingFile(beside))
+    if (IsExistingFile(beside) && IsLibraryForThisProcess(beside))
         g_libraryPath = beside;
 
     NetscapeDriverClass = &TkvFlashDriverNS::ClassRef();
-    if (g_libraryPath.empty())
+    // Only the other architecture's player installed: no player.
+    if (g_libraryPath.empty() || !IsLibraryForThisProcess(g_libraryPath))
         return;
     g_plugin = LoadLibraryW(g_libraryPath.c_str());
     if (!g_plugin)

@@ -132,6 +132,15 @@ HRESULT registerServer()
     return SUCCEEDED(hr) ? S_OK : SELFREG_E_TYPELIB;
 }
 
+// The system kind the type library is registered under by this build.
+#ifdef _WIN64
+constexpr SYSKIND kOwnSysKind = SYS_WIN64;
+constexpr wchar_t kOwnSysKindName[] = L"win64";
+#else
+constexpr SYSKIND kOwnSysKind = SYS_WIN32;
+constexpr wchar_t kOwnSysKindName[] = L"win32";
+#endif
+
 HRESULT unregisterServer()
 {
     std::wstring clsid = L"CLSID\\" + wguid(CLSID_kvFlashPlayer);
@@ -141,13 +150,20 @@ HRESULT unregisterServer()
         RegDeleteTreeW(HKEY_CLASSES_ROOT, id);
         RegDeleteKeyW(HKEY_CLASSES_ROOT, id);
     }
-    HRESULT hr = UnRegisterTypeLib(LIBID_kvFlashPlayerObjects, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    // Only this build's own registration of the type library: the other
+    // architecture's control registers the same library under its own system
+    // kind (win32 beside win64), and that one stays.
+    HRESULT hr = UnRegisterTypeLib(LIBID_kvFlashPlayerObjects, 1, 0, LOCALE_NEUTRAL, kOwnSysKind);
     if (SUCCEEDED(hr))
         return S_OK;
-    // Nothing registered is not a failure to unregister.
-    ComPtr<ITypeLib> still;
-    return FAILED(LoadRegTypeLib(LIBID_kvFlashPlayerObjects, 1, 0, LOCALE_NEUTRAL, still.put())) ? S_OK
-                                                                                                : SELFREG_E_TYPELIB;
+    // Nothing registered is not a failure to unregister. LoadRegTypeLib would
+    // also find the other architecture's registration: look at our own key.
+    const std::wstring ownKey = L"TypeLib\\" + wguid(LIBID_kvFlashPlayerObjects) + L"\\1.0\\0\\" + kOwnSysKindName;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, ownKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return S_OK;
+    RegCloseKey(key);
+    return SELFREG_E_TYPELIB;
 }
 
 }  // namespace

@@ -66,4 +66,66 @@ TEST(RefControlRegistration, ServerProgIdAndTypeLibraryAreRegisteredAndUndoneByI
     OleUninitialize();
 }
 
+// The type library's registration of one system kind (win32 or win64).
+std::wstring TypeLibKey(const wchar_t* sysKind)
+{
+    wchar_t libid[64] = {};
+    StringFromGUID2(LIBID_kvFlashPlayerObjects, libid, 64);
+    return std::wstring(L"TypeLib\\") + libid + L"\\1.0\\0\\" + sysKind;
+}
+
+bool KeyExists(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Both architectures' controls register the same type library, each under
+// its own system kind; either one's entries leave the other's registration.
+TEST(RefControlRegistration, ItsOwnEntriesLeaveTheOtherArchitecturesTypeLibraryRegistration)
+{
+#ifdef _WIN64
+    const std::wstring own = TypeLibKey(L"win64"), other = TypeLibKey(L"win32");
+#else
+    const std::wstring own = TypeLibKey(L"win32"), other = TypeLibKey(L"win64");
+#endif
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    ASSERT_TRUE(KeyExists(own)) << "registered for this architecture";
+    // The other architecture's registration, as its control leaves it (the
+    // test session normally has it already).
+    const bool otherWasThere = KeyExists(other);
+    if (!otherWasThere) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, other.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const wchar_t path[] = L"C:\\Other\\Flash.ocx";
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+        RegCloseKey(key);
+    }
+
+    std::wstring server = readDefault(std::wstring(kClsidKey) + L"\\InprocServer32");
+    HMODULE module = LoadLibraryW(server.c_str());
+    ASSERT_NE(module, nullptr);
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto unregister = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
+    auto reregister = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    ASSERT_TRUE(unregister && reregister);
+    EXPECT_EQ(unregister(), S_OK);
+    EXPECT_FALSE(KeyExists(own));
+    EXPECT_TRUE(KeyExists(other)) << "the other architecture's registration stays";
+    EXPECT_EQ(unregister(), S_OK) << "nothing of ours left to unregister, though the library is still registered";
+    EXPECT_TRUE(KeyExists(other));
+    EXPECT_EQ(reregister(), S_OK);
+    EXPECT_TRUE(KeyExists(own));
+    EXPECT_TRUE(KeyExists(other));
+
+    if (!otherWasThere)
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, other.c_str());
+    FreeLibrary(module);
+    OleUninitialize();
+}
+
 }  // namespace

@@ -78,7 +78,7 @@ int Count(const std::string& log, const std::string& part)
 // does) gets no paint inside the paint: the running paint draws the area too,
 // over black and over white, and reports once for everything. A player that
 // asks again in every paint is drawn a bounded number of times per paint.
-TEST(NetscapeDrawing, ARepaintAskedForInsideAPaintIsDrawnByThatPaintBeforeItReports)
+TEST_F(NetscapeDrawing, ARepaintAskedForInsideAPaintIsDrawnByThatPaintBeforeItReports)
 {
     ASSERT_TRUE(Player().Loaded());
     const wchar_t* key = L"Software\\KorvelRef\\Plugin";

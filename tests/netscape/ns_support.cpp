@@ -67,24 +67,53 @@ std::string PlayerLog()
     return log;
 }
 
-int LineOf(const std::string& log, std::initializer_list<std::string_view> parts)
+namespace {
+
+// Calls visit(index, line) for each line of `log` until it answers false.
+template <class Visit>
+void ForEachLine(const std::string& log, Visit visit)
 {
     int index = 0;
-    size_t start = 0;
-    while (start < log.size()) {
+    for (size_t start = 0; start < log.size(); ++index) {
         size_t end = log.find('\n', start);
         if (end == std::string::npos)
             end = log.size();
-        const std::string_view line(log.data() + start, end - start);
-        bool all = true;
-        for (std::string_view p : parts)
-            all = all && line.find(p) != std::string_view::npos;
-        if (all)
-            return index;
-        ++index;
+        if (!visit(index, std::string_view(log.data() + start, end - start)))
+            return;
         start = end + 1;
     }
-    return -1;
+}
+
+bool HoldsAll(std::string_view line, std::initializer_list<std::string_view> parts)
+{
+    for (std::string_view p : parts)
+        if (line.find(p) == std::string_view::npos)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+int LineOf(const std::string& log, std::initializer_list<std::string_view> parts)
+{
+    int found = -1;
+    ForEachLine(log, [&](int index, std::string_view line) {
+        if (!HoldsAll(line, parts))
+            return true;
+        found = index;
+        return false;
+    });
+    return found;
+}
+
+int CountLines(const std::string& log, std::initializer_list<std::string_view> parts)
+{
+    int n = 0;
+    ForEachLine(log, [&](int, std::string_view line) {
+        n += HoldsAll(line, parts) ? 1 : 0;
+        return true;
+    });
+    return n;
 }
 
 std::vector<std::string> Calls(const std::string& log)

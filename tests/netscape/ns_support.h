@@ -39,6 +39,8 @@ const Seams& Player();
 std::string PlayerLog();
 // The index of the first line of `log` holding every one of `parts`, or -1.
 int LineOf(const std::string& log, std::initializer_list<std::string_view> parts);
+// How many lines of `log` hold every one of `parts`.
+int CountLines(const std::string& log, std::initializer_list<std::string_view> parts);
 
 // The calls of a player's call log, in order: the lines a host received
 // ("< ") or made ("> "); notes ("# ") are not calls.

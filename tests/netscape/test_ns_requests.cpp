@@ -17,24 +17,6 @@ namespace {
 using sw::ActionAssembler;
 using sw::PushValue;
 
-int Count(const std::string& log, std::initializer_list<std::string_view> parts)
-{
-    int n = 0;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos)
-            end = log.size();
-        const std::string_view line(log.data() + start, end - start);
-        bool all = true;
-        for (std::string_view p : parts)
-            all = all && line.find(p) != std::string_view::npos;
-        n += all ? 1 : 0;
-        start = end + 1;
-    }
-    return n;
-}
-
 // Handles messages until `done` or 5 s.
 bool PumpUntil(const std::function<bool()>& done)
 {
@@ -121,15 +103,15 @@ protected:
         Player().StepFrames(nullptr, 1);  // the request is made here
         std::string log = PlayerLog();
         ASSERT_GE(LineOf(log, {"> NPN_", url}), 0) << "no request made: " << log;
-        EXPECT_EQ(Count(log, {"< NPP_URLNotify"}), 0) << "told inside the plug-in's own call: " << log;
+        EXPECT_EQ(CountLines(log, {"< NPP_URLNotify"}), 0) << "told inside the plug-in's own call: " << log;
         EXPECT_GE(kvns::FailuresWaiting(), 1);
-        ASSERT_TRUE(PumpUntil([&] { return Count(PlayerLog(), {"< NPP_URLNotify", url}) > 0; }))
+        ASSERT_TRUE(PumpUntil([&] { return CountLines(PlayerLog(), {"< NPP_URLNotify", url}) > 0; }))
             << "the request never ended: " << PlayerLog();
         for (int i = 0; i < 5; ++i)
             Pump();
         log = PlayerLog();
-        EXPECT_EQ(Count(log, {"< NPP_URLNotify", url}), 1) << log;
-        EXPECT_EQ(Count(log, {"< NPP_URLNotify", url, "reason=1"}), 1) << log;
+        EXPECT_EQ(CountLines(log, {"< NPP_URLNotify", url}), 1) << log;
+        EXPECT_EQ(CountLines(log, {"< NPP_URLNotify", url, "reason=1"}), 1) << log;
         EXPECT_GE(LineOf(log, {"# request", url, "failed"}), 0) << "the player saw the request end: " << log;
         EXPECT_EQ(kvns::FailuresWaiting(), 0);
     }
@@ -165,11 +147,11 @@ TEST_F(NetscapeRequests, AFileThePlayerRefusesToStreamIsToldItFailed)
         InjectedFailure refuse(L"NPP_NewStream", NPERR_GENERIC_ERROR);
         Player().StepFrames(nullptr, 1);
     }
-    ASSERT_TRUE(PumpUntil([] { return Count(PlayerLog(), {"< NPP_URLNotify", "refused.swf"}) > 0; })) << PlayerLog();
+    ASSERT_TRUE(PumpUntil([] { return CountLines(PlayerLog(), {"< NPP_URLNotify", "refused.swf"}) > 0; })) << PlayerLog();
     Pump();
     const std::string log = PlayerLog();
-    EXPECT_EQ(Count(log, {"< NPP_URLNotify", "refused.swf", "reason=1"}), 1) << log;
-    EXPECT_EQ(Count(log, {"< NPP_Write"}), 0) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_URLNotify", "refused.swf", "reason=1"}), 1) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_Write"}), 0) << log;
 }
 
 TEST_F(NetscapeRequests, ARefusedDownloadLeavesTheDownloadListAtOnceAndIsToldItFailed)
@@ -185,9 +167,9 @@ TEST_F(NetscapeRequests, ARefusedDownloadLeavesTheDownloadListAtOnceAndIsToldItF
     EXPECT_GE(LineOf(PlayerLog(), {"< NPP_NewStream", "https://127.0.0.1:9/refused.swf"}), 0)
         << "https takes the download route: " << PlayerLog();
     EXPECT_EQ(kvns::DownloadsInFlight(), 0);
-    ASSERT_TRUE(PumpUntil([] { return Count(PlayerLog(), {"< NPP_URLNotify", "refused.swf"}) > 0; })) << PlayerLog();
+    ASSERT_TRUE(PumpUntil([] { return CountLines(PlayerLog(), {"< NPP_URLNotify", "refused.swf"}) > 0; })) << PlayerLog();
     Pump();
-    EXPECT_EQ(Count(PlayerLog(), {"< NPP_URLNotify", "refused.swf", "reason=1"}), 1) << PlayerLog();
+    EXPECT_EQ(CountLines(PlayerLog(), {"< NPP_URLNotify", "refused.swf", "reason=1"}), 1) << PlayerLog();
 }
 
 TEST_F(NetscapeRequests, OnlyAJavascriptSchemeIsRefusedAPathWithJavaInItLoads)
@@ -202,7 +184,7 @@ TEST_F(NetscapeRequests, OnlyAJavascriptSchemeIsRefusedAPathWithJavaInItLoads)
         Pump();
     std::string log = PlayerLog();
     EXPECT_GE(LineOf(log, {"refused by the host: 10"}), 0) << log;
-    EXPECT_EQ(Count(log, {"< NPP_URLNotify"}), 0) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_URLNotify"}), 0) << log;
 
     // A movie in a folder named for the language loads like any other, and
     // says so through FSCommand.
@@ -222,7 +204,7 @@ TEST_F(NetscapeRequests, OnlyAJavascriptSchemeIsRefusedAPathWithJavaInItLoads)
         return !commands.empty() && commands.back() == L"loaded:intro";
     })) << PlayerLog();
     log = PlayerLog();
-    EXPECT_EQ(Count(log, {"< NPP_URLNotify", "intro.swf", "reason=0"}), 1) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_URLNotify", "intro.swf", "reason=0"}), 1) << log;
 }
 
 TEST_F(NetscapeRequests, AnHttpsUrlIsDownloadedAndEndsOnceWhenTheServiceCannotFetchIt)
@@ -240,7 +222,7 @@ TEST_F(NetscapeRequests, AnHttpsUrlIsDownloadedAndEndsOnceWhenTheServiceCannotFe
     const std::string log = PlayerLog();
     EXPECT_GE(LineOf(log, {"< NPP_NewStream", "https://127.0.0.1:9/movie.swf?a=1"}), 0)
         << "the query stays part of the URL: " << log;
-    EXPECT_EQ(Count(log, {"< NPP_URLNotify", "movie.swf"}), 1) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_URLNotify", "movie.swf"}), 1) << log;
     EXPECT_GE(LineOf(log, {"< NPP_URLNotify", "movie.swf", "reason=1"}), 0) << log;
     EXPECT_GE(LineOf(log, {"< NPP_DestroyStream", "movie.swf", "reason=1"}), 0) << log;
     EXPECT_LT(LineOf(log, {"< invoke SetVariable"}), 0) << log;

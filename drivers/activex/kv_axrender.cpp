@@ -6,33 +6,9 @@
 
 #include "framework/forms.h"
 #include "kv_alpha.h"
+#include "kv_input.h"
 #include "kv_driver_activex.h"
 #include "kv_pixels.h"
-
-namespace {
-
-WPARAM ShiftToKeyState(TShiftState Shift)
-{
-    WPARAM f = 0;
-    if (Shift.Contains(ssCtrl))
-        f |= MK_CONTROL;
-    if (Shift.Contains(ssShift))
-        f |= MK_SHIFT;
-    if (Shift.Contains(ssAlt))
-        f |= 0x0020;
-    if (Shift.Contains(ssLeft))
-        f |= MK_LBUTTON;
-    if (Shift.Contains(ssRight))
-        f |= MK_RBUTTON;
-    return f;
-}
-
-LPARAM PointParam(int X, int Y)
-{
-    return static_cast<LPARAM>(static_cast<DWORD>(static_cast<WORD>(X)) | (static_cast<DWORD>(static_cast<WORD>(Y)) << 16));
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Buffer
@@ -146,7 +122,7 @@ void TkvFlashDriverActiveX::SendMouse(UINT message, WPARAM wParam, int X, int Y)
 {
     if (!WindowlessObject || NoControl)
         return;
-    const auto sent = SendMessageToControl(message, wParam, PointParam(X, Y));
+    const auto sent = SendMessageToControl(message, wParam, kv::PackWords(X, Y));
     if (!sent.Survived)
         return;
     if (sent.Result == S_OK && message >= WM_MOUSEFIRST && message <= WM_MOUSEWHEEL && !DisableFlashCursor)
@@ -156,7 +132,7 @@ void TkvFlashDriverActiveX::SendMouse(UINT message, WPARAM wParam, int X, int Y)
 void TkvFlashDriverActiveX::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     if (Button == mbLeft) {
-        SendMouse(WM_LBUTTONDOWN, ShiftToKeyState(Shift), X, Y);
+        SendMouse(WM_LBUTTONDOWN, kv::KeyStateFlags(Shift, true), X, Y);
     } else if (Button == mbRight) {
         if (!DisableFlashMenu) {
             // The control shows its menu in the parent window's client space.
@@ -165,40 +141,38 @@ void TkvFlashDriverActiveX::MouseDown(TMouseButton Button, TShiftState Shift, in
             X = static_cast<std::int16_t>(X + offset.x);
             Y = static_cast<std::int16_t>(Y + offset.y);
         }
-        SendMouse(WM_RBUTTONDOWN, ShiftToKeyState(Shift), X, Y);
+        SendMouse(WM_RBUTTONDOWN, kv::KeyStateFlags(Shift, true), X, Y);
         ReportParentWindow = false;
     }
 }
 
 void TkvFlashDriverActiveX::MouseMove(TShiftState Shift, int X, int Y)
 {
-    SendMouse(WM_MOUSEMOVE, ShiftToKeyState(Shift), X, Y);
+    SendMouse(WM_MOUSEMOVE, kv::KeyStateFlags(Shift, true), X, Y);
 }
 
 void TkvFlashDriverActiveX::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     if (Button == mbLeft)
-        SendMouse(WM_LBUTTONUP, ShiftToKeyState(Shift), X, Y);
+        SendMouse(WM_LBUTTONUP, kv::KeyStateFlags(Shift, true), X, Y);
     else if (Button == mbRight)
-        SendMouse(WM_RBUTTONUP, ShiftToKeyState(Shift), X, Y);
+        SendMouse(WM_RBUTTONUP, kv::KeyStateFlags(Shift, true), X, Y);
 }
 
 void TkvFlashDriverActiveX::MouseWheel(TShiftState Shift, int X, int Y, int WheelDelta, bool&)
 {
-    const WPARAM w = static_cast<WPARAM>(static_cast<DWORD>(static_cast<WORD>(ShiftToKeyState(Shift))) |
-                                         (static_cast<DWORD>(static_cast<WORD>(WheelDelta)) << 16));
-    SendMouse(WM_MOUSEWHEEL, w, X, Y);
+    SendMouse(WM_MOUSEWHEEL, kv::PackWords(static_cast<int>(kv::KeyStateFlags(Shift, true)), WheelDelta), X, Y);
 }
 
 void TkvFlashDriverActiveX::KeyDown(std::uint16_t& Key, TShiftState Shift)
 {
-    if (SendMessageToControl(WM_KEYDOWN, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))).Result == S_OK)
+    if (SendMessageToControl(WM_KEYDOWN, Key, kv::KeyStateFlags(Shift, true)).Result == S_OK)
         Key = 0;
 }
 
 void TkvFlashDriverActiveX::KeyUp(std::uint16_t& Key, TShiftState Shift)
 {
-    if (SendMessageToControl(WM_KEYUP, Key, static_cast<LPARAM>(ShiftToKeyState(Shift))).Result == S_OK)
+    if (SendMessageToControl(WM_KEYUP, Key, kv::KeyStateFlags(Shift, true)).Result == S_OK)
         Key = 0;
 }
 
@@ -206,14 +180,13 @@ void TkvFlashDriverActiveX::KeyPress(wchar_t& Key, TShiftState Shift)
 {
     if (!WindowlessObject || NoControl)
         return;
-    char bytes[10];
-    const wchar_t unit = Key;
-    const int n = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, nullptr);
+    char bytes[8];
+    const int n = kv::AnsiBytesOf(Key, bytes);
     for (int i = 0; i < n; ++i) {
         // A character may run an input field's handlers, and the
         // application's: the next byte goes only to a driver that survived.
         const auto sent = SendMessageToControl(WM_CHAR, static_cast<unsigned char>(bytes[i]),
-                                               static_cast<LPARAM>(ShiftToKeyState(Shift)));
+                                               kv::KeyStateFlags(Shift, true));
         if (sent.Result == S_OK)
             Key = 0;
         if (!sent.Survived)

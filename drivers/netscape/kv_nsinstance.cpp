@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kv_alpha.h"
+#include "kv_input.h"
 #include "kv_nsinternal.h"
 #include "kv_pendingstreams.h"
 
@@ -244,78 +245,56 @@ TkvPlayerCall<bool> TkvFlashDriverNS::ScriptSetProperty(const char* Name, const 
     return CallPlayer(this, o->_class->setProperty, false, o, Identifier(Name), &Value);
 }
 
-namespace {
-
-std::uintptr_t ShiftToMouseFlags(TShiftState Shift)
-{
-    std::uintptr_t f = 0;
-    if (Shift.Contains(ssCtrl))
-        f |= MK_CONTROL;
-    if (Shift.Contains(ssShift))
-        f |= MK_SHIFT;
-    if (Shift.Contains(ssLeft))
-        f |= MK_LBUTTON;
-    if (Shift.Contains(ssRight))
-        f |= MK_RBUTTON;
-    return f;
-}
-
-std::uintptr_t MakeLong(int a, int b)
-{
-    return static_cast<std::uintptr_t>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(a)) |
-                                       (static_cast<std::uint32_t>(static_cast<std::uint16_t>(b)) << 16));
-}
-
-}  // namespace
-
 void TkvFlashDriverNS::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     if (Button == mbLeft) {
-        SendEvent(WM_LBUTTONDOWN, ShiftToMouseFlags(Shift), MakeLong(X, Y));
+        SendEvent(WM_LBUTTONDOWN, kv::KeyStateFlags(Shift, false), kv::PackWords(X, Y));
     } else if (Button == mbRight && !DisableFlashMenu) {
         // The movie opens its menu at screen coordinates.
         RECT wr{};
         if (HWND wnd = GetParentHandle())
             GetWindowRect(wnd, &wr);
         const TPoint off = GetParentOffset();
-        SendEvent(WM_RBUTTONDOWN, ShiftToMouseFlags(Shift), MakeLong(X + wr.left + off.x, Y + wr.top + off.y));
+        SendEvent(WM_RBUTTONDOWN, kv::KeyStateFlags(Shift, false),
+                  kv::PackWords(X + wr.left + off.x, Y + wr.top + off.y));
     }
 }
 
 void TkvFlashDriverNS::MouseMove(TShiftState Shift, int X, int Y)
 {
-    SendEvent(WM_MOUSEMOVE, ShiftToMouseFlags(Shift), MakeLong(X, Y));
+    SendEvent(WM_MOUSEMOVE, kv::KeyStateFlags(Shift, false), kv::PackWords(X, Y));
 }
 
 void TkvFlashDriverNS::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     if (Button == mbLeft)
-        SendEvent(WM_LBUTTONUP, ShiftToMouseFlags(Shift), MakeLong(X, Y));
+        SendEvent(WM_LBUTTONUP, kv::KeyStateFlags(Shift, false), kv::PackWords(X, Y));
     else if (Button == mbRight)
-        SendEvent(WM_RBUTTONUP, ShiftToMouseFlags(Shift), MakeLong(X, Y));
+        SendEvent(WM_RBUTTONUP, kv::KeyStateFlags(Shift, false), kv::PackWords(X, Y));
 }
 
 void TkvFlashDriverNS::MouseWheel(TShiftState Shift, int X, int Y, int WheelDelta, bool& /*Handled*/)
 {
-    SendEvent(WM_MOUSEWHEEL, MakeLong(static_cast<int>(ShiftToMouseFlags(Shift)), WheelDelta), MakeLong(X, Y));
+    SendEvent(WM_MOUSEWHEEL, kv::PackWords(static_cast<int>(kv::KeyStateFlags(Shift, false)), WheelDelta),
+              kv::PackWords(X, Y));
 }
 
 void TkvFlashDriverNS::KeyDown(std::uint16_t& Key, TShiftState Shift)
 {
-    SendEvent(WM_KEYDOWN, Key, ShiftToMouseFlags(Shift));
+    SendEvent(WM_KEYDOWN, Key, kv::KeyStateFlags(Shift, false));
 }
 
 void TkvFlashDriverNS::KeyUp(std::uint16_t& Key, TShiftState Shift)
 {
-    SendEvent(WM_KEYUP, Key, ShiftToMouseFlags(Shift));
+    SendEvent(WM_KEYUP, Key, kv::KeyStateFlags(Shift, false));
 }
 
 void TkvFlashDriverNS::KeyPress(wchar_t& Key, TShiftState Shift)
 {
     // The plug-in takes characters as the ANSI bytes an 8-bit window receives.
-    char bytes[10];
-    const int n = WideCharToMultiByte(CP_ACP, 0, &Key, 1, bytes, sizeof bytes, nullptr, nullptr);
+    char bytes[8];
+    const int n = kv::AnsiBytesOf(Key, bytes);
     for (int i = 0; i < n; ++i) {
-        SendEvent(WM_CHAR, static_cast<unsigned char>(bytes[i]), ShiftToMouseFlags(Shift));
+        SendEvent(WM_CHAR, static_cast<unsigned char>(bytes[i]), kv::KeyStateFlags(Shift, false));
     }
 }

@@ -306,12 +306,9 @@ TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
 {
     kvpending::DropOwnedBy(this);
     // The control may call back while it closes; nothing here may throw,
-    // and a failure only leaves a trace.
-    kv::Entry("closing the control", [&] {
-        if (OleObject)
-            OleObject->Close(OLECLOSE_NOSAVE);
-        DestroyControl();
-    });
+    // and a failure only leaves a trace. DestroyControl closes it: a
+    // container closes its object once.
+    kv::Entry("closing the control", [&] { DestroyControl(); });
     DestroyStorage();
     ReleaseAndClear(PersistStream);
     if (OleObject)

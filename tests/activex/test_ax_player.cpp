@@ -369,15 +369,14 @@ TEST_F(ActiveXPlayer, ActivationLoadingAndTeardownCallTheControlInTheirOrder)
                     "> _IkvFlashPlayerEvents.Invoke -609 4 = 0x00000000"},
                    kBesideTheHandshake);
 
-    // The destructor closes the control and DestroyControl closes it once
-    // more before disconnecting; the site goes before the last reference.
+    // The control is closed once, then disconnected; the site goes before
+    // the last reference.
     Control().ClearLog();
     form.reset();
     Pump();
     ExpectSequence(ControlLog(),
                    {"< IOleObject.Close option=1",
                     "> IOleInPlaceSite.OnInPlaceDeactivate = 0x00000000",
-                    "< IOleObject.Close option=1",
                     "< IConnectionPointContainer.FindConnectionPoint {D27CDB6D-",
                     "< _IkvFlashPlayerEvents connection point.Unadvise",
                     "< IConnectionPointContainer.FindConnectionPoint {9BFBBC02-",

@@ -177,10 +177,16 @@ TEST_F(ActiveXPlayer, PlayControlFramesLoopAndVariablesReachTheMovie)
     EXPECT_EQ(player()->GetCurrentFrame(), 0);
     player()->Play();
     EXPECT_TRUE(player()->GetIsPlaying());
+    // The control's boolean is VARIANT_BOOL: true arrives as -1, not 1.
+    Control().ClearLog();
     player()->SetLoop(false);
     EXPECT_FALSE(player()->GetLoop());
     player()->SetLoop(true);
     EXPECT_TRUE(player()->GetLoop());
+    ExpectSequence(ControlLog(), {"< IkvFlashPlayer.put_Loop 0", "< IkvFlashPlayer.get_Loop",
+                                  "< IkvFlashPlayer.put_Loop -1", "< IkvFlashPlayer.get_Loop"},
+                   {"< QueryInterface", "< IkvFlashPlayer.FlashVersion", "> IPropertyNotifySink.OnChanged",
+                    "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect"});
     player()->SetVariable(L"greeting", L"hello there");
     EXPECT_EQ(player()->GetVariable(L"greeting"), L"hello there");
 }

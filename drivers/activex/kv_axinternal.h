@@ -20,6 +20,11 @@ inline bool HasPlayer8Methods(IkvFlashPlayer* intf)
     return ((static_cast<unsigned long>(version) >> 16) & 0xFFFF) >= 8;
 }
 
+// References the controls hold on the objects their drivers hand them (the
+// driver's site and its tear-offs, the event sink, the moniker): every AddRef
+// minus every Release, over all drivers. 0 when every control gave back all
+// it took, also from drivers that are gone (leak checks).
+int SiteReferences();
 
 // A window query of a tear-off that has no window to name.
 inline HRESULT NoWindow(HWND* phwnd)

@@ -7,6 +7,7 @@
 #include <olectl.h>
 
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "framework/forms.h"
@@ -38,6 +39,11 @@ HMODULE g_urlmon = nullptr;
 TURLOpenPullStreamW g_urlOpenPullStream = nullptr;
 
 constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+
+// References the controls hold on their drivers' site objects, over every
+// driver: each driver's own count ends with the driver, this one keeps what
+// a control never gave back.
+int g_siteReferences = 0;
 
 // The framework's OLE error for a failed call.
 void Check(HRESULT hr)
@@ -300,12 +306,9 @@ TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
 {
     kvpending::DropOwnedBy(this);
     // The control may call back while it closes; nothing here may throw,
-    // and a failure only leaves a trace.
-    kv::Entry("closing the control", [&] {
-        if (OleObject)
-            OleObject->Close(OLECLOSE_NOSAVE);
-        DestroyControl();
-    });
+    // and a failure only leaves a trace. DestroyControl closes it: a
+    // container closes its object once.
+    kv::Entry("closing the control", [&] { DestroyControl(); });
     DestroyStorage();
     ReleaseAndClear(PersistStream);
     if (OleObject)
@@ -317,6 +320,8 @@ TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
         DestroyEnumPropDescs();
     ReleaseAndClear(ControlInterface);
     ReleaseInPlaceInterfaces();
+    if (RefCount != 0)
+        kv::Trace("the control keeps " + std::to_string(RefCount) + " references on a site that is going");
 }
 
 void TkvFlashDriverActiveX::ReleaseInPlaceInterfaces()
@@ -575,8 +580,19 @@ HRESULT TkvFlashDriverActiveX::QueryInterface(REFIID riid, void** ppv) noexcept
     return S_OK;
 }
 
-ULONG TkvFlashDriverActiveX::AddRef() noexcept { return static_cast<ULONG>(++RefCount); }
-ULONG TkvFlashDriverActiveX::Release() noexcept { return static_cast<ULONG>(--RefCount); }
+ULONG TkvFlashDriverActiveX::AddRef() noexcept
+{
+    ++g_siteReferences;
+    return static_cast<ULONG>(++RefCount);
+}
+
+ULONG TkvFlashDriverActiveX::Release() noexcept
+{
+    --g_siteReferences;
+    return static_cast<ULONG>(--RefCount);
+}
+
+int kvax::SiteReferences() { return g_siteReferences; }
 
 HRESULT TkvInPlaceFrame::QueryInterface(REFIID riid, void** ppv) noexcept { return owner_->QueryInterface(riid, ppv); }
 ULONG TkvInPlaceFrame::AddRef() noexcept { return owner_->AddRef(); }

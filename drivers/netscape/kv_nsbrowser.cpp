@@ -93,11 +93,17 @@ bool IsBrowserObject(const NPObject* o)
     return o == &g_window.header || o == &g_location.header || o == &g_top.header || o == &g_topLocation.header;
 }
 
+// References to the page objects the plug-in holds: each handing out and
+// each retain adds one, each release takes one. The objects' own counts
+// cannot tell, since handing one out again resets its count to 1.
+int g_pageReferences = 0;
+
 NPObject* HandOut(BrowserObject& o)
 {
     o.header._class = &g_browserObjectClass;
     o.header.referenceCount = 1;
     o.reserved = 0;
+    ++g_pageReferences;
     return &o.header;
 }
 
@@ -287,8 +293,11 @@ NPObject* NPN_CreateObject(NPP npp, NPClass* aClass) noexcept
 
 NPObject* NPN_RetainObject(NPObject* o) noexcept
 {
-    if (o)
+    if (o) {
         ++o->referenceCount;
+        if (IsBrowserObject(o))
+            ++g_pageReferences;
+    }
     return o;
 }
 
@@ -300,6 +309,7 @@ void NPN_ReleaseObject(NPObject* o) noexcept
         if (IsBrowserObject(o)) {
             // The browser's own objects are never destroyed; their counts are
             // reset whenever they are handed out again.
+            --g_pageReferences;
             if (o->referenceCount > 0)
                 --o->referenceCount;
             return;
@@ -469,6 +479,11 @@ void MemFree(void* p)
 int MemBlocksInUse()
 {
     return g_blocksInUse;
+}
+
+int PageObjectReferences()
+{
+    return g_pageReferences;
 }
 
 NPIdentifier Identifier(const char* name)

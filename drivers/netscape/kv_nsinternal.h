@@ -23,6 +23,10 @@ void* MemAlloc(std::uint32_t size);
 void MemFree(void* p);
 // Blocks handed out by MemAlloc and not yet freed (leak checks).
 int MemBlocksInUse();
+// References to the page objects (window, top and their locations) handed to
+// the plug-in and not yet released by it (leak checks): 0 once every
+// instance has given back what it was handed, below 0 after a release too many.
+int PageObjectReferences();
 
 // Identifiers: one per distinct name, stable for the process.
 NPIdentifier Identifier(const char* name);

@@ -177,10 +177,16 @@ TEST_F(ActiveXPlayer, PlayControlFramesLoopAndVariablesReachTheMovie)
     EXPECT_EQ(player()->GetCurrentFrame(), 0);
     player()->Play();
     EXPECT_TRUE(player()->GetIsPlaying());
+    // The control's boolean is VARIANT_BOOL: true arrives as -1, not 1.
+    Control().ClearLog();
     player()->SetLoop(false);
     EXPECT_FALSE(player()->GetLoop());
     player()->SetLoop(true);
     EXPECT_TRUE(player()->GetLoop());
+    ExpectSequence(ControlLog(), {"< IkvFlashPlayer.put_Loop 0", "< IkvFlashPlayer.get_Loop",
+                                  "< IkvFlashPlayer.put_Loop -1", "< IkvFlashPlayer.get_Loop"},
+                   {"< QueryInterface", "< IkvFlashPlayer.FlashVersion", "> IPropertyNotifySink.OnChanged",
+                    "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect"});
     player()->SetVariable(L"greeting", L"hello there");
     EXPECT_EQ(player()->GetVariable(L"greeting"), L"hello there");
 }
@@ -369,15 +375,14 @@ TEST_F(ActiveXPlayer, ActivationLoadingAndTeardownCallTheControlInTheirOrder)
                     "> _IkvFlashPlayerEvents.Invoke -609 4 = 0x00000000"},
                    kBesideTheHandshake);
 
-    // The destructor closes the control and DestroyControl closes it once
-    // more before disconnecting; the site goes before the last reference.
+    // The control is closed once, then disconnected; the site goes before
+    // the last reference.
     Control().ClearLog();
     form.reset();
     Pump();
     ExpectSequence(ControlLog(),
                    {"< IOleObject.Close option=1",
                     "> IOleInPlaceSite.OnInPlaceDeactivate = 0x00000000",
-                    "< IOleObject.Close option=1",
                     "< IConnectionPointContainer.FindConnectionPoint {D27CDB6D-",
                     "< _IkvFlashPlayerEvents connection point.Unadvise",
                     "< IConnectionPointContainer.FindConnectionPoint {9BFBBC02-",

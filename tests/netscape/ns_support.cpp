@@ -5,6 +5,7 @@
 #include <chrono>
 #include <sstream>
 
+#include "kv_axinternal.h"
 #include "kv_driver_activex.h"
 #include "kv_nsinternal.h"
 #include "kv_package.h"
@@ -166,7 +167,7 @@ void ExpectSequence(const std::string& slice, const std::vector<std::string_view
     ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << why.str();
 }
 
-void ExpectNothingLeft(int memBlocksBefore)
+void ExpectNothingLeft(const Baseline& before)
 {
     if (Player().Loaded()) {
         EXPECT_EQ(Player().InstanceCount(), 0) << "a plug-in instance outlived its driver\n" << PlayerLog();
@@ -185,13 +186,22 @@ void ExpectNothingLeft(int memBlocksBefore)
         }
     }
     EXPECT_EQ(ControlDescription.InstanceCount, 0) << "an ActiveX driver was never destroyed";
-    EXPECT_EQ(kvns::MemBlocksInUse(), memBlocksBefore) << "browser memory handed out and never given back";
+    EXPECT_EQ(kvax::SiteReferences(), before.siteReferences)
+        << "a control kept references on the site objects its driver handed it";
+    EXPECT_EQ(kvns::PageObjectReferences(), before.pageObjectReferences)
+        << "the plug-in kept (or released too often) page objects the package handed it";
+    EXPECT_EQ(kvns::MemBlocksInUse(), before.memBlocks) << "browser memory handed out and never given back";
     EXPECT_EQ(kvns::DownloadsInFlight(), 0) << "a download still holds its callback";
     EXPECT_EQ(kvns::FailuresWaiting(), 0) << "a failure notice is still waiting";
     EXPECT_EQ(kvpending::Count(), 0) << "a stream copy outlived its driver";
 }
 
-void BackEndCase::SetUp() { memBlocksBefore_ = kvns::MemBlocksInUse(); }
+Baseline Baseline::Now()
+{
+    return {kvns::MemBlocksInUse(), kvax::SiteReferences(), kvns::PageObjectReferences()};
+}
+
+void BackEndCase::SetUp() { before_ = Baseline::Now(); }
 
 void BackEndCase::TearDown()
 {
@@ -202,7 +212,7 @@ void BackEndCase::TearDown()
         Sleep(2);
         Pump();
     }
-    ExpectNothingLeft(memBlocksBefore_);
+    ExpectNothingLeft(before_);
 }
 
 void Pump()

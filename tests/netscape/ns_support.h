@@ -55,12 +55,22 @@ void ExpectSequence(const std::string& slice, const std::vector<std::string_view
                     const std::vector<std::string_view>& ignored = {},
                     std::source_location where = std::source_location::current());
 
+// The package's own counts of what it handed out, taken before a case.
+struct Baseline {
+    int memBlocks = 0;              // browser memory blocks
+    int siteReferences = 0;         // references controls hold on site objects
+    int pageObjectReferences = 0;   // references the plug-in holds on page objects
+    static Baseline Now();
+};
+
 // Fails unless nothing a case played is left: no plug-in instance or
 // scriptable object, no live control nor any other object of the control's
-// module, no ActiveX driver counted by the control description, browser
-// memory back to `memBlocksBefore` blocks, no download, failure notice or
-// stream copy still held by the package.
-void ExpectNothingLeft(int memBlocksBefore);
+// module, no ActiveX driver counted by the control description, the
+// references on the site objects the ActiveX drivers handed their controls
+// and on the page objects handed to the plug-in back to `before`, browser
+// memory back to `before`, no download, failure notice or stream copy still
+// held by the package.
+void ExpectNothingLeft(const Baseline& before);
 
 // The base of the cases that play through a back-end. Every case ends by
 // freeing its forms (a fixture that holds one frees it in its own TearDown
@@ -72,7 +82,7 @@ protected:
     void TearDown() override;
 
 private:
-    int memBlocksBefore_ = 0;
+    Baseline before_;
 };
 
 // Steps every live plug-in instance n frames, then handles waiting messages.

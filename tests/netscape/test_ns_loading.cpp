@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "kv_flashstore.h"
+#include "kv_hostfiles.h"
+#include "kv_nsinternal.h"
 #include "kv_pendingstreams.h"
 #include "kv_urltext.h"
 #include "ns_support.h"
@@ -205,6 +207,98 @@ TEST_F(NetscapeLoading, QueryVariablesArriveAfterTheMovieInOrder)
                                "< invoke SetVariable args=[\"second\",\"two words\"]", "< NPP_SetWindow "}),
                    {"< NPP_HandleEvent", "> NPN_InvalidateRect", "< RefPlayer_StepFrames", "> NPN_UTF8FromIdentifier",
                     "< invoke GetVariable"});
+}
+
+// The current folder, for one case.
+class TCurrentFolder {
+public:
+    explicit TCurrentFolder(const std::wstring& folder)
+    {
+        wchar_t buf[MAX_PATH * 2] = {};
+        GetCurrentDirectoryW(static_cast<DWORD>(std::size(buf)), buf);
+        previous_ = buf;
+        SetCurrentDirectoryW(folder.c_str());
+    }
+    ~TCurrentFolder() { SetCurrentDirectoryW(previous_.c_str()); }
+    TCurrentFolder(const TCurrentFolder&) = delete;
+    TCurrentFolder& operator=(const TCurrentFolder&) = delete;
+
+private:
+    std::wstring previous_;
+};
+
+// A name that is no file as it stands is looked for by its last segment in
+// the current folder, then as a path below the program's folder, in that
+// order; the request keeps the name it was made with.
+TEST_F(NetscapeLoading, ANameIsFoundByItsFileNameInTheCurrentFolderThenBelowTheProgramsFolder)
+{
+    TCurrentFolder current(TempFolder());  // not the program's folder
+    const std::wstring sub = L"kvrules-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring below = ExecutableFolder() + sub;
+    ASSERT_TRUE(CreateDirectoryW(below.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    const std::wstring inCurrent = WriteFile(L"rule-order.swf", RectMovie(kRed));
+    const std::wstring inProgram = below + L"\\rule-order.swf";
+    {
+        const auto bytes = RectMovie(0x2040F0);
+        TFileStream f(inProgram, fmCreate);
+        f.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    }
+    const std::wstring name = sub + L"/rule-order.swf";  // relative: no file in the current folder
+    const std::string asked = "url=\"" + std::string(name.begin(), name.end()) + "\"";
+
+    player()->LoadMovie(name);
+    ExpectMovieDrawn(kRed);  // the file name, in the current folder
+    EXPECT_GE(LineOf(PlayerLog(), {"< NPP_NewStream ", asked}), 0) << PlayerLog();
+
+    DeleteFileW(inCurrent.c_str());
+    Player().ClearLog();
+    player()->LoadMovie(name);
+    ExpectMovieDrawn(0x2040F0);  // the whole name, below the program's folder
+    EXPECT_GE(LineOf(PlayerLog(), {"< NPP_NewStream ", asked}), 0) << PlayerLog();
+
+    DeleteFileW(inProgram.c_str());
+    RemoveDirectoryW(below.c_str());
+    Player().ClearLog();
+    player()->LoadMovie(name);
+    Step(1);
+    EXPECT_LT(LineOf(PlayerLog(), {"< NPP_NewStream "}), 0) << "neither is there any more\n" << PlayerLog();
+}
+
+// A stream copy is also found by its marker without the host and without the
+// leading slash: the player receives it whole under that name.
+TEST_F(NetscapeLoading, AStreamCopyIsFoundByItsMarkerWithoutTheLeadingSlash)
+{
+    const auto bytes = RectMovie(0x10C040);
+    TMemoryStream stream;
+    stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    stream.SetPosition(0);
+    player()->LoadMovieFromStream(&stream);
+    ExpectMovieDrawn(0x10C040);
+    const std::string log = PlayerLog();
+    const size_t at = log.find("<stream>");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string name = log.substr(at, 8 + 8 + 4);  // marker, identifier, ".swf"
+
+    // Asked for by the plug-in through the browser entry, as a movie's own
+    // request would be.
+    auto* d = static_cast<TkvFlashDriverNS*>(player()->Driver);
+    const NPNetscapeFuncs& browser = kvns::BrowserFuncs();
+    Player().ClearLog();
+    ASSERT_EQ(browser.geturlnotify(&d->Instance, name.c_str(), nullptr, nullptr), NPERR_NO_ERROR);
+    Pump();
+    const std::string size = std::to_string(bytes.size());
+    const std::string served = "url=\"" + name + "\" end=" + size;
+    ExpectSequence(PlayerLog(),
+                   {"< NPP_NewStream type=\"application/x-shockwave-flash\" " + served,
+                    "< NPP_Write " + served + " notify=0 offset=0 len=" + size,
+                    "< NPP_URLNotify ", "< NPP_DestroyStream " + served + " notify=0 reason=0", "< NPP_SetWindow "},
+                   {"< NPP_HandleEvent", "> NPN_InvalidateRect", "> NPN_GetURLNotify"});
+
+    // Without the slash and with an identifier that names no copy: nothing.
+    Player().ClearLog();
+    ASSERT_EQ(browser.geturlnotify(&d->Instance, "<stream>0000BEEF.swf", nullptr, nullptr), NPERR_NO_ERROR);
+    Pump();
+    EXPECT_LT(LineOf(PlayerLog(), {"< NPP_NewStream "}), 0) << PlayerLog();
 }
 
 TEST_F(NetscapeLoading, RequestsThatNameNothingDeliverNothing)

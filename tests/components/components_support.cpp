@@ -10,16 +10,18 @@ namespace comptest {
 
 namespace {
 
-// These tests play through the Netscape back-end even where the reference
-// ActiveX control is registered too: the ActiveX probe runs now, once, and
-// kvDefault is then pointed at the Netscape driver, which later probes leave
-// alone.
+// A component made without a back-end of its own plays through the Netscape
+// back-end even where the reference ActiveX control is registered too: the
+// ActiveX probe runs now, once, and kvDefault is then pointed at the
+// Netscape driver, which later probes leave alone. The cases that run on both
+// back-ends name theirs; the control runs on the tests' clock.
 class NetscapeEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
         KvPackageStart();
         CheckFlashPlugins();
+        axtest::UseControlClock();
         if (NetscapeDriverClass)
             DefaultFlashDriverClass = NetscapeDriverClass;
     }

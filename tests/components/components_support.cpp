@@ -164,10 +164,17 @@ COLORREF WindowPixel(HWND wnd, int x, int y)
     return c;
 }
 
-bool LogHasEvent(const std::string& log, unsigned event, std::uintptr_t wParam)
+bool LogHasEvent(TkvPlugin backEnd, const std::string& log, unsigned event, std::uintptr_t wParam)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "event=0x%04X wParam=%llu ", event, static_cast<unsigned long long>(wParam));
+    char text[96];
+    if (backEnd == kvActiveX) {
+        const char* name = event == WM_KEYDOWN ? "WM_KEYDOWN" : event == WM_KEYUP ? "WM_KEYUP" : "WM_CHAR";
+        std::snprintf(text, sizeof text, "< IOleInPlaceObjectWindowless.OnWindowMessage %s wParam=%llu ", name,
+                      static_cast<unsigned long long>(wParam));
+    } else {
+        std::snprintf(text, sizeof text, "< NPP_HandleEvent event=0x%04X wParam=%llu ", event,
+                      static_cast<unsigned long long>(wParam));
+    }
     return LineOf(log, {text}) >= 0;
 }
 

@@ -81,8 +81,9 @@ using Owned = std::unique_ptr<T, Deleter>;
 Owned<TForm> NewForm(int clientW, int clientH, TFormBorderStyle border = bsSizeable, int x = 40, int y = 40);
 // A pixel of a window's client area as the window shows it.
 COLORREF WindowPixel(HWND wnd, int x, int y);
-// Whether the reference player's log has the event with that wParam.
-bool LogHasEvent(const std::string& log, unsigned event, std::uintptr_t wParam);
+// Whether the back-end's player logged the window message with that wParam
+// (a key or a character) as received.
+bool LogHasEvent(TkvPlugin backEnd, const std::string& log, unsigned event, std::uintptr_t wParam);
 
 // The base of a case that runs on each back-end (the test's parameter): a
 // component is put on it with Use, and the case reads that player's log and

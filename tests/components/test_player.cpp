@@ -385,3 +385,48 @@ TEST_P(InputOn, TheGraphicPlayersRightButtonAndWheelReachThePlayerEncoded)
     EXPECT_GE(ExactLine(log, Received(backEnd(), WM_MOUSEWHEEL, MakeLong(MK_CONTROL, -240), MakeLong(sx, sy))), 0)
         << log;
 }
+
+// The windowed player's keys carry Alt from the key data (the control's
+// flags have it, the plug-in's do not); a key the control takes reaches the
+// framework's OnKeyDown as 0, while the plug-in leaves it as it was. Its right press goes to the plug-in at screen
+// coordinates (its window's own rectangle) and unmoved to the control.
+TEST_P(InputOn, TheWindowedPlayersKeysAndRightButtonReachThePlayerEncoded)
+{
+    Owned<TForm> form = NewForm(200, 150);
+    auto* wnd = new TkvFlashPlayerWnd(form.get());
+    wnd->SetBounds(10, 10, 100, 100);
+    wnd->SetParent(form.get());
+    form->Show();
+    Pump();
+    Use(wnd);
+    wnd->LoadMovie(WriteFile(L"input-wnd.swf", InputMovie()));
+    Steps(1);
+    std::vector<std::uint16_t> framework;
+    wnd->OnKeyDown = TKeyEvent([&](TObject*, std::uint16_t& k, TShiftState) { framework.push_back(k); });
+    HWND h = wnd->Handle();
+
+    ClearLog();
+    SendMessageW(h, WM_KEYDOWN, VK_F5, 1 | LPARAM(1) << 29);
+    SendMessageW(h, WM_KEYUP, VK_F5, 1 | LPARAM(3) << 30);
+    std::string log = Log();
+    const std::uint32_t alt = activeX() ? 0x20 : 0;
+    const int down = ExactLine(log, Received(backEnd(), WM_KEYDOWN, VK_F5, alt));
+    EXPECT_GE(down, 0) << log;
+    EXPECT_GT(ExactLine(log, Received(backEnd(), WM_KEYUP, VK_F5, 0)), down) << log;
+    EXPECT_EQ(framework, std::vector<std::uint16_t>{activeX() ? std::uint16_t(0) : std::uint16_t(VK_F5)});
+
+    wnd->SetDisableFlashMenu(false);
+    ClearLog();
+    {
+        MenuCloser closer;
+        SendMessageW(h, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(30, 40));
+    }
+    log = Log();
+    POINT screen{30, 40};
+    ClientToScreen(h, &screen);
+    const std::uint32_t pressedAt = activeX() ? MakeLong(30, 40) : MakeLong(screen.x, screen.y);
+    EXPECT_GE(ExactLine(log, Received(backEnd(), WM_RBUTTONDOWN, MK_RBUTTON, pressedAt)), 0) << log;
+    if (activeX()) {
+        EXPECT_GE(LineOf(log, {"context menu at (30,40) over the container's window"}), 0) << log;
+    }
+}

@@ -32,7 +32,7 @@ struct WndForm {
     }
 };
 
-TEST_P(PlayerWndOn, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
+TEST_P(PlayerWndOn, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChangesAndResizing)
 {
     WndForm f;
     TkvFlashDriver* d = Use(f.player)->Driver;
@@ -46,6 +46,16 @@ TEST_P(PlayerWndOn, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
     EXPECT_EQ(Pixel(d, 5, 5), 0xFF901010u) << "the background is redrawn, opaque, under the movie";
     EXPECT_EQ(WindowPixel(wnd, 5, 5), RGB(0x90, 0x10, 0x10));
     EXPECT_EQ(WindowPixel(wnd, 50, 50), RGB(0x33, 0x66, 0xCC));
+
+    // Resized while it plays: the same driver, a buffer of the new size, the
+    // movie scaled into it with the next frame and the colour to its edges.
+    f.player->SetBounds(10, 10, 150, 120);
+    EXPECT_EQ(f.player->Driver, d);
+    ASSERT_TRUE(d->Width == 150 && d->Height == 120) << d->Width << " x " << d->Height;
+    Steps(1);
+    EXPECT_EQ(WindowPixel(wnd, 75, 60), RGB(0x33, 0x66, 0xCC)) << Log();
+    EXPECT_EQ(WindowPixel(wnd, 148, 118), RGB(0x90, 0x10, 0x10));
+    EXPECT_EQ(WindowPixel(wnd, 1, 1), RGB(0x90, 0x10, 0x10));
 }
 
 TEST_F(PlayerWnd, WithoutAFlashPlayerTheWindowShowsItsColour)

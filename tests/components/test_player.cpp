@@ -407,7 +407,7 @@ TEST_P(InputOn, TheWindowedPlayersKeysAndRightButtonReachThePlayerEncoded)
 
     ClearLog();
     SendMessageW(h, WM_KEYDOWN, 'Q', 1 | LPARAM(1) << 29);
-    SendMessageW(h, WM_KEYUP, 'Q', 1 | LPARAM(3) << 30);
+    SendMessageW(h, WM_KEYUP, 'Q', static_cast<LPARAM>(0xC0000001u));  // released, was down
     std::string log = Log();
     const std::uint32_t alt = activeX() ? 0x20 : 0;
     const int down = ExactLine(log, Received(backEnd(), WM_KEYDOWN, 'Q', alt));

@@ -11,6 +11,7 @@
 #include <source_location>
 
 #include "ax_support.h"
+#include "kv_layer.h"
 #include "media/screen_video.h"
 
 using namespace nstest;
@@ -386,4 +387,61 @@ TEST_P(Video, AnUpperCaseFlvNameIsAMovieNotAVideo)
     EXPECT_EQ(Var(L"flv.volume"), L"");
     // The ActiveX driver remembers the name as given, backslashes and all.
     EXPECT_EQ(driver()->CurrentMovie, activeX() ? path : L"");
+}
+
+// The other three components play a video the same way: the windowed player
+// over its colour, the off-screen player and the layered window over nothing,
+// so their pixels carry the video's full alpha.
+TEST_P(Video, EveryComponentPlaysAVideoOnThePlayersClock)
+{
+    const std::wstring path = WriteFile(L"components.flv", Flv(2));
+    auto check = [&](TkvFlashDriver* d, const char* what) {
+        SCOPED_TRACE(what);
+        ASSERT_STREQ(d->DriverClass().ClassName(), DriverClassOf(backEnd()));
+        EXPECT_TRUE(d->IsVideo);
+        ASSERT_TRUE(d->Width == kWidth && d->Height == kHeight);
+        for (int k : {0, 1}) {
+            Pump();
+            EXPECT_EQ(Pixel(d, 0, 0), Left(k)) << "frame " << k << "\n" << Log();
+            EXPECT_EQ(Pixel(d, 274, 200), Left(k)) << "frame " << k;
+            EXPECT_EQ(Pixel(d, 275, 200), Right(k)) << "frame " << k;
+            EXPECT_EQ(Pixel(d, kWidth - 1, kHeight - 1), Right(k)) << "frame " << k;
+            Steps(1);
+        }
+    };
+    form.reset();  // one component at a time
+    {
+        std::unique_ptr<TForm, FormDeleter> holder(new TForm(nullptr));
+        holder->AfterConstruction();
+        holder->SetClientSize(kWidth, kHeight);
+        auto* wnd = new TkvFlashPlayerWnd(holder.get());
+        wnd->SetPlugin(backEnd());
+        wnd->SetBounds(0, 0, kWidth, kHeight);
+        wnd->SetParent(holder.get());
+        holder->Show();
+        Pump();
+        wnd->LoadMovie(path);
+        check(wnd->Driver, "TkvFlashPlayerWnd");
+    }
+    {
+        std::unique_ptr<TkvFlashPlayerComp, FormDeleter> comp(new TkvFlashPlayerComp(nullptr));
+        comp->SetPlugin(backEnd());
+        comp->SetWidth(kWidth);
+        comp->SetHeight(kHeight);
+        comp->LoadMovie(path);
+        check(comp->Driver, "TkvFlashPlayerComp");
+    }
+    {
+        std::unique_ptr<TForm, FormDeleter> holder(new TForm(nullptr));
+        holder->AfterConstruction();
+        holder->SetBorderStyle(bsNone);
+        holder->SetClientSize(kWidth, kHeight);
+        auto* layer = new TkvFlashLayer(holder.get());
+        layer->SetPlugin(backEnd());
+        layer->SetParent(holder.get());
+        holder->Show();
+        Pump();
+        layer->LoadMovie(path);
+        check(layer->Driver, "TkvFlashLayer");
+    }
 }

@@ -46,22 +46,55 @@ void StepControls(int frames)
     nstest::Pump();
 }
 
+std::string BackEndName(const ::testing::TestParamInfo<TkvPlugin>& info)
+{
+    return info.param == kvActiveX ? "ActiveX" : "Netscape";
+}
+
+const wchar_t* DriverClassOf(TkvPlugin backEnd)
+{
+    return backEnd == kvActiveX ? L"TkvFlashDriverActiveX" : L"TkvFlashDriverNS";
+}
+
+std::string LogOf(TkvPlugin backEnd) { return backEnd == kvActiveX ? ControlLog() : nstest::PlayerLog(); }
+
+void ClearLogOf(TkvPlugin backEnd)
+{
+    if (backEnd == kvActiveX)
+        Control().ClearLog();
+    else
+        nstest::Player().ClearLog();
+}
+
+void StepOn(TkvPlugin backEnd, int frames)
+{
+    if (backEnd == kvActiveX)
+        StepControls(frames);
+    else
+        nstest::Step(frames);
+}
+
+void UseControlClock()
+{
+    static bool done = false;
+    if (!done && Control().Loaded()) {
+        Control().SetManualClock(1);
+        Control().EnableLog(1);
+        done = true;
+    }
+    // A control made before the clock went manual may have started its
+    // timer: a step of no frames moves it onto the tests' clock too.
+    if (done)
+        Control().StepFrames(nullptr, 0);
+}
+
 std::unique_ptr<nstest::TPlayerForm, nstest::FormDeleter> NewActiveXForm(TColor playerColour)
 {
     auto form = nstest::NewPlayerForm(playerColour);
     form->Player->SetPlugin(kvActiveX);
     // The control's module is loaded now: its clock goes manual, for this
     // control (which may have started its timer) and every later one.
-    static const bool once = [] {
-        if (Control().Loaded()) {
-            Control().SetManualClock(1);
-            Control().EnableLog(1);
-        }
-        return true;
-    }();
-    (void)once;
-    if (Control().Loaded())
-        Control().StepFrames(nullptr, 0);
+    UseControlClock();
     nstest::Pump();
     return form;
 }

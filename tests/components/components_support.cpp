@@ -10,16 +10,18 @@ namespace comptest {
 
 namespace {
 
-// These tests play through the Netscape back-end even where the reference
-// ActiveX control is registered too: the ActiveX probe runs now, once, and
-// kvDefault is then pointed at the Netscape driver, which later probes leave
-// alone.
+// A component made without a back-end of its own plays through the Netscape
+// back-end even where the reference ActiveX control is registered too: the
+// ActiveX probe runs now, once, and kvDefault is then pointed at the
+// Netscape driver, which later probes leave alone. The cases that run on both
+// back-ends name theirs; the control runs on the tests' clock.
 class NetscapeEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
         KvPackageStart();
         CheckFlashPlugins();
+        axtest::UseControlClock();
         if (NetscapeDriverClass)
             DefaultFlashDriverClass = NetscapeDriverClass;
     }
@@ -162,10 +164,17 @@ COLORREF WindowPixel(HWND wnd, int x, int y)
     return c;
 }
 
-bool LogHasEvent(const std::string& log, unsigned event, std::uintptr_t wParam)
+bool LogHasEvent(TkvPlugin backEnd, const std::string& log, unsigned event, std::uintptr_t wParam)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "event=0x%04X wParam=%llu ", event, static_cast<unsigned long long>(wParam));
+    char text[96];
+    if (backEnd == kvActiveX) {
+        const char* name = event == WM_KEYDOWN ? "WM_KEYDOWN" : event == WM_KEYUP ? "WM_KEYUP" : "WM_CHAR";
+        std::snprintf(text, sizeof text, "< IOleInPlaceObjectWindowless.OnWindowMessage %s wParam=%llu ", name,
+                      static_cast<unsigned long long>(wParam));
+    } else {
+        std::snprintf(text, sizeof text, "< NPP_HandleEvent event=0x%04X wParam=%llu ", event,
+                      static_cast<unsigned long long>(wParam));
+    }
     return LineOf(log, {text}) >= 0;
 }
 

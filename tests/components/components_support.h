@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "ax_support.h"
 #include "kv_layer.h"
 #include "ns_support.h"
 
 namespace comptest {
 
 using namespace nstest;
+using axtest::kBothBackEnds;
+using axtest::BackEndName;
 
 // 100 x 100: a button over (20, 20)-(80, 80) whose release sends the
 // FSCommand "clicked" / "button", and an input field over (10, 90)-(85, 98)
@@ -78,7 +81,30 @@ using Owned = std::unique_ptr<T, Deleter>;
 Owned<TForm> NewForm(int clientW, int clientH, TFormBorderStyle border = bsSizeable, int x = 40, int y = 40);
 // A pixel of a window's client area as the window shows it.
 COLORREF WindowPixel(HWND wnd, int x, int y);
-// Whether the reference player's log has the event with that wParam.
-bool LogHasEvent(const std::string& log, unsigned event, std::uintptr_t wParam);
+// Whether the back-end's player logged the window message with that wParam
+// (a key or a character) as received.
+bool LogHasEvent(TkvPlugin backEnd, const std::string& log, unsigned event, std::uintptr_t wParam);
+
+// The base of a case that runs on each back-end (the test's parameter): a
+// component is put on it with Use, and the case reads that player's log and
+// steps its clock.
+class BothBackEnds : public BackEndCase, public ::testing::WithParamInterface<TkvPlugin> {
+protected:
+    TkvPlugin backEnd() const { return GetParam(); }
+    bool activeX() const { return GetParam() == kvActiveX; }
+    std::string Log() const { return axtest::LogOf(GetParam()); }
+    void ClearLog() const { axtest::ClearLogOf(GetParam()); }
+    void Steps(int frames = 1) const { axtest::StepOn(GetParam(), frames); }
+    // Puts the component on this case's back-end; it fails the case unless
+    // the component then has that back-end's driver.
+    template <class C>
+    C* Use(C* c) const
+    {
+        c->SetPlugin(GetParam());
+        axtest::UseControlClock();
+        EXPECT_STREQ(c->Driver->DriverClass().ClassName(), axtest::DriverClassOf(GetParam()));
+        return c;
+    }
+};
 
 }  // namespace comptest

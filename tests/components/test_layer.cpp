@@ -1,5 +1,5 @@
-// The layered window: what it hands to UpdateLayeredWindow frame by frame,
-// and when it makes its form layered.
+// The layered window: what it hands to UpdateLayeredWindow frame by frame
+// (on both back-ends), and when it makes its form layered.
 #include <gtest/gtest.h>
 
 #include "components_support.h"
@@ -8,6 +8,8 @@ using namespace comptest;
 
 // Every case ends with nothing of the players left (BackEndCase).
 using FlashLayer = nstest::BackEndCase;
+class FlashLayerOn : public BothBackEnds {};
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, FlashLayerOn, ::testing::ValuesIn(kBothBackEnds), BackEndName);
 
 namespace {
 
@@ -26,17 +28,18 @@ struct LayerForm {
     }
 };
 
-TEST_F(FlashLayer, EveryFrameGoesToItsFormWithTheMoviesAlpha)
+TEST_P(FlashLayerOn, EveryFrameGoesToItsFormWithTheMoviesAlpha)
 {
     LayerRecorder recorder;
     LayerForm f;
+    Use(f.layer);
     HWND wnd = f.form->Handle();
     EXPECT_TRUE(Layered(wnd));
     EXPECT_EQ(f.layer->BoundsRect(), Rect(0, 0, 100, 100)) << "it fills its form";
     ASSERT_FALSE(recorder.Calls().empty()) << "the buffer is pushed when the window is made";
 
     f.layer->LoadMovie(WriteFile(L"layer-half.swf", RectMovie(0xFF0000, 128)));
-    Step(1);
+    Steps(1);
     const LayerCall& call = recorder.Calls().back();
     EXPECT_EQ(call.Window, wnd);
     EXPECT_TRUE(call.Destination.x == 60 && call.Destination.y == 50) << "the form stays where it is";
@@ -59,28 +62,31 @@ TEST_F(FlashLayer, EveryFrameGoesToItsFormWithTheMoviesAlpha)
     ASSERT_FALSE(recorder.Calls().empty());
     EXPECT_EQ(recorder.Calls().back().Blend.SourceConstantAlpha, 100);
 
-    // A new back-end is transparent at once (no colour change needed), and
-    // its frames come here too, at the form's new size.
-    f.layer->SetPlugin(kvNetscape);
+    // A new back-end (the other one) is transparent at once (no colour change
+    // needed), and its frames come here too, at the form's new size.
+    const TkvPlugin other = activeX() ? kvNetscape : kvActiveX;
+    f.layer->SetPlugin(other);
+    EXPECT_STREQ(f.layer->Driver->DriverClass().ClassName(), axtest::DriverClassOf(other));
     EXPECT_EQ(f.layer->Driver->Background, 0u);
     f.form->SetClientSize(80, 60);
     f.layer->LoadMovie(WriteFile(L"layer-opaque.swf", RectMovie(0x00FF00)));
-    Step(1);
+    axtest::StepOn(other, 1);
     const LayerCall& resized = recorder.Calls().back();
     EXPECT_TRUE(resized.Size.cx == 80 && resized.Size.cy == 60);
     EXPECT_EQ(resized.At(40, 30), 0xFF00FF00u);
 }
 
-TEST_F(FlashLayer, AFormWithABorderKeepsItsPlaceAndSizeAndShowsTheMovieWhereTheLayerIs)
+TEST_P(FlashLayerOn, AFormWithABorderKeepsItsPlaceAndSizeAndShowsTheMovieWhereTheLayerIs)
 {
     LayerRecorder recorder;
     LayerForm f(bsSizeable);
+    Use(f.layer);
     HWND wnd = f.form->Handle();
     RECT before, after;
     GetWindowRect(wnd, &before);
     f.layer->LoadMovie(WriteFile(L"layer-border.swf", RectMovie(0x00FF00)));
     for (int i = 0; i < 3; ++i) {
-        Step(1);
+        Steps(1);
         f.layer->Driver->ForceUpdate();
     }
     GetWindowRect(wnd, &after);
@@ -141,15 +147,16 @@ TEST_F(FlashLayer, OnlyALayerThatCanUpdateItsFormMakesItLayeredAndItGivesItBack)
     EXPECT_FALSE(Layered(g.form->Handle()));
 }
 
-TEST_F(FlashLayer, WithoutUpdateLayeredWindowTheFormStaysOrdinaryAndTheLayerPaintsTheMovie)
+TEST_P(FlashLayerOn, WithoutUpdateLayeredWindowTheFormStaysOrdinaryAndTheLayerPaintsTheMovie)
 {
     const TUpdateLayeredWindowProc saved = UpdateLayeredWindowProc;
     UpdateLayeredWindowProc = nullptr;
     {
         LayerForm f;
+        Use(f.layer);
         EXPECT_FALSE(Layered(f.form->Handle()));
         f.layer->LoadMovie(WriteFile(L"layer-plain.swf", RectMovie(0x0000FF)));
-        Step(1);
+        Steps(1);
         EXPECT_EQ(WindowPixel(f.layer->Handle(), 50, 50), RGB(0, 0, 0xFF));
     }
     UpdateLayeredWindowProc = saved;

@@ -1,6 +1,7 @@
 // The windowed and the off-screen players: painting through the window,
-// colour changes, keys for the driver, pixels with alpha, stored forms. (The
-// movie's own reaction to typing and clicks is in test_serial.cpp.)
+// colour changes, keys for the driver, pixels with alpha, stored forms; what
+// plays a movie runs on both back-ends. (The movie's own reaction to typing
+// and clicks is in test_serial.cpp.)
 #include <gtest/gtest.h>
 
 #include "components_support.h"
@@ -9,8 +10,11 @@ using namespace comptest;
 
 // Every case ends with nothing of the players left (BackEndCase).
 using PlayerWnd = nstest::BackEndCase;
-using PlayerComp = nstest::BackEndCase;
 using StoredComponents = nstest::BackEndCase;
+class PlayerWndOn : public BothBackEnds {};
+class PlayerCompOn : public BothBackEnds {};
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, PlayerWndOn, ::testing::ValuesIn(kBothBackEnds), BackEndName);
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, PlayerCompOn, ::testing::ValuesIn(kBothBackEnds), BackEndName);
 
 namespace {
 
@@ -28,13 +32,12 @@ struct WndForm {
     }
 };
 
-TEST_F(PlayerWnd, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
+TEST_P(PlayerWndOn, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChangesAndResizing)
 {
     WndForm f;
-    TkvFlashDriver* d = f.player->Driver;
-    ASSERT_NE(dynamic_cast<TkvFlashDriverNS*>(d), nullptr) << "the reference plug-in beside the program";
+    TkvFlashDriver* d = Use(f.player)->Driver;
     f.player->LoadMovie(WriteFile(L"wnd-rect.swf", RectMovie(0x3366CC)));
-    Step(1);
+    Steps(1);
     HWND wnd = f.player->Handle();
     EXPECT_EQ(WindowPixel(wnd, 5, 5), RGB(0x20, 0x40, 0x60));
     EXPECT_EQ(WindowPixel(wnd, 50, 50), RGB(0x33, 0x66, 0xCC));
@@ -43,6 +46,16 @@ TEST_F(PlayerWnd, ItsWindowShowsTheMovieOverItsColourAndFollowsColourChanges)
     EXPECT_EQ(Pixel(d, 5, 5), 0xFF901010u) << "the background is redrawn, opaque, under the movie";
     EXPECT_EQ(WindowPixel(wnd, 5, 5), RGB(0x90, 0x10, 0x10));
     EXPECT_EQ(WindowPixel(wnd, 50, 50), RGB(0x33, 0x66, 0xCC));
+
+    // Resized while it plays: the same driver, a buffer of the new size, the
+    // movie scaled into it with the next frame and the colour to its edges.
+    f.player->SetBounds(10, 10, 150, 120);
+    EXPECT_EQ(f.player->Driver, d);
+    ASSERT_TRUE(d->Width == 150 && d->Height == 120) << d->Width << " x " << d->Height;
+    Steps(1);
+    EXPECT_EQ(WindowPixel(wnd, 75, 60), RGB(0x33, 0x66, 0xCC)) << Log();
+    EXPECT_EQ(WindowPixel(wnd, 148, 118), RGB(0x90, 0x10, 0x10));
+    EXPECT_EQ(WindowPixel(wnd, 1, 1), RGB(0x90, 0x10, 0x10));
 }
 
 TEST_F(PlayerWnd, WithoutAFlashPlayerTheWindowShowsItsColour)
@@ -55,13 +68,14 @@ TEST_F(PlayerWnd, WithoutAFlashPlayerTheWindowShowsItsColour)
     EXPECT_EQ(WindowPixel(f.player->Handle(), 50, 50), RGB(0xAA, 0xBB, 0xCC));
 }
 
-TEST_F(PlayerWnd, FramesDrawnBeforeTheControlHasAWindowMakeNone)
+TEST_P(PlayerWndOn, FramesDrawnBeforeTheControlHasAWindowMakeNone)
 {
     std::vector<std::string> errors;
     Application->OnException = TExceptionEvent([&](TObject*, const std::exception& e) { errors.push_back(e.what()); });
     Owned<TkvFlashPlayerWnd> player(new TkvFlashPlayerWnd(nullptr));  // no parent: no window possible
+    Use(player.get());
     player->LoadMovie(WriteFile(L"wnd-nowindow.swf", RectMovie(0x00FF00)));
-    Step(2);
+    Steps(2);
     Application->OnException = TExceptionEvent();
     EXPECT_FALSE(player->HandleAllocated());
     EXPECT_TRUE(errors.empty()) << errors.front();
@@ -94,9 +108,10 @@ TEST_F(PlayerWnd, KeysReachTheDriverFirstAndCharactersOnlyFromSpaceOnAsUtf16)
     EXPECT_EQ(SendMessageW(wnd, WM_GETDLGCODE, VK_TAB, 0), DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS);
 }
 
-TEST_F(PlayerComp, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCalls)
+TEST_P(PlayerCompOn, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCalls)
 {
     Owned<TkvFlashPlayerComp> comp(new TkvFlashPlayerComp(nullptr));
+    Use(comp.get());
     auto* base = static_cast<std::uint8_t*>(comp->GetBuffer());
     GdiFlush();
     EXPECT_EQ(*reinterpret_cast<std::uint32_t*>(base + 99 * 400 + 99 * 4), 0u) << "transparent before any movie";
@@ -112,8 +127,8 @@ TEST_F(PlayerComp, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCall
         seen = static_cast<std::uint32_t*>(comp->GetScanline(50))[50];
     });
     comp->LoadMovie(WriteFile(L"comp-half.swf", RectMovie(0xFF0000, 128)));
-    Step(1);
-    ASSERT_FALSE(changed.empty()) << PlayerLog();
+    Steps(1);
+    ASSERT_FALSE(changed.empty()) << Log();
     EXPECT_EQ(seen, 0x80800000u) << "premultiplied red at half coverage, readable in the handler";
     EXPECT_EQ(static_cast<std::uint32_t*>(comp->GetScanline(5))[5], 0u);
 
@@ -121,7 +136,7 @@ TEST_F(PlayerComp, ItsBufferHoldsTheMovieWithAlphaAndItsInputComesThroughTheCall
     comp->Driver->OnFSCommand =
         TkvFSCommandEvent([&](TObject*, const WideString& c, const WideString&) { got = c; });
     comp->LoadMovie(WriteFile(L"comp-input.swf", InputMovie()));
-    Step(1);
+    Steps(1);
     for (int y : {50, 94}) {
         comp->CallMouseDown(mbLeft, TShiftState{ssLeft}, 30, y);
         comp->CallMouseUp(mbLeft, TShiftState{}, 30, y);

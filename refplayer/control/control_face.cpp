@@ -11,6 +11,9 @@ namespace {
 // Where version 8 began in the main interface: the slot of CallFunction, and
 // the ids of every member from there on. Read from the type library, the same
 // description a container builds its calls from.
+// The first member version 8 appended.
+constexpr MEMBERID kCallFunction = 0xc6;
+
 struct Cut {
     size_t slots = 0;
     std::vector<MEMBERID> hidden;
@@ -35,7 +38,6 @@ const Cut& cut()
             return out;
         const UINT functions = attr->cFuncs;
         info->ReleaseTypeAttr(attr);
-        constexpr MEMBERID kCallFunction = 0xc6;
         std::vector<std::pair<SHORT, MEMBERID>> members;
         for (UINT i = 0; i < functions; ++i) {
             FUNCDESC* f = nullptr;
@@ -72,7 +74,8 @@ const void* const* guardedTable(const void* const* full, size_t slots)
         GetSystemInfo(&si);
         const size_t page = si.dwPageSize, bytes = slots * sizeof(void*);
         const size_t pages = (bytes + page - 1) / page;
-        auto base = static_cast<BYTE*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        auto base =
+            static_cast<BYTE*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         if (!base)
             return nullptr;
         BYTE* start = base + pages * page - bytes;
@@ -155,15 +158,24 @@ HRESULT STDMETHODCALLTYPE VersionSevenFace::get_ScaleMode(int* v) noexcept { ret
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_ScaleMode(int v) noexcept { return owner_.put_ScaleMode(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AlignMode(int* v) noexcept { return owner_.get_AlignMode(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AlignMode(int v) noexcept { return owner_.put_AlignMode(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_BackgroundColor(LONG* v) noexcept { return owner_.get_BackgroundColor(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::put_BackgroundColor(LONG v) noexcept { return owner_.put_BackgroundColor(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_BackgroundColor(LONG* v) noexcept
+{
+    return owner_.get_BackgroundColor(v);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::put_BackgroundColor(LONG v) noexcept
+{
+    return owner_.put_BackgroundColor(v);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_Loop(VARIANT_BOOL* v) noexcept { return owner_.get_Loop(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_Loop(VARIANT_BOOL v) noexcept { return owner_.put_Loop(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_Movie(BSTR* v) noexcept { return owner_.get_Movie(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_Movie(BSTR v) noexcept { return owner_.put_Movie(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_FrameNum(LONG* v) noexcept { return owner_.get_FrameNum(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_FrameNum(LONG v) noexcept { return owner_.put_FrameNum(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::SetZoomRect(LONG left, LONG top, LONG right, LONG bottom) noexcept { return owner_.SetZoomRect(left, top, right, bottom); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::SetZoomRect(LONG left, LONG top, LONG right, LONG bottom) noexcept
+{
+    return owner_.SetZoomRect(left, top, right, bottom);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::Zoom(int factor) noexcept { return owner_.Zoom(factor); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::Pan(LONG x, LONG y, int mode) noexcept { return owner_.Pan(x, y, mode); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::Play() noexcept { return owner_.Play(); }
@@ -174,10 +186,22 @@ HRESULT STDMETHODCALLTYPE VersionSevenFace::Rewind() noexcept { return owner_.Re
 HRESULT STDMETHODCALLTYPE VersionSevenFace::StopPlay() noexcept { return owner_.StopPlay(); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::GotoFrame(LONG frame) noexcept { return owner_.GotoFrame(frame); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::CurrentFrame(LONG* frame) noexcept { return owner_.CurrentFrame(frame); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::IsPlaying(VARIANT_BOOL* playing) noexcept { return owner_.IsPlaying(playing); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::PercentLoaded(LONG* percent) noexcept { return owner_.PercentLoaded(percent); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::FrameLoaded(LONG frame, VARIANT_BOOL* loaded) noexcept { return owner_.FrameLoaded(frame, loaded); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::FlashVersion(LONG* version) noexcept { return owner_.FlashVersion(version); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::IsPlaying(VARIANT_BOOL* playing) noexcept
+{
+    return owner_.IsPlaying(playing);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::PercentLoaded(LONG* percent) noexcept
+{
+    return owner_.PercentLoaded(percent);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::FrameLoaded(LONG frame, VARIANT_BOOL* loaded) noexcept
+{
+    return owner_.FrameLoaded(frame, loaded);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::FlashVersion(LONG* version) noexcept
+{
+    return owner_.FlashVersion(version);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_WMode(BSTR* v) noexcept { return owner_.get_WMode(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_WMode(BSTR v) noexcept { return owner_.put_WMode(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_SAlign(BSTR* v) noexcept { return owner_.get_SAlign(v); }
@@ -188,55 +212,133 @@ HRESULT STDMETHODCALLTYPE VersionSevenFace::get_Base(BSTR* v) noexcept { return 
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_Base(BSTR v) noexcept { return owner_.put_Base(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_Scale(BSTR* v) noexcept { return owner_.get_Scale(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_Scale(BSTR v) noexcept { return owner_.put_Scale(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_DeviceFont(VARIANT_BOOL* v) noexcept { return owner_.get_DeviceFont(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_DeviceFont(VARIANT_BOOL* v) noexcept
+{
+    return owner_.get_DeviceFont(v);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_DeviceFont(VARIANT_BOOL v) noexcept { return owner_.put_DeviceFont(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_EmbedMovie(VARIANT_BOOL* v) noexcept { return owner_.get_EmbedMovie(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_EmbedMovie(VARIANT_BOOL* v) noexcept
+{
+    return owner_.get_EmbedMovie(v);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_EmbedMovie(VARIANT_BOOL v) noexcept { return owner_.put_EmbedMovie(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_BGColor(BSTR* v) noexcept { return owner_.get_BGColor(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_BGColor(BSTR v) noexcept { return owner_.put_BGColor(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_Quality2(BSTR* v) noexcept { return owner_.get_Quality2(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_Quality2(BSTR v) noexcept { return owner_.put_Quality2(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::LoadMovie(int layer, BSTR url) noexcept { return owner_.LoadMovie(layer, url); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TGotoFrame(BSTR target, LONG frame) noexcept { return owner_.TGotoFrame(target, frame); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TGotoLabel(BSTR target, BSTR label) noexcept { return owner_.TGotoLabel(target, label); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TCurrentFrame(BSTR target, LONG* frame) noexcept { return owner_.TCurrentFrame(target, frame); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TCurrentLabel(BSTR target, BSTR* label) noexcept { return owner_.TCurrentLabel(target, label); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::LoadMovie(int layer, BSTR url) noexcept
+{
+    return owner_.LoadMovie(layer, url);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TGotoFrame(BSTR target, LONG frame) noexcept
+{
+    return owner_.TGotoFrame(target, frame);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TGotoLabel(BSTR target, BSTR label) noexcept
+{
+    return owner_.TGotoLabel(target, label);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TCurrentFrame(BSTR target, LONG* frame) noexcept
+{
+    return owner_.TCurrentFrame(target, frame);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TCurrentLabel(BSTR target, BSTR* label) noexcept
+{
+    return owner_.TCurrentLabel(target, label);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::TPlay(BSTR target) noexcept { return owner_.TPlay(target); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::TStopPlay(BSTR target) noexcept { return owner_.TStopPlay(target); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::SetVariable(BSTR name, BSTR value) noexcept { return owner_.SetVariable(name, value); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::GetVariable(BSTR name, BSTR* value) noexcept { return owner_.GetVariable(name, value); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TSetProperty(BSTR target, int property, BSTR value) noexcept { return owner_.TSetProperty(target, property, value); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TGetProperty(BSTR target, int property, BSTR* value) noexcept { return owner_.TGetProperty(target, property, value); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TCallFrame(BSTR target, int frame) noexcept { return owner_.TCallFrame(target, frame); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TCallLabel(BSTR target, BSTR label) noexcept { return owner_.TCallLabel(target, label); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TSetPropertyNum(BSTR target, int property, double value) noexcept { return owner_.TSetPropertyNum(target, property, value); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TGetPropertyNum(BSTR target, int property, double* value) noexcept { return owner_.TGetPropertyNum(target, property, value); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::TGetPropertyAsNumber(BSTR target, int property, double* value) noexcept { return owner_.TGetPropertyAsNumber(target, property, value); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::SetVariable(BSTR name, BSTR value) noexcept
+{
+    return owner_.SetVariable(name, value);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::GetVariable(BSTR name, BSTR* value) noexcept
+{
+    return owner_.GetVariable(name, value);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TSetProperty(BSTR target, int property, BSTR value) noexcept
+{
+    return owner_.TSetProperty(target, property, value);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TGetProperty(BSTR target, int property, BSTR* value) noexcept
+{
+    return owner_.TGetProperty(target, property, value);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TCallFrame(BSTR target, int frame) noexcept
+{
+    return owner_.TCallFrame(target, frame);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TCallLabel(BSTR target, BSTR label) noexcept
+{
+    return owner_.TCallLabel(target, label);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TSetPropertyNum(BSTR target, int property, double value) noexcept
+{
+    return owner_.TSetPropertyNum(target, property, value);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TGetPropertyNum(BSTR target, int property, double* value) noexcept
+{
+    return owner_.TGetPropertyNum(target, property, value);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::TGetPropertyAsNumber(BSTR target, int property, double* value) noexcept
+{
+    return owner_.TGetPropertyAsNumber(target, property, value);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_SWRemote(BSTR* v) noexcept { return owner_.get_SWRemote(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_SWRemote(BSTR v) noexcept { return owner_.put_SWRemote(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_FlashVars(BSTR* v) noexcept { return owner_.get_FlashVars(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_FlashVars(BSTR v) noexcept { return owner_.put_FlashVars(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AllowScriptAccess(BSTR* v) noexcept { return owner_.get_AllowScriptAccess(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AllowScriptAccess(BSTR v) noexcept { return owner_.put_AllowScriptAccess(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AllowScriptAccess(BSTR* v) noexcept
+{
+    return owner_.get_AllowScriptAccess(v);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AllowScriptAccess(BSTR v) noexcept
+{
+    return owner_.put_AllowScriptAccess(v);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_MovieData(BSTR* v) noexcept { return owner_.get_MovieData(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_MovieData(BSTR v) noexcept { return owner_.put_MovieData(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_InlineData(IUnknown** v) noexcept { return owner_.get_InlineData(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_InlineData(IUnknown* v) noexcept { return owner_.put_InlineData(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_SeamlessTabbing(VARIANT_BOOL* v) noexcept { return owner_.get_SeamlessTabbing(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::put_SeamlessTabbing(VARIANT_BOOL v) noexcept { return owner_.put_SeamlessTabbing(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_SeamlessTabbing(VARIANT_BOOL* v) noexcept
+{
+    return owner_.get_SeamlessTabbing(v);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::put_SeamlessTabbing(VARIANT_BOOL v) noexcept
+{
+    return owner_.put_SeamlessTabbing(v);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::EnforceLocalSecurity() noexcept { return owner_.EnforceLocalSecurity(); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_Profile(VARIANT_BOOL* v) noexcept { return owner_.get_Profile(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_Profile(VARIANT_BOOL v) noexcept { return owner_.put_Profile(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_ProfileAddress(BSTR* v) noexcept { return owner_.get_ProfileAddress(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_ProfileAddress(BSTR* v) noexcept
+{
+    return owner_.get_ProfileAddress(v);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_ProfileAddress(BSTR v) noexcept { return owner_.put_ProfileAddress(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::get_ProfilePort(LONG* v) noexcept { return owner_.get_ProfilePort(v); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::put_ProfilePort(LONG v) noexcept { return owner_.put_ProfilePort(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::CallFunction(BSTR request, BSTR* response) noexcept { return owner_.CallFunction(request, response); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::CallFunction(BSTR request, BSTR* response) noexcept
+{
+    return owner_.CallFunction(request, response);
+}
 HRESULT STDMETHODCALLTYPE VersionSevenFace::SetReturnValue(BSTR value) noexcept { return owner_.SetReturnValue(value); }
 HRESULT STDMETHODCALLTYPE VersionSevenFace::DisableLocalSecurity() noexcept { return owner_.DisableLocalSecurity(); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AllowNetworking(BSTR* v) noexcept { return owner_.get_AllowNetworking(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AllowNetworking(BSTR v) noexcept { return owner_.put_AllowNetworking(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AllowFullScreen(BSTR* v) noexcept { return owner_.get_AllowFullScreen(v); }
-HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AllowFullScreen(BSTR v) noexcept { return owner_.put_AllowFullScreen(v); }
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AllowNetworking(BSTR* v) noexcept
+{
+    return owner_.get_AllowNetworking(v);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AllowNetworking(BSTR v) noexcept
+{
+    return owner_.put_AllowNetworking(v);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::get_AllowFullScreen(BSTR* v) noexcept
+{
+    return owner_.get_AllowFullScreen(v);
+}
+HRESULT STDMETHODCALLTYPE VersionSevenFace::put_AllowFullScreen(BSTR v) noexcept
+{
+    return owner_.put_AllowFullScreen(v);
+}
 
 }  // namespace refcontrol

@@ -40,7 +40,7 @@ struct Habits {
     bool undefinedVariableFails = true;  // UndefinedVariableFails
     bool ownLoading = true;              // OwnLoading
     bool siteInput = true;               // SiteInput
-    int drawThroughDC = 0;               // DrawThroughDC: frame changes drawn through the site's DC
+    int drawThroughDC = -1;              // DrawThroughDC: changes drawn through the site's DC (-1: all)
     bool eventsInCalls = false;          // EventsInCalls
     bool posRectChange = false;          // PosRectChange: a new movie asks for its stage's size
 

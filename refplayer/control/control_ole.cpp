@@ -113,7 +113,10 @@ Habits Habits::from(const refhost::Config& config)
     h.undefinedVariableFails = config.setting("UndefinedVariableFails", 1) != 0;
     h.ownLoading = config.setting("OwnLoading", 1) != 0;
     h.siteInput = config.setting("SiteInput", 1) != 0;
-    h.drawThroughDC = static_cast<int>(std::min<uint32_t>(config.setting("DrawThroughDC", 0), 1000));
+    // Absent: every change; n: the first n changes; 0: none.
+    const auto throughDC = config.numbers.find("DrawThroughDC");
+    h.drawThroughDC =
+        throughDC == config.numbers.end() ? -1 : static_cast<int>(std::min<uint32_t>(throughDC->second, 1000000));
     h.eventsInCalls = config.setting("EventsInCalls", 0) != 0;
     h.posRectChange = config.setting("PosRectChange", 0) != 0;
     return h;
@@ -649,9 +652,9 @@ void Control::requestRepaint(const refplayer::IRect& r)
         // The site may change the rectangle it is given, and may paint (and so
         // call Draw) before it returns.
         RECT rect{r.left + pos_.left, r.top + pos_.top, r.right + pos_.left, r.bottom + pos_.top};
-        if (drawsThroughDCLeft_ > 0 && !drawing_) {
-            --drawsThroughDCLeft_;
-            callLog().note("drawing a change through the site's DC as configured");
+        if (drawsThroughDCLeft_ != 0 && !drawing_) {
+            if (drawsThroughDCLeft_ > 0)
+                --drawsThroughDCLeft_;
             if (drawThroughSite(rect))
                 return;
         }

@@ -46,7 +46,8 @@ void Unconfigure() { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
 
 // Calls that happen beside the steps the cases below look at.
 const std::vector<std::string_view> kBeside = {
-    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect", "< RefControl_StepFrames",
+    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC", "< RefControl_StepFrames",
     "< IBindStatusCallback", "> IServiceProvider", "> _IkvFlashPlayerEvents.Invoke -609",
     "> _IkvFlashPlayerEvents.Invoke 1958"};
 
@@ -254,7 +255,7 @@ TEST_F(ActiveXHabits, NamesTheBindHostLeavesToTheControl_AreLoadedByTheControlIt
 // and the alpha comes from both drawings again.
 TEST_F(ActiveXHabits, DrawingThroughTheSitesDC_IsRepaintedWithItsAlphaWhenTheDCComesBack)
 {
-    auto d = TransparentDriver({{L"DrawThroughDC", 1000}});
+    auto d = TransparentDriver({});  // the default: every change
     std::vector<TRect> painted;
     d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) { painted.push_back(r); });
     Load(d.get(), plugintest::boxesMovie());
@@ -285,7 +286,7 @@ TEST_F(ActiveXHabits, DrawingThroughTheSitesDC_IsRepaintedWithItsAlphaWhenTheDCC
     Pump();
 
     // The polite control asks for every change instead.
-    auto polite = TransparentDriver({});
+    auto polite = TransparentDriver({{L"DrawThroughDC", 0}});
     Control().ClearLog();
     Load(polite.get(), plugintest::boxesMovie());
     StepControls(2);
@@ -327,6 +328,7 @@ TEST_F(ActiveXHabits, DragAndTyping_CallTheWindowlessSiteAndThePackageAnswersSou
                     "> IOleInPlaceSiteWindowless.SetCapture FALSE = 0x00000000",
                     "< IOleInPlaceObjectWindowless.OnWindowMessage WM_SETCURSOR"},
                    {"< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+                    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC",
                     "< RefControl_StepFrames", "> _IkvFlashPlayerEvents"});
     EXPECT_NE(std::find(painted.begin(), painted.end(), TRect(0, 0, 100, 100)), painted.end())
         << "the region's box was repainted";
@@ -424,7 +426,8 @@ TEST_F(ActiveXHabits, EventsRaisedInsideThePackagesCalls_ArriveAndTheDriverSurvi
                     "< IkvFlashPlayer.GetVariable \"level\"",
                     "> _IkvFlashPlayerEvents.Invoke 150 \"variableSet\" \"level\" = 0x00000000"},
                    {"< QueryInterface", "< IkvFlashPlayer.FlashVersion", "< IViewObject.Draw",
-                    "> IOleInPlaceSiteWindowless.InvalidateRect"});
+                    "> IOleInPlaceSiteWindowless.InvalidateRect",
+                    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC"});
     EXPECT_GE(LineOf(ControlLog(), {"# FSCommand fired inside SetVariable as configured"}), 0);
 
     Control().ClearLog();
@@ -443,7 +446,8 @@ TEST_F(ActiveXHabits, EventsRaisedInsideThePackagesCalls_ArriveAndTheDriverSurvi
                     "< IkvFlashPlayer.FlashVersion",
                     "< IkvFlashPlayer.SetReturnValue \"<string>inner</string>\"",
                     "> _IkvFlashPlayerEvents.Invoke 197"},
-                   {"< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect"});
+                   {"< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+                    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC"});
     EXPECT_GE(LineOf(log, {"# external call answered \"<string>inner</string>\""}), 0) << log;
 
     // A handler that replaces the driver from inside SetVariable: the call

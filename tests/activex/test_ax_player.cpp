@@ -141,6 +141,7 @@ TEST_F(ActiveXPlayer, AControlBeforeVersion8IsNeverCalledPastItsTable)
                     "> ambient USERMODE true = 0x00000000",
                     "< IkvFlashPlayer.FlashVersion"},
                    {"< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+                    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC",
                     "< RefControl_StepFrames"});
 
     // The table the package holds ends right before CallFunction's slot.
@@ -397,7 +398,8 @@ TEST_F(ActiveXPlayer, AHandlerThatReplacesTheDriverDuringAnEventDoesNotPullItAwa
 // Calls whose order the handshakes below do not fix: queries, painting and
 // the tests' own clock.
 const std::vector<std::string_view> kBesideTheHandshake = {
-    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect", "< RefControl_StepFrames"};
+    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC", "< RefControl_StepFrames"};
 
 TEST_F(ActiveXPlayer, ActivationLoadingAndTeardownCallTheControlInTheirOrder)
 {

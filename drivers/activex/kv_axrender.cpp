@@ -96,7 +96,7 @@ HRESULT TkvFlashDriverActiveX::GetDC(LPCRECT pRect, DWORD, HDC* phDC) noexcept
     // repainted when the DC comes back, which recovers its alpha (a
     // transparent background needs the drawing over white too) and reports it.
     RECT area{0, 0, Width, Height};
-    if (pRect && !IntersectRect(&area, pRect, &area))
+    if (!BufferDC || (pRect && !IntersectRect(&area, pRect, &area)))
         return S_OK;
     if (DCLent)
         UnionRect(&LentRect, &LentRect, &area);

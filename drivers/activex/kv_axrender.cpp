@@ -62,11 +62,35 @@ void TkvFlashDriverActiveX::Repaint(const RECT& Rect)
 // Windowless site: drawing
 // ---------------------------------------------------------------------------
 
-HRESULT TkvFlashDriverActiveX::GetDC(LPCRECT, DWORD, HDC* phDC) noexcept
+HRESULT TkvFlashDriverActiveX::GetDC(LPCRECT pRect, DWORD, HDC* phDC) noexcept
 {
     if (!phDC)
         return E_POINTER;
     *phDC = BufferDC;
+    // What the control draws through this DC lands in the primary buffer
+    // alone, over whatever was there, and nobody is told: the area is
+    // repainted when the DC comes back, which recovers its alpha (a
+    // transparent background needs the drawing over white too) and reports it.
+    RECT area{0, 0, Width, Height};
+    if (!BufferDC || (pRect && !IntersectRect(&area, pRect, &area)))
+        return S_OK;
+    if (DCLent)
+        UnionRect(&LentRect, &LentRect, &area);
+    else
+        LentRect = area;
+    DCLent = true;
+    return S_OK;
+}
+
+HRESULT TkvFlashDriverActiveX::ReleaseDC(HDC) noexcept
+{
+    if (!DCLent)
+        return S_OK;
+    const RECT area = LentRect;
+    DCLent = false;
+    // Inside a paint this joins the paint's pending area; an application's
+    // paint handler may run in here.
+    GuardedCall(this, [&] { Repaint(area); });
     return S_OK;
 }
 

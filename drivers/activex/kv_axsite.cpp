@@ -326,6 +326,8 @@ TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
 
 void TkvFlashDriverActiveX::ReleaseInPlaceInterfaces()
 {
+    ControlCaptured = false;
+    DCLent = false;
     ReleaseAndClear(InPlaceActiveObject);
     ReleaseAndClear(InPlaceObject);
     ReleaseAndClear(WindowlessObject);
@@ -749,9 +751,13 @@ HRESULT TkvFlashDriverActiveX::DeactivateAndUndo() noexcept
 
 HRESULT TkvFlashDriverActiveX::OnPosRectChange(LPCRECT lprcPosRect) noexcept
 {
+    // The component decides where the control sits and how large it is: a
+    // control that asks for another place (its movie's own size) is given the
+    // buffer's rectangle again, so it keeps filling the component.
     if (InPlaceObject && lprcPosRect) {
+        RECT pos{0, 0, Width, Height};
         RECT clip{0, 0, 32767, 32767};
-        InPlaceObject->SetObjectRects(lprcPosRect, &clip);
+        InPlaceObject->SetObjectRects(&pos, &clip);
     }
     return S_OK;
 }

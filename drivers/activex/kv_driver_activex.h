@@ -350,12 +350,19 @@ public:
     HRESULT STDMETHODCALLTYPE OnInPlaceDeactivateEx(BOOL) noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RequestUIActivate() noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE CanWindowlessActivate() noexcept override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetCapture() noexcept override { return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE SetCapture(BOOL) noexcept override { return S_OK; }
+    // The control holds the mouse from its SetCapture(TRUE) to its
+    // SetCapture(FALSE) (or its deactivation): it asks during a drag whether
+    // it still does.
+    HRESULT STDMETHODCALLTYPE GetCapture() noexcept override { return ControlCaptured ? S_OK : S_FALSE; }
+    HRESULT STDMETHODCALLTYPE SetCapture(BOOL fCapture) noexcept override
+    {
+        ControlCaptured = fCapture != FALSE;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetFocus() noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE SetFocus(BOOL) noexcept override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetDC(LPCRECT pRect, DWORD grfFlags, HDC* phDC) noexcept override;
-    HRESULT STDMETHODCALLTYPE ReleaseDC(HDC) noexcept override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ReleaseDC(HDC hDC) noexcept override;
     HRESULT STDMETHODCALLTYPE InvalidateRect(LPCRECT pRect, BOOL fErase) noexcept override;
     HRESULT STDMETHODCALLTYPE InvalidateRgn(HRGN hRGN, BOOL fErase) noexcept override;
     HRESULT STDMETHODCALLTYPE ScrollRect(INT, INT, LPCRECT, LPCRECT) noexcept override { return S_OK; }
@@ -429,6 +436,11 @@ private:
     void LoadControlMovie(const WideString& url);
     void SetVideoVariables(const WideString& first, const WideString& firstValue);
     void ReleaseInPlaceInterfaces();
+    bool ControlCaptured = false;
+    // The part of the buffer the control drew into itself through GetDC;
+    // repainted when the DC comes back.
+    bool DCLent = false;
+    RECT LentRect{0, 0, 0, 0};
 };
 
 // Probes for the control once per process; makes the ActiveX driver the

@@ -34,6 +34,19 @@ namespace refcontrol {
 class Control;
 class BindCallback;
 
+// Habits of the installed player that the reference control shares, each
+// switched by a number of its settings key (docs/refplayer-control.md).
+struct Habits {
+    bool undefinedVariableFails = true;  // UndefinedVariableFails
+    bool ownLoading = true;              // OwnLoading
+    bool siteInput = true;               // SiteInput
+    int drawThroughDC = -1;              // DrawThroughDC: changes drawn through the site's DC (-1: all)
+    bool eventsInCalls = false;          // EventsInCalls
+    bool posRectChange = false;          // PosRectChange: a new movie asks for its stage's size
+
+    static Habits from(const refhost::Config& config);
+};
+
 inline constexpr const wchar_t* kConfigKey = L"Software\\KorvelRef\\Control";
 // Recompose on resize, can't link inside, inside-out, activate when visible,
 // set client site first: what the installed player reports.
@@ -67,6 +80,129 @@ private:
     const char* name_;
     std::vector<std::pair<DWORD, ComPtr<IUnknown>>> sinks_;
     DWORD nextCookie_ = 1;
+};
+
+// The main interface as a control of Flash Player 7 answers it: the methods
+// that version 8 appended (CallFunction, SetReturnValue, DisableLocalSecurity
+// and what follows them) are not in its table. The table this object is
+// handed out with is cut right before them and sits against a page that
+// cannot be read, so a container that calls past its end faults at once
+// instead of running whatever lies behind it; its IDispatch does not know
+// their names or ids either.
+class VersionSevenFace final : public IkvFlashPlayer {
+public:
+    explicit VersionSevenFace(Control& owner) : owner_(owner) {}
+    VersionSevenFace(const VersionSevenFace&) = delete;
+    VersionSevenFace& operator=(const VersionSevenFace&) = delete;
+
+    // Points this object at the cut table; false when it cannot be made.
+    bool shorten();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** ti) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) noexcept override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_ReadyState(LONG* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_TotalFrames(LONG* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Playing(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Playing(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Quality(int* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Quality(int v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_ScaleMode(int* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_ScaleMode(int v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_AlignMode(int* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_AlignMode(int v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_BackgroundColor(LONG* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_BackgroundColor(LONG v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Loop(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Loop(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Movie(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Movie(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_FrameNum(LONG* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_FrameNum(LONG v) noexcept override;
+    HRESULT STDMETHODCALLTYPE SetZoomRect(LONG left, LONG top, LONG right, LONG bottom) noexcept override;
+    HRESULT STDMETHODCALLTYPE Zoom(int factor) noexcept override;
+    HRESULT STDMETHODCALLTYPE Pan(LONG x, LONG y, int mode) noexcept override;
+    HRESULT STDMETHODCALLTYPE Play() noexcept override;
+    HRESULT STDMETHODCALLTYPE Stop() noexcept override;
+    HRESULT STDMETHODCALLTYPE Back() noexcept override;
+    HRESULT STDMETHODCALLTYPE Forward() noexcept override;
+    HRESULT STDMETHODCALLTYPE Rewind() noexcept override;
+    HRESULT STDMETHODCALLTYPE StopPlay() noexcept override;
+    HRESULT STDMETHODCALLTYPE GotoFrame(LONG frame) noexcept override;
+    HRESULT STDMETHODCALLTYPE CurrentFrame(LONG* frame) noexcept override;
+    HRESULT STDMETHODCALLTYPE IsPlaying(VARIANT_BOOL* playing) noexcept override;
+    HRESULT STDMETHODCALLTYPE PercentLoaded(LONG* percent) noexcept override;
+    HRESULT STDMETHODCALLTYPE FrameLoaded(LONG frame, VARIANT_BOOL* loaded) noexcept override;
+    HRESULT STDMETHODCALLTYPE FlashVersion(LONG* version) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_WMode(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_WMode(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_SAlign(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_SAlign(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Menu(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Menu(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Base(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Base(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Scale(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Scale(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_DeviceFont(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_DeviceFont(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_EmbedMovie(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_EmbedMovie(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_BGColor(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_BGColor(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Quality2(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Quality2(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE LoadMovie(int layer, BSTR url) noexcept override;
+    HRESULT STDMETHODCALLTYPE TGotoFrame(BSTR target, LONG frame) noexcept override;
+    HRESULT STDMETHODCALLTYPE TGotoLabel(BSTR target, BSTR label) noexcept override;
+    HRESULT STDMETHODCALLTYPE TCurrentFrame(BSTR target, LONG* frame) noexcept override;
+    HRESULT STDMETHODCALLTYPE TCurrentLabel(BSTR target, BSTR* label) noexcept override;
+    HRESULT STDMETHODCALLTYPE TPlay(BSTR target) noexcept override;
+    HRESULT STDMETHODCALLTYPE TStopPlay(BSTR target) noexcept override;
+    HRESULT STDMETHODCALLTYPE SetVariable(BSTR name, BSTR value) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetVariable(BSTR name, BSTR* value) noexcept override;
+    HRESULT STDMETHODCALLTYPE TSetProperty(BSTR target, int property, BSTR value) noexcept override;
+    HRESULT STDMETHODCALLTYPE TGetProperty(BSTR target, int property, BSTR* value) noexcept override;
+    HRESULT STDMETHODCALLTYPE TCallFrame(BSTR target, int frame) noexcept override;
+    HRESULT STDMETHODCALLTYPE TCallLabel(BSTR target, BSTR label) noexcept override;
+    HRESULT STDMETHODCALLTYPE TSetPropertyNum(BSTR target, int property, double value) noexcept override;
+    HRESULT STDMETHODCALLTYPE TGetPropertyNum(BSTR target, int property, double* value) noexcept override;
+    HRESULT STDMETHODCALLTYPE TGetPropertyAsNumber(BSTR target, int property, double* value) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_SWRemote(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_SWRemote(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_FlashVars(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_FlashVars(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_AllowScriptAccess(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_AllowScriptAccess(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_MovieData(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_MovieData(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_InlineData(IUnknown** v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_InlineData(IUnknown* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_SeamlessTabbing(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_SeamlessTabbing(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE EnforceLocalSecurity() noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Profile(VARIANT_BOOL* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Profile(VARIANT_BOOL v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_ProfileAddress(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_ProfileAddress(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_ProfilePort(LONG* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_ProfilePort(LONG v) noexcept override;
+    HRESULT STDMETHODCALLTYPE CallFunction(BSTR request, BSTR* response) noexcept override;
+    HRESULT STDMETHODCALLTYPE SetReturnValue(BSTR value) noexcept override;
+    HRESULT STDMETHODCALLTYPE DisableLocalSecurity() noexcept override;
+    HRESULT STDMETHODCALLTYPE get_AllowNetworking(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_AllowNetworking(BSTR v) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_AllowFullScreen(BSTR* v) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_AllowFullScreen(BSTR v) noexcept override;
+
+private:
+    Control& owner_;
 };
 
 class Control final : public IkvFlashPlayer,
@@ -317,6 +453,15 @@ private:
     HRESULT typeInfo(ITypeInfo** ti);
     void readAmbients();
     std::optional<POINT> viewPoint(LPARAM lp) const;
+    static bool movieTakesKey(int key);
+    HRESULT defaultHandling(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    void beginDrag();
+    void dragMoved();
+    void endDrag();
+    void loadItself(refplayer::RequestId id, const std::string& url);
+    bool drawThroughSite(const RECT& rect);
+    void askStageSize();
+    std::optional<uint32_t> underlayColour() const;
 
     HRESULT getText(DISPID id, const char* name, BSTR* out);
     HRESULT putText(DISPID id, const char* name, BSTR in);
@@ -329,6 +474,11 @@ private:
 
     LONG refs_ = 1;
     refhost::Config config_;
+    Habits habits_;
+    // The main interface of a control configured as version 7 (and its
+    // IDispatch); null for later versions, which answer with this object.
+    VersionSevenFace face7_{*this};
+    bool face7Active_ = false;
 
     ComPtr<IOleClientSite> site_;
     ComPtr<IOleInPlaceSite> inPlaceSite_;
@@ -337,6 +487,9 @@ private:
     ComPtr<IOleInPlaceUIWindow> document_;
     bool inPlaceActive_ = false;
     bool closed_ = false;
+    bool dragging_ = false;
+    int drawsThroughDCLeft_ = 0;
+    bool drawing_ = false;
     RECT pos_{0, 0, 0, 0};
     RECT clip_{0, 0, 0, 0};
     SIZEL extent_{0, 0};  // HIMETRIC

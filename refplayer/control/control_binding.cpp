@@ -5,8 +5,11 @@
 // The data may arrive inside BindToStorage or later, from the message loop,
 // in pieces; the control itself never opens a file or a socket.
 #include <algorithm>
+#include <cctype>
 
 #include "control_internal.h"
+
+#include <wininet.h>
 
 namespace refcontrol {
 
@@ -273,6 +276,13 @@ void Control::requestUrl(refplayer::RequestId id, refplayer::RequestKind kind, c
     ComPtr<IMoniker> moniker;
     hr = bindHost->CreateMoniker(const_cast<LPOLESTR>(wurl.c_str()), context.get(), moniker.put(), 0);
     made("IBindHost.CreateMoniker " + refplugin::quoted(url), hr);
+    if (hr == E_NOTIMPL && habits_.ownLoading) {
+        // The container leaves this name to the control.
+        callback->detach();
+        bindingGone(callback.get());
+        loadItself(id, url);
+        return;
+    }
     if (FAILED(hr) || !moniker) {
         callback->detach();
         bindingGone(callback.get());
@@ -283,6 +293,162 @@ void Control::requestUrl(refplayer::RequestId id, refplayer::RequestKind kind, c
     hr = moniker->BindToStorage(context.get(), nullptr, IID_IStream, direct.putVoid());
     made("IMoniker.BindToStorage " + refplugin::quoted(url), hr);
     callback->bindReturned(hr, direct.get());
+}
+
+namespace {
+
+bool startsWithNoCase(const std::string& text, const char* prefix)
+{
+    for (size_t i = 0; prefix[i]; ++i)
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The file a name stands for: "file:" URLs (escapes undone, the slash before
+// a drive dropped) and plain absolute paths; nothing for anything else.
+std::optional<std::wstring> filePath(const std::string& name)
+{
+    std::string path;
+    if (startsWithNoCase(name, "file:")) {
+        std::string rest = name.substr(5);
+        if (rest.rfind("//", 0) == 0)
+            rest = rest.substr(2);
+        if (rest.size() >= 3 && rest[0] == '/' && std::isalpha(static_cast<unsigned char>(rest[1])) &&
+            (rest[2] == ':' || rest[2] == '|'))
+            rest = rest.substr(1);
+        for (size_t i = 0; i < rest.size(); ++i) {
+            int hi = 0, lo = 0;
+            if (rest[i] == '%' && i + 2 < rest.size() && (hi = hexDigit(rest[i + 1])) >= 0 &&
+                (lo = hexDigit(rest[i + 2])) >= 0) {
+                path += static_cast<char>(hi * 16 + lo);
+                i += 2;
+            } else {
+                path += rest[i];
+            }
+        }
+        if (path.size() >= 2 && path[1] == '|')
+            path[1] = ':';
+    } else if (name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' &&
+               (name[2] == '\\' || name[2] == '/')) {
+        path = name;
+    } else if (name.rfind("\\\\", 0) == 0) {
+        path = name;
+    } else {
+        return std::nullopt;
+    }
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return wide(path);
+}
+
+bool readFile(const std::wstring& path, std::vector<uint8_t>& data, std::string& why)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        why = "no such file (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    bool ok = true;
+    uint8_t chunk[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+            why = "read error " + std::to_string(GetLastError());
+            ok = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (data.size() + got > kMaxBodyBytes) {
+            why = "more than " + std::to_string(kMaxBodyBytes) + " bytes";
+            ok = false;
+            break;
+        }
+        data.insert(data.end(), chunk, chunk + got);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+struct InternetHandle {
+    HINTERNET h = nullptr;
+    ~InternetHandle()
+    {
+        if (h)
+            InternetCloseHandle(h);
+    }
+};
+
+// One request of the control's own, as a browser would make it; it runs to
+// its end inside the call (the control has no thread of its own to wait on).
+bool download(const std::string& url, std::vector<uint8_t>& data, std::string& why)
+{
+    InternetHandle session{InternetOpenW(L"Shockwave Flash", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)};
+    if (!session.h) {
+        why = "no internet session (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    const std::wstring wurl = wide(url);
+    InternetHandle request{InternetOpenUrlW(session.h, wurl.c_str(), nullptr, 0,
+                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI,
+                                            0)};
+    if (!request.h) {
+        why = "the request failed (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    if (startsWithNoCase(url, "http:") || startsWithNoCase(url, "https:")) {
+        DWORD status = 0, size = sizeof status;
+        if (HttpQueryInfoW(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+            status >= 400) {
+            why = "the server answered " + std::to_string(status);
+            return false;
+        }
+    }
+    uint8_t chunk[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request.h, chunk, sizeof chunk, &got)) {
+            why = "read error " + std::to_string(GetLastError());
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (data.size() + got > kMaxBodyBytes) {
+            why = "more than " + std::to_string(kMaxBodyBytes) + " bytes";
+            return false;
+        }
+        data.insert(data.end(), chunk, chunk + got);
+    }
+}
+
+}  // namespace
+
+// A name the container leaves to the control (its bind host made no moniker
+// for it): a file is read from the file system, a network URL fetched with
+// the control's own request.
+void Control::loadItself(refplayer::RequestId id, const std::string& url)
+{
+    std::vector<uint8_t> data;
+    std::string why;
+    bool ok = false;
+    if (auto path = filePath(url)) {
+        callLog().note("loading " + refplugin::quoted(url) + " from the file system");
+        ok = readFile(*path, data, why);
+    } else if (startsWithNoCase(url, "http:") || startsWithNoCase(url, "https:") || startsWithNoCase(url, "ftp:")) {
+        callLog().note("loading " + refplugin::quoted(url) + " with a request of the control's own");
+        ok = download(url, data, why);
+    } else {
+        why = "the container made no moniker and the name is neither a file nor a network URL";
+    }
+    bindingFinished(nullptr, id, url, ok, std::move(data), why);
 }
 
 void Control::bindingFinished(BindCallback* callback, refplayer::RequestId id, const std::string& url, bool delivered,
@@ -307,6 +473,8 @@ void Control::bindingFinished(BindCallback* callback, refplayer::RequestId id, c
         }
         restartTimer();  // a new root movie may bring a new frame rate
         if (url == movieUrl_ || (!hadMovie && player_.hasMovie())) {
+            if (habits_.posRectChange)
+                askStageSize();
             fireEvent(dispid::kOnProgress, {}, {100});
             fireEvent(dispid::kOnReadyStateChange, {}, {4});
         }

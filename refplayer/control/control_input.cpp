@@ -26,6 +26,81 @@ std::string messageName(UINT msg)
 
 }  // namespace
 
+// Tab moves the focus between the container's controls, and the function
+// keys are the container's menus' and help's: the player leaves them alone.
+bool Control::movieTakesKey(int key)
+{
+    return key != VK_TAB && !(key >= VK_F1 && key <= VK_F24);
+}
+
+HRESULT Control::defaultHandling(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
+{
+    auto site = windowlessSite_;
+    if (!site)
+        return S_FALSE;
+    HRESULT hr = site->OnDefWindowMessage(msg, wp, lp, &result);
+    made("IOleInPlaceSiteWindowless.OnDefWindowMessage " + messageName(msg) + " wParam=" +
+             std::to_string(static_cast<unsigned long long>(wp)),
+         hr);
+    return hr == S_OK ? S_OK : S_FALSE;
+}
+
+// A press in the movie starts a drag: the control takes the mouse, unless
+// it holds it already, and the keyboard focus, as a windowed player would.
+void Control::beginDrag()
+{
+    auto site = windowlessSite_;
+    if (!site)
+        return;
+    HRESULT hr = site->GetCapture();
+    made("IOleInPlaceSiteWindowless.GetCapture", hr);
+    if (hr != S_OK) {
+        hr = site->SetCapture(TRUE);
+        made("IOleInPlaceSiteWindowless.SetCapture TRUE", hr);
+        if (hr != S_OK) {
+            callLog().note("the site refused the mouse capture: no drag");
+            return;
+        }
+    }
+    dragging_ = true;
+    hr = site->SetFocus(TRUE);
+    made("IOleInPlaceSiteWindowless.SetFocus TRUE", hr);
+}
+
+// While the button is held the control checks that it still has the mouse
+// (a container takes it back for its own reasons) and reports what the drag
+// changed as a region.
+void Control::dragMoved()
+{
+    auto site = windowlessSite_;
+    if (!site)
+        return;
+    HRESULT hr = site->GetCapture();
+    made("IOleInPlaceSiteWindowless.GetCapture", hr);
+    if (hr != S_OK) {
+        callLog().note("drag ended: the site says the control lost the mouse capture");
+        dragging_ = false;
+        return;
+    }
+    HRGN region = CreateRectRgn(pos_.left, pos_.top, pos_.right, pos_.bottom);
+    if (!region)
+        return;
+    ComPtr<IUnknown> self(identity());
+    hr = site->InvalidateRgn(region, FALSE);
+    DeleteObject(region);
+    made("IOleInPlaceSiteWindowless.InvalidateRgn " + rectText(&pos_), hr);
+}
+
+void Control::endDrag()
+{
+    dragging_ = false;
+    auto site = windowlessSite_;
+    if (!site)
+        return;
+    HRESULT hr = site->SetCapture(FALSE);
+    made("IOleInPlaceSiteWindowless.SetCapture FALSE", hr);
+}
+
 std::optional<POINT> Control::viewPoint(LPARAM lp) const
 {
     int x = static_cast<short>(LOWORD(lp)) - pos_.left;
@@ -51,17 +126,23 @@ HRESULT STDMETHODCALLTYPE Control::OnWindowMessage(UINT msg, WPARAM wp, LPARAM l
             case WM_MOUSEMOVE: {
                 POINT p = *viewPoint(lp);
                 run([this, p] { player_.mouseMove(p.x, p.y); });
+                if (dragging_)
+                    dragMoved();
                 return S_OK;
             }
             case WM_LBUTTONDOWN:
             case WM_LBUTTONDBLCLK: {
                 POINT p = *viewPoint(lp);
+                if (habits_.siteInput)
+                    beginDrag();
                 run([this, p] { player_.mouseDown(refplayer::MouseButton::Left, p.x, p.y); });
                 return S_OK;
             }
             case WM_LBUTTONUP: {
                 POINT p = *viewPoint(lp);
                 run([this, p] { player_.mouseUp(refplayer::MouseButton::Left, p.x, p.y); });
+                if (dragging_)
+                    endDrag();
                 return S_OK;
             }
             case WM_RBUTTONDOWN: {
@@ -88,6 +169,10 @@ HRESULT STDMETHODCALLTYPE Control::OnWindowMessage(UINT msg, WPARAM wp, LPARAM l
             case WM_KEYDOWN:
             case WM_KEYUP: {
                 int key = static_cast<int>(wp & 0xFFFF);
+                // Keys the movie has no use for go back to the container's
+                // default handling, which decides whether they were taken.
+                if (habits_.siteInput && !movieTakesKey(key))
+                    return defaultHandling(msg, wp, lp, out);
                 bool down = msg == WM_KEYDOWN;
                 run([this, key, down] { down ? player_.keyDown(key) : player_.keyUp(key); });
                 return S_OK;

@@ -107,13 +107,36 @@ bool isRootTarget(const std::string& target)
 
 // ---- lifetime -------------------------------------------------------------------------
 
+Habits Habits::from(const refhost::Config& config)
+{
+    Habits h;
+    h.undefinedVariableFails = config.setting("UndefinedVariableFails", 1) != 0;
+    h.ownLoading = config.setting("OwnLoading", 1) != 0;
+    h.siteInput = config.setting("SiteInput", 1) != 0;
+    // Absent: every change; n: the first n changes; 0: none.
+    const auto throughDC = config.numbers.find("DrawThroughDC");
+    h.drawThroughDC =
+        throughDC == config.numbers.end() ? -1 : static_cast<int>(std::min<uint32_t>(throughDC->second, 1000000));
+    h.eventsInCalls = config.setting("EventsInCalls", 0) != 0;
+    h.posRectChange = config.setting("PosRectChange", 0) != 0;
+    return h;
+}
+
 Control::Control(refhost::Config config)
     : config_(std::move(config)),
+      habits_(Habits::from(config_)),
+      drawsThroughDCLeft_(habits_.drawThroughDC),
       events_(*this, DIID__IkvFlashPlayerEvents, "_IkvFlashPlayerEvents"),
       propertyNotify_(*this, IID_IPropertyNotifySink, "IPropertyNotifySink")
 {
     registry().push_back(this);
     objectCreated();
+    // Before version 8 the main interface ended before CallFunction.
+    if (config_.versionMajor() < 8) {
+        face7Active_ = face7_.shorten();
+        callLog().note(face7Active_ ? "main interface of version 7: its table ends before CallFunction"
+                                    : "main interface of version 7 could not be cut; the whole one is answered");
+    }
     // A fresh control plays nothing and has the player's defaults.
     props_.set(dispid::kQuality, int32_t(1));
     props_.set(dispid::kScaleMode, int32_t(0));
@@ -198,6 +221,8 @@ HRESULT STDMETHODCALLTYPE Control::QueryInterface(REFIID riid, void** ppv) noexc
         }
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject))
             *ppv = static_cast<IOleObject*>(this);
+        else if ((IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IkvFlashPlayer)) && face7Active_)
+            *ppv = static_cast<IkvFlashPlayer*>(&face7_);
         else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IkvFlashPlayer))
             *ppv = static_cast<IkvFlashPlayer*>(this);
         else if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceObject) ||
@@ -407,6 +432,7 @@ void Control::deactivateInPlace()
     if (!inPlaceActive_)
         return;
     inPlaceActive_ = false;
+    dragging_ = false;
     auto site = std::move(inPlaceSite_);
     windowlessSite_.reset();
     frame_.reset();
@@ -626,6 +652,12 @@ void Control::requestRepaint(const refplayer::IRect& r)
         // The site may change the rectangle it is given, and may paint (and so
         // call Draw) before it returns.
         RECT rect{r.left + pos_.left, r.top + pos_.top, r.right + pos_.left, r.bottom + pos_.top};
+        if (drawsThroughDCLeft_ != 0 && !drawing_) {
+            if (drawsThroughDCLeft_ > 0)
+                --drawsThroughDCLeft_;
+            if (drawThroughSite(rect))
+                return;
+        }
         std::string text = rectText(&rect);
         auto site = windowlessSite_;
         ComPtr<IUnknown> self(identity());
@@ -638,6 +670,62 @@ void Control::requestRepaint(const refplayer::IRect& r)
         sink->OnViewChange(DVASPECT_CONTENT, -1);
         made("IAdviseSink.OnViewChange", S_OK);
     }
+}
+
+// A colour of the container's choosing under the movie, unless the window
+// mode leaves the movie transparent.
+std::optional<uint32_t> Control::underlayColour() const
+{
+    LONG bg = props_.integer(dispid::kBackgroundColor, -1);
+    bool transparent = _stricmp(props_.text(dispid::kWMode).c_str(), "transparent") == 0;
+    if (bg >= 0 && !transparent)
+        return 0xFF000000u | (static_cast<uint32_t>(bg) & 0xFFFFFFu);
+    return std::nullopt;
+}
+
+// Between the container's paints the control may draw a change itself,
+// through a DC the windowless site lends it, instead of asking for a repaint.
+// Answers false when the site lends none (the change is then asked for).
+bool Control::drawThroughSite(const RECT& rect)
+{
+    auto site = windowlessSite_;
+    const bool transparent = _stricmp(props_.text(dispid::kWMode).c_str(), "transparent") == 0;
+    const DWORD flags = transparent ? OLEDC_PAINTBKGND : 0;
+    HDC dc = nullptr;
+    ComPtr<IUnknown> self(identity());
+    HRESULT hr = site->GetDC(&rect, flags, &dc);
+    made("IOleInPlaceSiteWindowless.GetDC " + rectText(&rect) + " flags=" + std::to_string(flags), hr);
+    if (FAILED(hr) || !dc)
+        return false;
+    if (!destroyed_ && inPlaceActive_) {
+        const bool outer = !drawing_;
+        drawing_ = true;
+        {
+            EngineScope scope(*this);
+            paint(dc, pos_.left, pos_.top, &rect, underlayColour());
+        }
+        drawing_ = !outer;
+    }
+    // The site may repaint (and so call Draw) before this returns.
+    hr = site->ReleaseDC(dc);
+    made("IOleInPlaceSiteWindowless.ReleaseDC", hr);
+    return true;
+}
+
+// A control whose movie has a size of its own asks its site to make room for
+// it; the site answers with the rectangles it grants (SetObjectRects).
+void Control::askStageSize()
+{
+    auto site = inPlaceSite_;
+    if (!inPlaceActive_ || !site)
+        return;
+    const int w = player_.stageWidthPx(), h = player_.stageHeightPx();
+    if (w <= 0 || h <= 0)
+        return;
+    RECT wanted{pos_.left, pos_.top, pos_.left + w, pos_.top + h};
+    ComPtr<IUnknown> self(identity());
+    HRESULT hr = site->OnPosRectChange(&wanted);
+    made("IOleInPlaceSite.OnPosRectChange " + rectText(&wanted), hr);
 }
 
 void Control::repaintAll()
@@ -686,13 +774,15 @@ HRESULT STDMETHODCALLTYPE Control::Draw(DWORD aspect, LONG lindex, void*, DVTARG
                 IntersectRect(&dirty, &dirty, &box);
             if (IsRectEmpty(&dirty))
                 return S_OK;
-            std::optional<uint32_t> underlay;
-            LONG bg = props_.integer(dispid::kBackgroundColor, -1);
-            bool transparent = _stricmp(props_.text(dispid::kWMode).c_str(), "transparent") == 0;
-            if (bg >= 0 && !transparent)
-                underlay = 0xFF000000u | (static_cast<uint32_t>(bg) & 0xFFFFFFu);
+            const bool outer = !drawing_;
+            drawing_ = true;
+            struct Restore {
+                bool& flag;
+                bool value;
+                ~Restore() { flag = value; }
+            } restore{drawing_, !outer};
             EngineScope scope(*this);
-            paint(dc, target.left, target.top, &dirty, underlay);
+            paint(dc, target.left, target.top, &dirty, underlayColour());
             return S_OK;
         });
 }

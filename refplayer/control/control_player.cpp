@@ -703,7 +703,15 @@ HRESULT STDMETHODCALLTYPE Control::SetVariable(BSTR name, BSTR value) noexcept
 {
     return entry("IkvFlashPlayer", "SetVariable", [&] { return quotedText(name) + " " + quotedText(value); },
                  [&]() -> HRESULT {
-                     run([this, n = utf8(name), v = utf8(value)] { player_.setVariable(n, v); });
+                     run([this, n = utf8(name), v = utf8(value)] {
+                         player_.setVariable(n, v);
+                         // A movie that watches its variables answers at once,
+                         // before the container's call returns.
+                         if (habits_.eventsInCalls) {
+                             callLog().note("FSCommand fired inside SetVariable as configured");
+                             fsCommand("variableSet", n);
+                         }
+                     });
                      return S_OK;
                  });
 }
@@ -717,7 +725,15 @@ HRESULT STDMETHODCALLTYPE Control::GetVariable(BSTR name, BSTR* value) noexcept
         // Answered now, even from inside an event the movie raised.
         EngineScope scope(*this);
         auto v = player_.getVariable(utf8(name));
-        return v ? newBstr(*v, value) : S_OK;
+        if (v)
+            return newBstr(*v, value);
+        // The installed control answers an error for a variable the movie
+        // does not have, not an empty text.
+        if (habits_.undefinedVariableFails) {
+            callLog().note("GetVariable " + quotedText(name) + " fails: no such variable");
+            return E_FAIL;
+        }
+        return S_OK;
     });
 }
 
@@ -728,6 +744,15 @@ HRESULT STDMETHODCALLTYPE Control::CallFunction(BSTR request, BSTR* response) no
             return E_POINTER;
         *response = nullptr;
         EngineScope scope(*this);
+        // The called function may call out to the container before it
+        // answers: an external call nested in this one.
+        if (habits_.eventsInCalls) {
+            callLog().note("FlashCall fired inside CallFunction as configured");
+            externalCall("insideCall",
+                         "<invoke name=\"insideCall\" returntype=\"xml\"><arguments></arguments></invoke>");
+            if (destroyed_)
+                return E_UNEXPECTED;
+        }
         auto answer = player_.callFunction(utf8(request));
         if (!answer) {
             callLog().note("CallFunction refused: no such callback");

@@ -122,6 +122,15 @@ Config readConfig(const wchar_t* keyPath)
         c.miscStatus = *misc;
     const DWORD repaints = key.dword(L"RepaintInPaint").value_or(0);
     c.repaintInPaint = static_cast<int>(repaints > 1000 ? 1000 : repaints);
+    for (DWORD i = 0; i < 256; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256, type = 0, value = 0, size = sizeof value;
+        LONG r = RegEnumValueW(key.get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        if (r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value)
+            c.numbers[narrow(name, static_cast<int>(nameLength))] = value;
+    }
     Key fail(key.get(), L"Fail");
     if (fail.get()) {
         for (DWORD i = 0; i < 256; ++i) {

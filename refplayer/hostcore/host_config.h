@@ -8,6 +8,8 @@
 //                           whole view from inside each of its first n paints
 //   Fail\<name>  REG_DWORD  the error code that entry or method answers
 //                           instead of working
+//   <other>      REG_DWORD  any other number, kept by name for the face of
+//                           the player that reads it (setting())
 //   Process      REG_SZ     when set, the settings apply only in the program
 //                           of that file name ("test_x.exe"); every other
 //                           program loading the player meanwhile keeps the
@@ -35,6 +37,15 @@ struct Config {
         if (it == failures.end())
             return std::nullopt;
         return it->second;
+    }
+    // Every REG_DWORD value of the key by name, for settings one face of the
+    // player reads on its own.
+    std::map<std::string, uint32_t> numbers;
+
+    uint32_t setting(const std::string& name, uint32_t fallback) const
+    {
+        auto it = numbers.find(name);
+        return it == numbers.end() ? fallback : it->second;
     }
     int versionMajor() const;
     int versionMinor() const;

@@ -81,6 +81,7 @@ TEST_F(ActiveXFiles, ALargeMovieFileArrivesInPiecesAndDraws)
                     "> _IkvFlashPlayerEvents.Invoke 1958 100 = 0x00000000",
                     "> _IkvFlashPlayerEvents.Invoke -609 4 = 0x00000000"},
                    {"< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+                    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC",
                     "< RefControl_StepFrames", "< IOleInPlaceObjectWindowless.OnWindowMessage WM_NULL"});
     EXPECT_GE(LineOf(log, {"delivered", "file movie.swf"}), 0) << log;
 }

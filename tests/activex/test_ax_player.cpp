@@ -91,13 +91,14 @@ TEST_F(ActiveXPlayer, AStreamCopyIsServedAgainUntilTheNextLoadOrTheDriversEnd)
     EXPECT_EQ(kvpending::Count(), 0);
 }
 
-// An older control's interface table ends before the methods Flash Player 8
-// added: they are never called on it, not even at construction.
+// A control of Flash Player 7: its main interface's table ends before
+// CallFunction, against memory that cannot be read, and its IDispatch knows
+// nothing past it either. The package asks the version and calls nothing
+// past the table, at construction or for the external-call operations.
 TEST_F(ActiveXPlayer, AControlBeforeVersion8IsNeverCalledPastItsTable)
 {
-    auto logged = NewActiveXForm();
-    EXPECT_GE(LineOf(ControlLog(), {"DisableLocalSecurity"}), 0) << "version 10 gets it\n" << ControlLog();
-
+    player()->SetPlugin(kvNetscape);
+    Pump();
     const wchar_t* key = L"Software\\KorvelRef\\Control";
     HKEY h = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
@@ -107,16 +108,100 @@ TEST_F(ActiveXPlayer, AControlBeforeVersion8IsNeverCalledPastItsTable)
     RegCloseKey(h);
     refhost::claimConfig(key);  // for this program only
     Control().ClearLog();
-    auto old = NewActiveXForm();
+    player()->SetPlugin(kvActiveX);
+    Pump();
     RegDeleteTreeW(HKEY_CURRENT_USER, key);
     const std::string made = ControlLog();
-    EXPECT_GE(LineOf(made, {"FlashVersion"}), 0) << made;
-    EXPECT_LT(LineOf(made, {"DisableLocalSecurity"}), 0) << made;
-    ASSERT_TRUE(static_cast<TkvFlashDriverActiveX*>(old->Player->Driver)->GetIsFlashAvailable());
-    EXPECT_EQ(old->Player->CallFunction(L"<invoke name=\"twice\"/>"), L"");
-    old->Player->Driver->SetReturnValue(L"<string>x</string>");
-    EXPECT_LT(LineOf(ControlLog(), {"CallFunction"}), 0) << ControlLog();
-    EXPECT_LT(LineOf(ControlLog(), {"SetReturnValue"}), 0) << ControlLog();
+    EXPECT_GE(LineOf(made, {"# main interface of version 7: its table ends before CallFunction"}), 0) << made;
+    ExpectSequence(made,
+                   {"< IClassFactory.CreateInstance {00000112-",
+                    "< IOleObject.GetMiscStatus aspect=1",
+                    "< IOleObject.SetClientSite site",
+                    "< IOleObject.GetClientSite",
+                    "< IPersistStreamInit.InitNew",
+                    "< IConnectionPointContainer.FindConnectionPoint {9BFBBC02-",
+                    "< IPropertyNotifySink connection point.Advise",
+                    "< IConnectionPointContainer.FindConnectionPoint {D27CDB6D-",
+                    "< _IkvFlashPlayerEvents connection point.Advise",
+                    "< IOleControl.OnAmbientPropertyChange dispid=-1",
+                    "> ambient USERMODE true = 0x00000000",
+                    "< IDispatch.Invoke dispid=133 flags=4",
+                    "< IkvFlashPlayer.put_WMode \"Transparent\"",
+                    "> IPropertyNotifySink.OnChanged 133 = 0x00000000",
+                    "< IOleObject.DoVerb verb=-5 lindex=0 rect=(0,0,100,100)",
+                    "> IOleClientSite.QueryInterface IOleInPlaceSiteWindowless = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.CanInPlaceActivate = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.CanWindowlessActivate = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.OnInPlaceActivateEx flags=ACTIVATE_WINDOWLESS = 0x00000000",
+                    "> IOleInPlaceSiteWindowless.GetWindow",
+                    "> IOleInPlaceSiteWindowless.GetWindowContext",
+                    "< IOleInPlaceObject.SetObjectRects pos=(0,0,100,100) clip=(0,0,100,100)",
+                    "< IOleObject.GetClientSite",
+                    "< IOleControl.OnAmbientPropertyChange dispid=-1",
+                    "> ambient USERMODE true = 0x00000000",
+                    "< IkvFlashPlayer.FlashVersion"},
+                   {"< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+                    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC",
+                    "< RefControl_StepFrames"});
+
+    // The table the package holds ends right before CallFunction's slot.
+    ITypeLib* lib = nullptr;
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(L"Flash.ocx"), path, MAX_PATH), 0u);
+    ASSERT_EQ(LoadTypeLibEx(path, REGKIND_NONE, &lib), S_OK);
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IkvFlashPlayer, &info), S_OK);
+    HREFTYPE ref = 0;
+    ITypeInfo* vtable = nullptr;
+    if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, &vtable))) {
+        info->Release();
+        info = vtable;
+    }
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    SHORT callFunctionSlot = -1;
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FUNCDESC* f = nullptr;
+        if (SUCCEEDED(info->GetFuncDesc(i, &f))) {
+            if (f->memid == 0xc6)
+                callFunctionSlot = f->oVft;
+            info->ReleaseFuncDesc(f);
+        }
+    }
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+    lib->Release();
+    ASSERT_GT(callFunctionSlot, 0);
+    IkvFlashPlayer* intf = driver()->ControlInterface;
+    ASSERT_NE(intf, nullptr);
+    const auto table = *reinterpret_cast<const BYTE* const*>(intf);
+    MEMORY_BASIC_INFORMATION past{}, last{};
+    ASSERT_NE(VirtualQuery(table + callFunctionSlot, &past, sizeof past), 0u);
+    ASSERT_NE(VirtualQuery(table + callFunctionSlot - sizeof(void*), &last, sizeof last), 0u);
+    EXPECT_EQ(past.Protect, static_cast<DWORD>(PAGE_NOACCESS)) << "CallFunction's slot cannot be read";
+    EXPECT_NE(last.Protect & (PAGE_READONLY | PAGE_READWRITE), 0u) << "the last slot of version 7 can";
+
+    // Late binding does not reach them either.
+    IDispatch* disp = driver()->ControlDispatch;
+    ASSERT_NE(disp, nullptr);
+    LPOLESTR name = const_cast<LPOLESTR>(L"CallFunction");
+    DISPID id = 0;
+    EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), DISP_E_UNKNOWNNAME);
+    DISPPARAMS none{};
+    EXPECT_EQ(disp->Invoke(0xc8, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    LPOLESTR play = const_cast<LPOLESTR>(L"Play");
+    EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, &play, 1, 0, &id), S_OK) << "older members are there";
+
+    // The external-call operations ask the version and stop there.
+    LoadBytes(plugintest::scriptMovie());
+    Control().ClearLog();
+    EXPECT_EQ(player()->CallFunction(L"<invoke name=\"twice\" returntype=\"xml\"><arguments><number>21</number>"
+                                     L"</arguments></invoke>"),
+              L"");
+    driver()->SetReturnValue(L"<string>x</string>");
+    ExpectSequence(ControlLog(), {"< IkvFlashPlayer.FlashVersion", "< IkvFlashPlayer.FlashVersion"},
+                   {"< QueryInterface"});
 }
 
 TEST_F(ActiveXPlayer, StoredMoviesAndPackageResourcesAreServedByTheDriver)
@@ -319,7 +404,8 @@ TEST_F(ActiveXPlayer, AHandlerThatReplacesTheDriverDuringAnEventDoesNotPullItAwa
 // Calls whose order the handshakes below do not fix: queries, painting and
 // the tests' own clock.
 const std::vector<std::string_view> kBesideTheHandshake = {
-    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect", "< RefControl_StepFrames"};
+    "< QueryInterface", "< IViewObject.Draw", "> IOleInPlaceSiteWindowless.InvalidateRect",
+    "> IOleInPlaceSiteWindowless.GetDC", "> IOleInPlaceSiteWindowless.ReleaseDC", "< RefControl_StepFrames"};
 
 TEST_F(ActiveXPlayer, ActivationLoadingAndTeardownCallTheControlInTheirOrder)
 {

@@ -254,6 +254,15 @@ TEST(ActiveXSite, WindowContextAndWindowQueries)
     EXPECT_EQ(w, nullptr);
     EXPECT_EQ(plain->CanInPlaceActivate(), S_OK);
     plain->Release();
+    // The mouse is the control's from its SetCapture(TRUE) to its
+    // SetCapture(FALSE) or its deactivation.
+    EXPECT_EQ(site->GetCapture(), S_FALSE);
+    EXPECT_EQ(site->SetCapture(TRUE), S_OK);
+    EXPECT_EQ(site->GetCapture(), S_OK);
+    EXPECT_EQ(site->SetCapture(FALSE), S_OK);
+    EXPECT_EQ(site->GetCapture(), S_FALSE);
+    EXPECT_EQ(site->SetCapture(TRUE), S_OK);
+    EXPECT_EQ(site->OnInPlaceDeactivate(), S_OK);
     EXPECT_EQ(site->GetCapture(), S_FALSE);
     EXPECT_EQ(site->GetFocus(), S_OK);
     HDC dc = nullptr;
@@ -491,6 +500,37 @@ TEST(ActiveXSite, InvalidateRgnRepaintsTheBoundingBoxAsInvalidateRectDoes)
     LRESULT result = 77;
     EXPECT_EQ(site->OnDefWindowMessage(WM_CONTEXTMENU, 0, 0, &result), S_FALSE);
     EXPECT_EQ(result, 0);
+    site->Release();
+}
+
+// The buffer's DC lent to the control comes back with what the control drew
+// in it: only then is that area repainted and reported, cut to the buffer,
+// once for every rectangle asked for while it was out.
+TEST(ActiveXSite, TheAreaDrawnThroughALentDCIsRepaintedWhenItComesBack)
+{
+    auto d = NewDriver(40, 30);
+    std::vector<TRect> painted;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) { painted.push_back(r); });
+    IOleInPlaceSiteWindowless* site = nullptr;
+    ASSERT_EQ(d->ClientSite()->QueryInterface(IID_IOleInPlaceSiteWindowless, reinterpret_cast<void**>(&site)), S_OK);
+
+    HDC dc = nullptr;
+    const RECT first{-5, 2, 10, 8}, second{30, 20, 90, 90};
+    ASSERT_EQ(site->GetDC(&first, OLEDC_PAINTBKGND, &dc), S_OK);
+    EXPECT_EQ(dc, d->BufferDC);
+    ASSERT_EQ(site->GetDC(&second, 0, &dc), S_OK);
+    EXPECT_TRUE(painted.empty()) << "nothing is reported while the control draws";
+    ASSERT_EQ(site->ReleaseDC(dc), S_OK);
+    ASSERT_EQ(painted.size(), 1u);
+    EXPECT_EQ(painted[0], TRect(0, 2, 40, 30));
+    ASSERT_EQ(site->ReleaseDC(dc), S_OK);
+    EXPECT_EQ(painted.size(), 1u) << "a DC given back twice is repainted once";
+
+    // A rectangle outside the buffer draws nothing there: nothing to repaint.
+    const RECT outside{50, 40, 60, 50};
+    ASSERT_EQ(site->GetDC(&outside, 0, &dc), S_OK);
+    ASSERT_EQ(site->ReleaseDC(dc), S_OK);
+    EXPECT_EQ(painted.size(), 1u);
     site->Release();
 }
 

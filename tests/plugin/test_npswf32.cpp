@@ -37,6 +37,12 @@ protected:
     void SetUp() override
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, kConfigKey);
+        // These cases check one piece of the player's behaviour each, against
+        // a strict browser: the habits that change every conversation (asking
+        // twice, taking parts of writes, doubles for frames, the modal menu)
+        // are off unless a case turns one on.
+        for (const wchar_t* habit : {L"RequestTwice", L"SmallWrites", L"FramesAsDoubles", L"ContextMenu"})
+            setConfig(nullptr, habit, 0);
         ASSERT_TRUE(host.load());
         EXPECT_CALL(host.mock, InvalidateRect(_, _)).Times(AnyNumber()).WillRepeatedly([this](NPP, NPRect r) {
             invalidated.push_back(r);
@@ -92,12 +98,12 @@ protected:
     {
         std::wstring path = std::wstring(kConfigKey) + (subkey ? std::wstring(L"\\") + subkey : L"");
         HKEY key = nullptr;
+        // Other test programs that load the player meanwhile keep its defaults.
+        refhost::claimConfig(kConfigKey);
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
         RegCloseKey(key);
-        // Other test programs that load the player meanwhile keep its defaults.
-        refhost::claimConfig(kConfigKey);
     }
 
     Host host;

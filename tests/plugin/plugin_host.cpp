@@ -98,6 +98,11 @@ NPError bGetValue(NPP, NPNVariable variable, void* value)
     case NPNVSupportsWindowless:
         *static_cast<NPBool*>(value) = true;
         return NPERR_NO_ERROR;
+    case NPNVnetscapeWindow:
+        if (!current->netscapeWindow)
+            return NPERR_GENERIC_ERROR;
+        *static_cast<HWND*>(value) = current->netscapeWindow;
+        return NPERR_NO_ERROR;
     case NPNVjavascriptEnabledBool:
         *static_cast<NPBool*>(value) = true;
         return NPERR_NO_ERROR;

@@ -74,6 +74,9 @@ public:
     int windowReferencesHeldByPlayer() const { return static_cast<int>(window_.referenceCount) - 1; }
     int outstandingAllocations() const { return allocations_; }
 
+    // What NPN_GetValue(NPNVnetscapeWindow) answers; null: the entry fails.
+    HWND netscapeWindow = nullptr;
+
     // Plumbing state, read by the entries.
     int allocations_ = 0;
     NPObject window_{};

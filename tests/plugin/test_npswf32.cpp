@@ -589,6 +589,65 @@ TEST_F(PluginTest, InputLeftButtonPressesTheMoviesButtonRightButtonDoesNot)
     EXPECT_EQ(i.event(WM_SETFOCUS, 0, 0), 0) << "events the player does not use are not claimed";
 }
 
+// The right button's menu runs its own loop inside NPP_HandleEvent, owned by
+// the page's window, which hears the menu's messages; closing it returns the
+// event. The test closes it from a timer that the menu's loop dispatches.
+int g_menuMessages = 0;
+LRESULT CALLBACK pageWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_INITMENUPOPUP || msg == WM_ENTERMENULOOP)
+        ++g_menuMessages;
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+void CALLBACK closeMenu(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+
+TEST_F(PluginTest, HabitContextMenuIsOwnedByThePagesWindowAndRunsInsideTheEvent)
+{
+    setConfig(nullptr, L"ContextMenu", 1);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = pageWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KorvelTestPage";
+    RegisterClassW(&wc);
+    HWND page = CreateWindowExW(0, wc.lpszClassName, L"page", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    ASSERT_NE(page, nullptr);
+    host.netscapeWindow = page;
+    g_menuMessages = 0;
+
+    Surface surface(kBoxesWidth, kBoxesHeight);
+    Instance i(host);
+    EXPECT_CALL(host.mock, Invoke(_, _, _, _, _)).Times(AnyNumber()).WillRepeatedly(Return(true));
+    createShown(i, surface);
+    load(i, buttonMovie());
+    i.stepFrames(1);
+    host.seam<RefPlayer_ClearLogFunc>("RefPlayer_ClearLog")();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, closeMenu);
+    EXPECT_EQ(i.event(WM_RBUTTONDOWN, MK_RBUTTON, at(300, 200)), 1);
+    KillTimer(nullptr, timer);
+    const std::string log = host.log();
+    const auto opened = log.find("# context menu opened at 300,200, owned by the host's window");
+    ASSERT_NE(opened, std::string::npos) << log;
+    EXPECT_NE(log.find("# context menu closed: nothing", opened), std::string::npos) << log;
+    EXPECT_EQ(log.find("error"), std::string::npos) << log;
+    EXPECT_GT(g_menuMessages, 0) << "the page's window owned the menu";
+
+    // The host gives no window: the player owns the menu itself.
+    host.netscapeWindow = nullptr;
+    host.seam<RefPlayer_ClearLogFunc>("RefPlayer_ClearLog")();
+    g_menuMessages = 0;
+    const UINT_PTR again = SetTimer(nullptr, 0, 20, closeMenu);
+    EXPECT_EQ(i.event(WM_RBUTTONDOWN, MK_RBUTTON, at(10, 10)), 1);
+    KillTimer(nullptr, again);
+    EXPECT_NE(host.log().find("# context menu opened at 10,10, owned by the player's own window"), std::string::npos)
+        << host.log();
+    EXPECT_EQ(g_menuMessages, 0);
+    // The movie still takes the left button afterwards.
+    EXPECT_EQ(i.event(WM_LBUTTONDOWN, MK_LBUTTON, at(15, 10)), 1);
+    EXPECT_EQ(i.event(WM_LBUTTONUP, 0, at(15, 10)), 1);
+    DestroyWindow(page);
+}
+
 // ---- configuration and the call log --------------------------------------------------------------------
 
 TEST_F(PluginTest, RegistryInjectsFailuresAndSetsTheReportedVersion)

@@ -76,6 +76,49 @@ TEST_F(NetscapeHabits, ARepaintAskedInsideSetWindowDuringAPaintIsDrawnByItInBoun
     EXPECT_EQ(Pixel(d.get(), 5, 5), 0u);
 }
 
+// A player that is still asking when a paint reaches its pass limit: what it
+// asked for last is painted by the next paint, and only then reported.
+TEST_F(NetscapeHabits, ARepaintLeftOverAtThePassLimitIsPaintedByTheNextPaint)
+{
+    // How many repaints the player asks for from inside NPP_SetWindow while
+    // the movie loads and draws its first frame: the same for every driver.
+    auto start = [](DWORD repaints) {
+        DriverPtr d(TkvFlashDriverNS::ClassRef().Create(100, 100, 0));
+        const PlayerSetting setting(L"RepaintInSetWindow", repaints);
+        static_cast<TkvFlashDriverNS*>(d.get())->LoadMovie(WriteFile(L"leftover.swf", RectMovie(0xFF0000, 128)));
+        return d;
+    };
+    int beforeTheCase = 0;
+    {
+        Player().ClearLog();
+        DriverPtr probe = start(1000);
+        Step(1);
+        beforeTheCase = CountLines(PlayerLog(), {"repaint asked from inside NPP_SetWindow"});
+    }
+    Pump();
+    // Enough for one more paint's four passes, over black and over white.
+    DriverPtr d = start(static_cast<DWORD>(beforeTheCase + 8));
+    auto* ns = static_cast<TkvFlashDriverNS*>(d.get());
+    Step(1);
+    std::vector<TRect> painted;
+    d->OnPaint = TkvPaintEvent([&](TObject*, const TRect& r) { painted.push_back(r); });
+    Player().ClearLog();
+    ns->InvalidateArea(Area(10, 10, 20, 20));
+    ASSERT_EQ(CountLines(PlayerLog(), {"repaint asked from inside NPP_SetWindow"}), 8) << PlayerLog();
+
+    // The player asked once more during the last pass; nothing paints it yet.
+    static_cast<std::uint32_t*>(d->Bits)[50 * 100 + 50] = 0x12345678u;
+    painted.clear();
+    Player().ClearLog();
+    ns->InvalidateArea(Area(30, 30, 35, 35));
+    const std::string log = PlayerLog();
+    EXPECT_EQ(CountLines(log, {"repaint asked from inside NPP_SetWindow"}), 0) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_HandleEvent event=0x000F rect=0,0,100,100"}), 2) << log;
+    ASSERT_EQ(painted.size(), 1u) << log;
+    EXPECT_EQ(painted[0], Rect(0, 0, 100, 100)) << "the left-over area came with the next paint";
+    EXPECT_EQ(Pixel(d.get(), 50, 50), 0x80800000u);
+}
+
 // On an opaque background the window reset hands the window over outside any
 // paint: the repaint asked from inside that call is painted there and then.
 TEST_F(NetscapeHabits, ARepaintAskedInsideTheWindowResetIsPaintedAtOnce)

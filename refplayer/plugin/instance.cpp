@@ -382,6 +382,9 @@ void Instance::openContextMenu(int x, int y)
         EngineScope scope(*this);
         state = {player_.hasMovie(), player_.isPlaying(), player_.loop()};
     }
+    // Leaving the scope may have asked the host for repaints, which may end us.
+    if (destroyed_)
+        return;
     char where[64];
     std::snprintf(where, sizeof where, "%d,%d", x, y);
     log().note(std::string("context menu opened at ") + where + ", owned by " +

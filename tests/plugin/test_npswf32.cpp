@@ -648,6 +648,51 @@ TEST_F(PluginTest, HabitContextMenuIsOwnedByThePagesWindowAndRunsInsideTheEvent)
     DestroyWindow(page);
 }
 
+// Asked for twice, given the movie twice in pieces it takes only part of:
+// the movie plays once, from the first answer, and the second is dropped.
+TEST_F(PluginTest, HabitsRequestTwiceAndTakePartsOfEachWrite)
+{
+    setConfig(nullptr, L"RequestTwice", 1);
+    setConfig(nullptr, L"SmallWrites", 1);
+    Surface surface(kBoxesWidth, kBoxesHeight);
+    Instance i(host);
+    createShown(i, surface);
+    const std::string url = "http://example.test/twice.swf";
+    Request first{url, nullptr}, second{url, nullptr};
+    {
+        InSequence order;
+        EXPECT_CALL(host.mock, GetURLNotify(i.npp(), url, Eq(std::nullopt), NotNull()))
+            .WillOnce(DoAll(SaveArg<3>(&first.notifyData), Return(NPERR_NO_ERROR)));
+        EXPECT_CALL(host.mock, GetURLNotify(i.npp(), url, Eq(std::nullopt), NotNull()))
+            .WillOnce(DoAll(SaveArg<3>(&second.notifyData), Return(NPERR_NO_ERROR)));
+    }
+    EXPECT_TRUE(i.invoke("LoadMovie", {intArg(0), stringArg(url)}));
+    ASSERT_NE(first.notifyData, second.notifyData) << "two requests, each with its own cookie";
+    const auto movie = boxesMovie();
+    i.deliver(second, movie, 4096);
+    i.deliver(first, movie, 4096);
+    i.stepFrames(1);
+    const auto frames = i.invokeForInt("TotalFrames");
+    EXPECT_GT(frames.value_or(0), 1) << "the movie plays";
+    const std::string log = host.log();
+    EXPECT_NE(log.find("# took "), std::string::npos) << log;
+    EXPECT_NE(log.find("# second answer for \"" + url + "\" dropped: " + std::to_string(movie.size()) + " bytes"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("# delivered \"" + url + "\""), std::string::npos) << log;
+
+    // Switched off, each is gone: one request, whole pieces.
+    setConfig(nullptr, L"RequestTwice", 0);
+    setConfig(nullptr, L"SmallWrites", 0);
+    Instance once(host);
+    createShown(once, surface);
+    host.seam<RefPlayer_ClearLogFunc>("RefPlayer_ClearLog")();
+    load(once, movie);
+    EXPECT_EQ(once.invokeForInt("TotalFrames"), frames);
+    EXPECT_EQ(host.log().find("# took "), std::string::npos) << host.log();
+    EXPECT_EQ(host.log().find("second time"), std::string::npos) << host.log();
+}
+
 // ---- configuration and the call log --------------------------------------------------------------------
 
 TEST_F(PluginTest, RegistryInjectsFailuresAndSetsTheReportedVersion)

@@ -87,6 +87,7 @@ public:
     TkvPlayerCall<std::int16_t> NppHandleEvent(NPEvent& Event);
     TkvPlayerCall<NPError> NppGetValue(NPPVariable Variable, void* Value);
     TkvPlayerCall<NPError> NppNewStream(NPStream& Stream, std::uint16_t& Type);
+    TkvPlayerCall<std::int32_t> NppWriteReady(NPStream& Stream);
     TkvPlayerCall<std::int32_t> NppWrite(NPStream& Stream, std::int32_t Offset, std::int32_t Length, void* Data);
     TkvPlayerCall<void> NppURLNotify(const char* URL, NPReason Reason, void* NotifyData);
     TkvPlayerCall<NPError> NppDestroyStream(NPStream& Stream, NPReason Reason);
@@ -113,6 +114,12 @@ private:
     // Hands a whole local source to the plug-in as one stream; false when the
     // plug-in did not take it (the request is then still to be answered).
     bool Deliver(TStream& source, const std::string& url, void* notifyData);
+    // Hands bytes to an open stream, starting at stream offset `offset`, in
+    // pieces no larger than NPP_WriteReady allows, each offered again from
+    // where NPP_Write stopped, until the plug-in has taken every byte. False
+    // when it did not take them all (it ended the stream, or stopped taking
+    // data); Survived false when the driver was released meanwhile.
+    bool WriteStream(NPStream& stream, std::uint64_t offset, const char* data, std::size_t size, bool& survived);
 
     bool instanceAlive_ = false;
 };

@@ -3,6 +3,8 @@
 // page objects a movie may ask for.
 #include <windows.h>
 
+#include <cmath>
+
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -553,7 +555,21 @@ bool VariantToBool(const NPVariant& v)
 
 int VariantToInt(const NPVariant& v)
 {
-    return v.type == NPVariantType_Int32 ? v.value.intValue : 0;
+    if (v.type == NPVariantType_Int32)
+        return v.value.intValue;
+    // A scripting bridge may hand numbers over as doubles: the nearest whole
+    // number, held to the integer's range (not a number reads as 0).
+    if (v.type == NPVariantType_Double) {
+        const double d = v.value.doubleValue;
+        if (!(d == d))
+            return 0;
+        if (d >= 2147483647.0)
+            return 2147483647;
+        if (d <= -2147483648.0)
+            return -2147483647 - 1;
+        return static_cast<int>(std::lround(d));
+    }
+    return 0;
 }
 
 void ReleaseVariant(NPVariant& v)

@@ -117,6 +117,12 @@ void TkvFlashDriverNS::ResetWindow()
     PluginWindow.window = BufferDC;
     PluginWindow.width = static_cast<std::uint32_t>(Width);
     PluginWindow.height = static_cast<std::uint32_t>(Height);
+    // The whole buffer is shown: a player takes a plug-in whose clip
+    // rectangle is empty for an invisible one, and slows it down.
+    PluginWindow.clipRect.top = 0;
+    PluginWindow.clipRect.left = 0;
+    PluginWindow.clipRect.bottom = static_cast<std::uint16_t>(std::clamp(Height, 0, 0xFFFF));
+    PluginWindow.clipRect.right = static_cast<std::uint16_t>(std::clamp(Width, 0, 0xFFFF));
     // The plug-in may repaint (and so run the application's paint handler,
     // which may release the driver) from inside NPP_SetWindow.
     if (instanceAlive_ && !NppSetWindow().Survived)
@@ -210,6 +216,11 @@ TkvPlayerCall<NPError> TkvFlashDriverNS::NppNewStream(NPStream& Stream, std::uin
     char mime[] = "application/x-shockwave-flash";
     return CallPlayer(this, PluginFuncs.newstream, NPError(NPERR_GENERIC_ERROR), &Instance, mime, &Stream,
                       static_cast<NPBool>(true), &Type);
+}
+
+TkvPlayerCall<std::int32_t> TkvFlashDriverNS::NppWriteReady(NPStream& Stream)
+{
+    return CallPlayer(this, PluginFuncs.writeready, std::int32_t(-1), &Instance, &Stream);
 }
 
 TkvPlayerCall<std::int32_t> TkvFlashDriverNS::NppWrite(NPStream& Stream, std::int32_t Offset, std::int32_t Length,

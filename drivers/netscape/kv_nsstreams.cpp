@@ -156,9 +156,10 @@ private:
         Stream.url = URL.c_str();
         // The movie may run scripts as data arrives; nothing of the driver is
         // used after the call.
-        Driver->NppWrite(Stream, static_cast<std::int32_t>(offset_), static_cast<std::int32_t>(size),
-                         const_cast<char*>(data));
+        bool survived = true;
+        const std::uint64_t at = offset_;
         offset_ += size;
+        Driver->WriteStream(Stream, at, data, size, survived);
     }
 
     // Ends the plug-in's stream once: the notification first, then the stream.
@@ -359,6 +360,53 @@ int DownloadsInFlight()
 // Resolving and delivering
 // ---------------------------------------------------------------------------
 
+bool TkvFlashDriverNS::WriteStream(NPStream& stream, std::uint64_t offset, const char* data, std::size_t size,
+                                   bool& survived)
+{
+    // A plug-in that takes nothing for this many rounds in a row has stopped
+    // reading: what is left is not offered again.
+    constexpr int kMaxIdleRounds = 64;
+    survived = true;
+    std::size_t done = 0;
+    int idle = 0;
+    while (done < size) {
+        const std::size_t left = size - done;
+        std::size_t piece = std::min<std::size_t>(left, 0x7FFFFFFF);
+        if (PluginFuncs.writeready) {
+            // The movie's loader may run handlers in any of these calls.
+            const auto ready = NppWriteReady(stream);
+            if (!ready.Survived) {
+                survived = false;
+                return false;
+            }
+            if (ready.Result < 0)
+                return false;
+            piece = std::min<std::size_t>(piece, static_cast<std::size_t>(ready.Result));
+        }
+        std::int32_t taken = 0;
+        if (piece > 0) {
+            const auto wrote = NppWrite(stream, static_cast<std::int32_t>(offset + done),
+                                        static_cast<std::int32_t>(piece), const_cast<char*>(data + done));
+            if (!wrote.Survived) {
+                survived = false;
+                return false;
+            }
+            if (!wrote.Made || wrote.Result < 0)
+                return false;
+            // A plug-in may claim more than it was offered: it took the piece.
+            taken = static_cast<std::int32_t>(std::min<std::size_t>(static_cast<std::size_t>(wrote.Result), piece));
+        }
+        if (taken == 0) {
+            if (++idle == kMaxIdleRounds)
+                return false;
+            continue;
+        }
+        idle = 0;
+        done += static_cast<std::size_t>(taken);
+    }
+    return true;
+}
+
 bool TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* notifyData)
 {
     if (!instanceAlive_ || !PluginFuncs.newstream)
@@ -382,8 +430,11 @@ bool TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* no
     if (!opened.Made || opened.Result != NPERR_NO_ERROR)
         return false;
     // From here on the stream itself ends the request.
-    if (opened.Survived && NppWrite(stream, 0, static_cast<std::int32_t>(size), buffer.data()).Survived &&
-        NppURLNotify(url.c_str(), NPRES_DONE, notifyData).Survived)
+    if (!opened.Survived)
+        return true;
+    bool survived = true;
+    WriteStream(stream, 0, buffer.data(), buffer.size(), survived);
+    if (survived && NppURLNotify(url.c_str(), NPRES_DONE, notifyData).Survived)
         NppDestroyStream(stream, NPRES_DONE);
     return true;
 }

@@ -117,6 +117,8 @@ void EngineSession::run(std::function<void()> change)
 
 void EngineSession::tick()
 {
+    if (destroyed_ || holdFrame())
+        return;
     run([this] { player_.tick(); });
 }
 

@@ -58,6 +58,9 @@ protected:
     // How many paints, from the first, ask for a repaint of the whole view
     // from inside themselves (a habit of the real player's).
     virtual int repaintInPaintConfigured() const { return 0; }
+    // Whether this tick is to pass without a frame (a player that slows
+    // itself down skips ticks).
+    virtual bool holdFrame() { return false; }
     // A WM_TIMER tick arrived; keeps the object alive around run().
     virtual void timerFired() { tick(); }
     // Host-specific note lines (trace output and failures) go to the call log.
@@ -81,7 +84,7 @@ protected:
     private:
         EngineSession& s_;
     };
-    // One frame tick, through the queue.
+    // One frame tick, through the queue, unless holdFrame() says to skip it.
     void tick();
 
     // Ends the session: nothing queued runs, the timer stops, no repaint is

@@ -103,17 +103,26 @@ int Config::versionMajor() const { return versionPart(version, 0); }
 int Config::versionMinor() const { return versionPart(version, 1); }
 int Config::versionBuild() const { return versionPart(version, 2); }
 
+namespace {
+
+// Whether the settings in `key` are this program's (see the Process value).
+bool appliesHere(const Key& key)
+{
+    if (auto only = key.string(L"Process"); only && !only->empty()) {
+        const std::wstring me = programName();
+        return sameName(*only, narrow(me.c_str(), static_cast<int>(me.size())));
+    }
+    return true;
+}
+
+}  // namespace
+
 Config readConfig(const wchar_t* keyPath)
 {
     Config c;
     Key key(HKEY_CURRENT_USER, keyPath);
-    if (!key.get())
+    if (!key.get() || !appliesHere(key))
         return c;
-    if (auto only = key.string(L"Process"); only && !only->empty()) {
-        const std::wstring me = programName();
-        if (!sameName(*only, narrow(me.c_str(), static_cast<int>(me.size()))))
-            return c;
-    }
     if (auto v = key.string(L"Version"); v && !v->empty())
         c.version = *v;
     c.manualClock = key.dword(L"ManualClock").value_or(0) != 0;
@@ -146,6 +155,14 @@ Config readConfig(const wchar_t* keyPath)
         }
     }
     return c;
+}
+
+std::optional<uint32_t> readConfigDword(const wchar_t* keyPath, const wchar_t* name)
+{
+    Key key(HKEY_CURRENT_USER, keyPath);
+    if (!key.get() || !appliesHere(key))
+        return std::nullopt;
+    return key.dword(name);
 }
 
 void claimConfig(const wchar_t* keyPath)

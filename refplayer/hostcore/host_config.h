@@ -55,6 +55,10 @@ struct Config {
 // Reads HKEY_CURRENT_USER\<keyPath> now; a missing key or value leaves the default.
 Config readConfig(const wchar_t* keyPath);
 
+// One REG_DWORD of HKEY_CURRENT_USER\<keyPath>, under the same Process rule
+// as readConfig (another program's settings read as absent).
+std::optional<uint32_t> readConfigDword(const wchar_t* keyPath, const wchar_t* name);
+
 // Writes the Process value of HKEY_CURRENT_USER\<keyPath>: the settings there
 // are this program's alone. For test programs.
 void claimConfig(const wchar_t* keyPath);

@@ -87,6 +87,17 @@ NPObject* windowObject(NPP npp)
     return window;
 }
 
+void* netscapeWindow(NPP npp)
+{
+    log().made("NPN_GetValue variable=" + std::to_string(NPNVnetscapeWindow));
+    if (!table.getvalue)
+        return nullptr;
+    void* window = nullptr;
+    if (table.getvalue(npp, NPNVnetscapeWindow, &window) != NPERR_NO_ERROR)
+        return nullptr;
+    return window;
+}
+
 NPObject* createObject(NPP npp, NPClass* cls)
 {
     log().made("NPN_CreateObject");

@@ -24,6 +24,8 @@ void invalidateRect(NPP npp, NPRect rect);
 
 // The browser window object (retained; release with releaseObject), or null.
 NPObject* windowObject(NPP npp);
+// The window the host's page lives in (NPNVnetscapeWindow), or null.
+void* netscapeWindow(NPP npp);
 NPObject* createObject(NPP npp, NPClass* cls);
 NPObject* retainObject(NPObject* obj);
 void releaseObject(NPObject* obj);

@@ -11,7 +11,28 @@ Config& current()
     return c;
 }
 
+bool habit(const wchar_t* name, bool byDefault)
+{
+    auto v = refhost::readConfigDword(kConfigKey, name);
+    return v ? *v != 0 : byDefault;
+}
+
 }  // namespace
+
+Config readConfig()
+{
+    Config c;
+    static_cast<refhost::Config&>(c) = refhost::readConfig(kConfigKey);
+    c.throttleHidden = habit(L"ThrottleHidden", c.throttleHidden);
+    c.contextMenu = habit(L"ContextMenu", c.contextMenu);
+    c.requestTwice = habit(L"RequestTwice", c.requestTwice);
+    c.smallWrites = habit(L"SmallWrites", c.smallWrites);
+    c.decodeTypedText = habit(L"DecodeTypedText", c.decodeTypedText);
+    c.framesAsDoubles = habit(L"FramesAsDoubles", c.framesAsDoubles);
+    const uint32_t n = refhost::readConfigDword(kConfigKey, L"RepaintInSetWindow").value_or(0);
+    c.repaintInSetWindow = static_cast<int>(n > 1000 ? 1000 : n);
+    return c;
+}
 
 const Config& config() { return current(); }
 

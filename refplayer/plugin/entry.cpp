@@ -8,6 +8,7 @@
 #include "browser.h"
 #include "call_log.h"
 #include "config.h"
+#include "context_menu.h"
 #include "instance.h"
 #include "npapi/flash_plugin.h"
 
@@ -143,7 +144,8 @@ NPError nppNewStream(NPP npp, NPMIMEType type, NPStream* stream, NPBool seekable
 {
     return guarded("NPP_NewStream", NPError(NPERR_GENERIC_ERROR), [&]() -> NPError {
         log().received("NPP_NewStream type=" + quoted(type) + " " + streamText(stream) +
-                       " seekable=" + std::to_string(seekable));
+                       " seekable=" + std::to_string(seekable) +
+                       " stype=" + (stype ? std::to_string(*stype) : std::string("null")));
         if (auto f = injected("NPP_NewStream"))
             return *f;
         Instance* i = Instance::from(npp);
@@ -353,6 +355,7 @@ extern "C" NPError NP_OSCALL NP_Shutdown() noexcept
             log().note("shut down with " + std::to_string(live) + " live instance(s)");
         browser::uninstall();
         refhost::EngineSession::unregisterTimerClass();
+        destroyMenuOwner();
         if (auto f = injected("NP_Shutdown"))
             return *f;
         return NPERR_NO_ERROR;

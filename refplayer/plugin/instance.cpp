@@ -1,11 +1,14 @@
 #include "instance.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "browser.h"
 #include "call_log.h"
+#include "context_menu.h"
 #include "refplayer/script/eixml.h"
 #include "scriptable.h"
 
@@ -15,6 +18,10 @@ namespace {
 constexpr int kMaxSide = 8192;
 constexpr int64_t kMaxPixels = int64_t(32) << 20;
 constexpr int32_t kWriteReadyBytes = 64 * 1024;
+// What a throttled instance still plays: frames a second.
+constexpr double kThrottledRate = 4;
+// With small writes: the most one NPP_Write takes.
+constexpr int32_t kSmallPiece = 1500;
 
 std::vector<Instance*>& registry()
 {
@@ -45,6 +52,29 @@ void setInt(NPVariant* result, int32_t value)
 {
     result->type = NPVariantType_Int32;
     result->value.intValue = value;
+}
+
+// Frame numbers travel as a scripting bridge's numbers do when so configured.
+void setFrame(NPVariant* result, const std::string& method, int32_t frame)
+{
+    if (!config().framesAsDoubles) {
+        setInt(result, frame);
+        return;
+    }
+    result->type = NPVariantType_Double;
+    result->value.doubleValue = frame;
+    log().note(method + " answered as a double");
+}
+
+// FNV-1a of a body, for the log: a test compares it with the file's.
+std::string checksum(const std::vector<uint8_t>& data)
+{
+    uint32_t h = 2166136261u;
+    for (uint8_t b : data)
+        h = (h ^ b) * 16777619u;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", h);
+    return text;
 }
 
 // SetVariable takes text; a host handing over a number or a truth value gets
@@ -160,6 +190,17 @@ void Instance::requestUrl(refplayer::RequestId id, refplayer::RequestKind kind, 
     if (err != NPERR_NO_ERROR) {
         log().note("request " + quoted(url) + " refused by the host: " + std::to_string(err));
         requests_.refuse(cookie, "refused by the host");
+    } else if (config().requestTwice && !windowArg && postData.empty()) {
+        // The real player often asks again for what it is already loading;
+        // whatever answers the second request is dropped.
+        uintptr_t again = requests_.open(id, url);
+        secondRequests_.insert(again);
+        log().note("asking for " + quoted(url) + " a second time");
+        NPError err2 = browser::getURLNotify(npp_, url, nullptr, reinterpret_cast<void*>(again));
+        if (destroyed_)
+            return;
+        if (err2 != NPERR_NO_ERROR)
+            requests_.refuse(again, "refused by the host");
     }
     takeOutcomes();
 }
@@ -174,6 +215,14 @@ void Instance::takeOutcomes()
 
 void Instance::deliver(Outcome o)
 {
+    if (secondRequests_.erase(o.cookie)) {
+        if (o.delivered)
+            log().note("second answer for " + quoted(o.url) + " dropped: " + std::to_string(o.data.size()) +
+                       " bytes, checksum " + checksum(o.data));
+        else
+            log().note("second request for " + quoted(o.url) + " failed: " + o.why);
+        return;
+    }
     if (o.cookie == 0) {
         // The embedding's own movie, streamed by the browser unasked.
         if (!o.delivered) {
@@ -191,6 +240,7 @@ void Instance::deliver(Outcome o)
         return;
     }
     log().note("delivered " + quoted(o.url) + " (" + std::to_string(o.data.size()) + " bytes)");
+    log().note("checksum of " + quoted(o.url) + " " + checksum(o.data));
     if (!player_.deliverUrl(o.requestId, o.data))
         log().note("data of " + quoted(o.url) + " refused: " + player_.lastError());
     restartTimer();  // a new root movie may bring a new frame rate
@@ -216,12 +266,23 @@ NPError Instance::newStream(NPMIMEType, NPStream* stream, uint16_t* stype)
 int32_t Instance::writeReady(NPStream* stream)
 {
     auto s = stream ? static_cast<RequestTracker::Stream*>(stream->pdata) : nullptr;
-    return requests_.owns(s) && !s->finished ? kWriteReadyBytes : -1;
+    if (!requests_.owns(s) || s->finished)
+        return -1;
+    if (!config().smallWrites)
+        return kWriteReadyBytes;
+    // Small, and never the same twice in a row.
+    return 100 + static_cast<int32_t>(requests_.receivedBytes(s) % 1400);
 }
 
 int32_t Instance::write(NPStream* stream, int32_t offset, int32_t length, void* buffer)
 {
     auto s = stream ? static_cast<RequestTracker::Stream*>(stream->pdata) : nullptr;
+    if (config().smallWrites && length > 1 && buffer && requests_.owns(s) && !s->finished) {
+        // Takes part of the piece: the host offers the rest again.
+        const int32_t part = std::min(length - length / 3, kSmallPiece);
+        log().note("took " + std::to_string(part) + " of " + std::to_string(length) + " bytes");
+        length = part;
+    }
     int32_t taken = requests_.write(s, offset, length, buffer);
     takeOutcomes();
     return taken;
@@ -255,6 +316,20 @@ void Instance::timerFired()
     tick();
 }
 
+bool Instance::holdFrame()
+{
+    if (!throttled_)
+        return false;
+    double rate = player_.frameRate();
+    if (!(rate > 0) || !std::isfinite(rate))
+        rate = 12;
+    const int every = std::max(1, static_cast<int>(std::lround(rate / kThrottledRate)));
+    if (++throttleTicks_ % every == 0)
+        return false;
+    log().note("frame held: throttled");
+    return true;
+}
+
 // ---- drawing -----------------------------------------------------------------------
 
 NPError Instance::setWindow(const NPWindow& window)
@@ -266,13 +341,105 @@ NPError Instance::setWindow(const NPWindow& window)
     }
     window_ = window;
     haveWindow_ = true;
+    if (config().throttleHidden) {
+        // A plug-in whose clip rectangle is empty is one the page does not
+        // show: the player saves itself the work.
+        const NPRect& c = window.clipRect;
+        throttled_ = c.left >= c.right || c.top >= c.bottom;
+        log().note(throttled_ ? std::string("clip rectangle empty: throttled, drawing nothing")
+                              : "clip rectangle " + std::to_string(c.left) + "," + std::to_string(c.top) + "," +
+                                    std::to_string(c.right) + "," + std::to_string(c.bottom) + ": full rate");
+    } else {
+        throttled_ = false;
+    }
     int width = static_cast<int>(window.width), height = static_cast<int>(window.height);
-    if (width == viewWidth() && height == viewHeight())
-        return NPERR_NO_ERROR;
-    // The frame and the engine's view change size together: a host that paints
-    // while the engine is busy still gets the old, consistent pair.
-    run([this, width, height] { resizeView(width, height); });
+    if (width != viewWidth() || height != viewHeight()) {
+        // The frame and the engine's view change size together: a host that paints
+        // while the engine is busy still gets the old, consistent pair.
+        run([this, width, height] { resizeView(width, height); });
+        if (destroyed_)
+            return NPERR_NO_ERROR;
+    }
+    if (setWindowRepaintsLeft_ < 0)
+        setWindowRepaintsLeft_ = config().repaintInSetWindow;
+    if (setWindowRepaintsLeft_ > 0 && width > 0 && height > 0) {
+        --setWindowRepaintsLeft_;
+        log().note("repaint asked from inside NPP_SetWindow as configured");
+        requestRepaint({0, 0, width, height});
+    }
     return NPERR_NO_ERROR;
+}
+
+void Instance::openContextMenu(int x, int y)
+{
+    if (destroyed_ || menuOpen_)
+        return;
+    HWND owner = static_cast<HWND>(browser::netscapeWindow(npp_));
+    if (destroyed_)
+        return;
+    MenuState state;
+    {
+        EngineScope scope(*this);
+        state = {player_.hasMovie(), player_.isPlaying(), player_.loop()};
+    }
+    // Leaving the scope may have asked the host for repaints, which may end us.
+    if (destroyed_)
+        return;
+    char where[64];
+    std::snprintf(where, sizeof where, "%d,%d", x, y);
+    log().note(std::string("context menu opened at ") + where + ", owned by " +
+               (owner ? "the host's window" : "the player's own window"));
+    menuOpen_ = true;
+    DWORD error = 0;
+    // The host's messages (its other plug-ins' timers and paints, even a
+    // call that destroys this instance) run inside the menu's loop.
+    const MenuCommand chosen = runContextMenu(owner, x, y, state, &error);
+    menuOpen_ = false;
+    log().note(std::string("context menu closed: ") + menuCommandName(chosen) +
+               (error ? " (error " + std::to_string(error) + ")" : std::string()));
+    if (destroyed_)
+        return;
+    switch (chosen) {
+    case MenuCommand::Play: run([this] { player_.isPlaying() ? player_.stopPlay() : player_.play(); }); break;
+    case MenuCommand::Loop: run([this] { player_.setLoop(!player_.loop()); }); break;
+    case MenuCommand::Rewind: run([this] { player_.rewind(); }); break;
+    case MenuCommand::Forward: run([this] { player_.forward(); }); break;
+    case MenuCommand::Back: run([this] { player_.back(); }); break;
+    case MenuCommand::About:
+    case MenuCommand::None: break;
+    }
+}
+
+std::string Instance::typedCharacter(uint8_t byte)
+{
+    char in[2];
+    int count = 0;
+    if (leadByte_) {
+        in[0] = static_cast<char>(leadByte_);
+        in[1] = static_cast<char>(byte);
+        count = 2;
+        leadByte_ = 0;
+    } else if (IsDBCSLeadByte(byte)) {
+        leadByte_ = byte;
+        return {};
+    } else {
+        in[0] = static_cast<char>(byte);
+        count = 1;
+    }
+    if (count == 1 && byte < 0x80)
+        return std::string(1, static_cast<char>(byte));
+    wchar_t wide[2];
+    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, in, count, wide, 2);
+    char utf8[8];
+    const int m = n > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr) : 0;
+    if (m <= 0) {
+        log().note("typed bytes not in code page " + std::to_string(GetACP()) + ": dropped");
+        return {};
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(wide[0]));
+    log().note(std::string("typed ") + code + " read in code page " + std::to_string(GetACP()));
+    return std::string(utf8, static_cast<size_t>(m));
 }
 
 int16_t Instance::handleEvent(const NPEvent& event)
@@ -281,6 +448,10 @@ int16_t Instance::handleEvent(const NPEvent& event)
     auto y = [&] { return static_cast<int16_t>(HIWORD(event.lParam)) - window_.y; };
     switch (event.event) {
     case WM_PAINT: {
+        if (throttled_) {
+            log().note("paint skipped: throttled");
+            return 1;
+        }
         HDC dc = reinterpret_cast<HDC>(event.wParam);
         if (!dc && window_.type == NPWindowTypeDrawable)
             dc = static_cast<HDC>(window_.window);
@@ -303,12 +474,25 @@ int16_t Instance::handleEvent(const NPEvent& event)
         return 1;
     }
     case WM_RBUTTONDOWN:
+        // The right button belongs to the player's context menu, not the
+        // movie; the host gives the press in screen coordinates.
+        if (config().contextMenu)
+            openContextMenu(static_cast<int16_t>(LOWORD(event.lParam)), static_cast<int16_t>(HIWORD(event.lParam)));
+        return 1;
     case WM_RBUTTONUP:
-        // The right button belongs to the player's context menu, not the movie.
         return 1;
     case WM_CHAR: {
         auto byte = static_cast<uint8_t>(event.wParam);
-        run([this, byte] { player_.charInput(byte); });
+        if (!config().decodeTypedText) {
+            run([this, byte] { player_.charInput(byte); });
+            return 1;
+        }
+        // The movie's text is Unicode: the byte is read as the system's code
+        // page says, a lead byte waiting for its trail.
+        for (char c : typedCharacter(byte)) {
+            auto b = static_cast<uint8_t>(c);
+            run([this, b] { player_.charInput(b); });
+        }
         return 1;
     }
     case WM_KEYDOWN:
@@ -479,18 +663,18 @@ bool Instance::invokeMethod(const std::string& name, const NPVariant* args, uint
         return true;
     }
     if (name == "CurrentFrame") {
-        setInt(result, player_.currentFrame());
+        setFrame(result, name, player_.currentFrame());
         return true;
     }
     if (name == "TCurrentFrame") {
         auto target = browser::variantText(arg(0));
         if (!target || !(target->empty() || *target == "/" || *target == "_root" || *target == "_level0"))
             return refuse("only the root timeline is known");
-        setInt(result, player_.currentFrame());
+        setFrame(result, name, player_.currentFrame());
         return true;
     }
     if (name == "TotalFrames") {
-        setInt(result, player_.totalFrames());
+        setFrame(result, name, player_.totalFrames());
         return true;
     }
     if (name == "PercentLoaded") {

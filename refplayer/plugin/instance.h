@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,13 @@ private:
     bool manualClockConfigured() const override;
     int repaintInPaintConfigured() const override;
     void timerFired() override;
+    bool holdFrame() override;
+
+    // The right button's modal menu, at a screen point.
+    void openContextMenu(int x, int y);
+    // A WM_CHAR byte read in the system code page: the UTF-8 of the
+    // character it completes (nothing while a lead byte waits for its trail).
+    std::string typedCharacter(uint8_t byte);
 
     void takeOutcomes();
     void deliver(Outcome outcome);
@@ -90,8 +98,14 @@ private:
     std::string fsCommandMethod_;  // kept alive: its address may serve as the identifier
     RequestTracker requests_;
     ScriptObject* object_ = nullptr;
+    std::set<uintptr_t> secondRequests_;  // cookies of the repeated requests, whose answers are dropped
     NPWindow window_{};
     bool haveWindow_ = false;
+    bool throttled_ = false;  // the clip rectangle is empty: taken for invisible
+    int throttleTicks_ = 0;
+    int setWindowRepaintsLeft_ = -1;  // -1: not read from the settings yet
+    bool menuOpen_ = false;
+    uint8_t leadByte_ = 0;  // the first byte of a two-byte character being typed
     int entries_ = 0;
 };
 

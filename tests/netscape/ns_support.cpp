@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <sstream>
 
 #include "kv_axinternal.h"
@@ -245,6 +246,191 @@ std::vector<std::uint8_t> RectMovie(std::uint32_t colour, std::uint8_t alpha, co
         movie.doAction(frame0);
     movie.showFrame();
     return movie.build(compression);
+}
+
+std::vector<std::uint8_t> TextFieldMovie()
+{
+    sw::Movie movie(8, 100, 100, 12.0);
+    sw::ShapeBuilder shape(3);
+    shape.rectangle(20 * 20, 20 * 20, 60 * 20, 60 * 20, shape.addFill(sw::Rgba::rgb(0x808080)), 0);
+    const std::uint16_t square = movie.defineShape(shape);
+    sw::Button button;
+    sw::ButtonRecord record;
+    record.character = square;
+    button.records.push_back(record);
+    sw::ButtonAction action;
+    action.conditions = sw::button_cond::Release;
+    action.actions.fscommand("clicked", "button");
+    button.actions.push_back(action);
+    const std::uint16_t buttonId = movie.defineButton(button);
+    sw::EditText text;
+    text.bounds = sw::Rect{10 * 20, 90 * 20, 85 * 20, 98 * 20};
+    text.variable = "typed";
+    text.fontHeight = 12 * 20;
+    text.border = true;
+    const std::uint16_t textId = movie.defineEditText(text);
+    sw::PlaceObject p;
+    p.depth = 1;
+    p.character = buttonId;
+    movie.place(p);
+    p.depth = 2;
+    p.character = textId;
+    movie.place(p);
+    movie.doAction(sw::ActionAssembler().stop());
+    movie.showFrame();
+    return movie.build();
+}
+
+std::vector<std::uint8_t> FramesMovie(int frames)
+{
+    sw::Movie movie(8, 100, 100, 12.0);
+    movie.setBackgroundColor(sw::Rgba::rgb(0xFFFFFF));
+    sw::ShapeBuilder shape(3);
+    shape.rectangle(20 * 20, 20 * 20, 60 * 20, 60 * 20, shape.addFill(sw::Rgba::rgb(0x2080C0)), 0);
+    const std::uint16_t id = movie.defineShape(shape);
+    sw::PlaceObject place;
+    place.depth = 1;
+    place.character = id;
+    movie.place(place);
+    // A small square below it moves a pixel each frame, so every frame draws.
+    sw::ShapeBuilder dot(3);
+    dot.rectangle(0, 0, 10 * 20, 10 * 20, dot.addFill(sw::Rgba::rgb(0xC02020)), 0);
+    const std::uint16_t dotId = movie.defineShape(dot);
+    for (int i = 0; i < frames; ++i) {
+        sw::PlaceObject step;
+        step.depth = 2;
+        step.move = i > 0;
+        if (i == 0)
+            step.character = dotId;
+        step.matrix = sw::Matrix::translate((5 + i % 80) * 20, 85 * 20);
+        movie.place(step);
+        movie.showFrame();
+    }
+    return movie.build();
+}
+
+std::string Checksum(const std::vector<std::uint8_t>& bytes)
+{
+    std::uint32_t h = 2166136261u;
+    for (std::uint8_t b : bytes)
+        h = (h ^ b) * 16777619u;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", h);
+    return text;
+}
+
+namespace {
+
+// The text after `key` up to the next blank (or the quoted text when it is quoted).
+std::string FieldOf(std::string_view line, std::string_view key)
+{
+    const size_t at = line.find(key);
+    if (at == std::string_view::npos)
+        return {};
+    std::string_view rest = line.substr(at + key.size());
+    if (!rest.empty() && rest[0] == '"') {
+        const size_t end = rest.find('"', 1);
+        return std::string(rest.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1));
+    }
+    return std::string(rest.substr(0, rest.find(' ')));
+}
+
+}  // namespace
+
+std::vector<StreamSeen> StreamsSeen(const std::string& log)
+{
+    std::vector<StreamSeen> streams;
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    auto find = [&](const std::string& notify) -> StreamSeen* {
+        for (auto it = streams.rbegin(); it != streams.rend(); ++it)
+            if (it->notify == notify)
+                return &*it;
+        return nullptr;
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const int index = static_cast<int>(i);
+        if (line.rfind("< NPP_NewStream ", 0) == 0) {
+            streams.push_back(StreamSeen{FieldOf(line, " url="), FieldOf(line, " notify=")});
+        } else if (line.rfind("< NPP_Write ", 0) == 0) {
+            StreamSeen* s = find(FieldOf(line, " notify="));
+            if (!s)
+                continue;
+            const std::int64_t offset = std::stoll(FieldOf(line, " offset="));
+            std::int64_t length = std::stoll(FieldOf(line, " len="));
+            if (i + 1 < lines.size() && lines[i + 1].rfind("# took ", 0) == 0)
+                length = std::stoll(lines[i + 1].substr(7));
+            s->contiguous = s->contiguous && offset == s->taken;
+            s->taken += length;
+        } else if (line.rfind("< NPP_URLNotify ", 0) == 0) {
+            if (StreamSeen* s = find(FieldOf(line, " notify=")); s && s->notifyLine < 0)
+                s->notifyLine = index;
+        } else if (line.rfind("< NPP_DestroyStream ", 0) == 0) {
+            if (StreamSeen* s = find(FieldOf(line, " notify=")); s && s->destroyLine < 0)
+                s->destroyLine = index;
+        }
+    }
+    return streams;
+}
+
+PlayerSetting::PlayerSetting(const wchar_t* name, DWORD value, const wchar_t* subkey)
+    : key_(std::wstring(L"Software\\KorvelRef\\Plugin") + (subkey ? std::wstring(L"\\") + subkey : L"")),
+      name_(name)
+{
+    // Claimed first (the Process value): another program reading the key
+    // meanwhile keeps the defaults.
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring program(path, n < MAX_PATH ? n : 0);
+    program = program.substr(program.find_last_of(L"\\/") + 1);
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\KorvelRef\\Plugin", L"Process", REG_SZ, program.c_str(),
+                    static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+    RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name, REG_DWORD, &value, sizeof value);
+}
+
+PlayerSetting::~PlayerSetting()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name_.c_str());
+}
+
+namespace {
+MenuCloser* g_menuCloser = nullptr;
+}
+
+MenuCloser::MenuCloser(std::function<bool()> ready, DWORD limitMs)
+    : ready_(std::move(ready)), start_(GetTickCount()), limit_(limitMs)
+{
+    g_menuCloser = this;
+    timer_ = SetTimer(nullptr, 0, 10, &MenuCloser::Tick);
+}
+
+MenuCloser::~MenuCloser()
+{
+    KillTimer(nullptr, timer_);
+    g_menuCloser = nullptr;
+}
+
+void CALLBACK MenuCloser::Tick(HWND, UINT, UINT_PTR, DWORD) noexcept
+{
+    MenuCloser* c = g_menuCloser;
+    if (!c)
+        return;
+    try {
+        if (c->ready_ && !c->ready_()) {
+            if (GetTickCount() - c->start_ < c->limit_)
+                return;
+            c->timedOut_ = true;
+        }
+    } catch (...) {
+        c->timedOut_ = true;
+    }
+    EndMenu();
 }
 
 std::wstring TempFolder()

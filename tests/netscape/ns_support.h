@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <source_location>
 #include <string>
@@ -95,6 +96,67 @@ void Pump();
 std::vector<std::uint8_t> RectMovie(std::uint32_t colour, std::uint8_t alpha = 255,
                                     const sw::ActionAssembler& frame0 = sw::ActionAssembler(),
                                     sw::Compression compression = sw::Compression::None);
+
+// A movie with a button over (20, 20)-(80, 80) that sends an FSCommand when
+// clicked, and an input text field over (10, 85)-(90, 98) bound to "typed".
+std::vector<std::uint8_t> TextFieldMovie();
+
+// A 100 x 100 movie of `frames` frames at 12 per second that plays and loops:
+// a still square from (20, 20) to (80, 80), colour 0x2080C0, and a small one
+// below it that moves a pixel to the right every frame.
+std::vector<std::uint8_t> FramesMovie(int frames);
+
+// The player's checksum of a body (FNV-1a, 8 upper-case hex digits), as its
+// log gives it for what it received.
+std::string Checksum(const std::vector<std::uint8_t>& bytes);
+
+// Each stream the log shows the player receiving, by its request's notify
+// cookie: the bytes it took (an NPP_Write counts what the player took of it),
+// whether every write started where the last one's taken bytes ended, and
+// where its NPP_URLNotify and NPP_DestroyStream come (-1: never).
+struct StreamSeen {
+    std::string url;
+    std::string notify;
+    std::int64_t taken = 0;
+    bool contiguous = true;
+    int notifyLine = -1;
+    int destroyLine = -1;
+};
+std::vector<StreamSeen> StreamsSeen(const std::string& log);
+
+// A value of the reference plug-in's settings key for this program (see
+// host_config.h), taken back when the object goes. The instances made
+// meanwhile read it.
+class PlayerSetting {
+public:
+    PlayerSetting(const wchar_t* name, DWORD value, const wchar_t* subkey = nullptr);
+    ~PlayerSetting();
+    PlayerSetting(const PlayerSetting&) = delete;
+    PlayerSetting& operator=(const PlayerSetting&) = delete;
+
+private:
+    std::wstring key_, name_;
+};
+
+// While it lives, closes the plug-in's context menu from inside the menu's
+// own loop (a thread timer, which the loop dispatches) once `ready` answers
+// true, or after `limitMs` whatever it answers.
+class MenuCloser {
+public:
+    explicit MenuCloser(std::function<bool()> ready = {}, DWORD limitMs = 5000);
+    ~MenuCloser();
+    MenuCloser(const MenuCloser&) = delete;
+    MenuCloser& operator=(const MenuCloser&) = delete;
+    // The menu was closed because the limit passed, not because `ready` said so.
+    bool TimedOut() const { return timedOut_; }
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) noexcept;
+    std::function<bool()> ready_;
+    DWORD start_, limit_;
+    UINT_PTR timer_ = 0;
+    bool timedOut_ = false;
+};
 
 // Files in a fresh folder of the test's own.
 std::wstring TempFolder();

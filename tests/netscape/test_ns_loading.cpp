@@ -52,6 +52,23 @@ protected:
 // tests' own clock.
 const std::vector<std::string_view> kBesideTheHandshake = {"< NPP_HandleEvent", "> NPN_InvalidateRect",
                                                            "< RefPlayer_StepFrames"};
+// The same, and the pieces of the data, which the player takes in parts:
+// their bytes are checked on their own (StreamsSeen).
+const std::vector<std::string_view> kBesideTheStreams = {"< NPP_HandleEvent", "> NPN_InvalidateRect",
+                                                         "< RefPlayer_StepFrames", "< NPP_Write"};
+
+// A file name as the player's log quotes it.
+std::string Quoted(const std::wstring& path)
+{
+    std::string out;
+    for (wchar_t c : path) {
+        if (c == L'\\')
+            out += "\\\\";
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
 // A new instance: windowless and transparent before the scriptable object is
 // asked for; the window comes with the first movie.
 const std::vector<std::string_view> kCreation = {
@@ -84,12 +101,15 @@ TEST_F(NetscapeLoading, CreationLoadingAndTeardownCallThePluginInTheirOrder)
     Player().ClearLog();
     second->Player->LoadMovie(WriteFile(L"handshake.swf", RectMovie(kRed)));
     Step(1);
+    // The player asks for its movie twice: each request is answered the same way.
     ExpectSequence(PlayerLog(),
                    Recreation({"> NPN_UTF8FromIdentifier", "< invoke LoadMovie args=[int:0,", "> NPN_GetURLNotify url=",
-                               "< NPP_NewStream type=\"application/x-shockwave-flash\"", "< NPP_Write ",
+                               "< NPP_NewStream type=\"application/x-shockwave-flash\"", "< NPP_URLNotify ",
+                               "< NPP_DestroyStream ", "< NPP_SetWindow type=2 x=0 y=0 width=100 height=100 window=set",
+                               "> NPN_GetURLNotify url=", "< NPP_NewStream type=\"application/x-shockwave-flash\"",
                                "< NPP_URLNotify ", "< NPP_DestroyStream ",
                                "< NPP_SetWindow type=2 x=0 y=0 width=100 height=100 window=set"}),
-                   kBesideTheHandshake);
+                   kBesideTheStreams);
     EXPECT_EQ(Pixel(second->Player->Driver, 50, 50), 0xFF000000u | kRed);
 
     Player().ClearLog();
@@ -200,13 +220,77 @@ TEST_F(NetscapeLoading, QueryVariablesArriveAfterTheMovieInOrder)
     ExpectMovieDrawn();
     EXPECT_EQ(player()->GetVariable(L"first"), L"1");
     EXPECT_EQ(player()->GetVariable(L"second"), L"two words");
-    ExpectSequence(PlayerLog(),
-                   Recreation({"< invoke LoadMovie args=[int:0,", "> NPN_GetURLNotify url=", "< NPP_NewStream ",
-                               "< NPP_Write ", "< NPP_URLNotify ", "< NPP_DestroyStream ",
-                               "< invoke SetVariable args=[\"first\",\"1\"]",
-                               "< invoke SetVariable args=[\"second\",\"two words\"]", "< NPP_SetWindow "}),
+    const std::vector<std::string_view> delivery = {
+        "> NPN_GetURLNotify url=", "< NPP_NewStream ", "< NPP_URLNotify ", "< NPP_DestroyStream ",
+        "< invoke SetVariable args=[\"first\",\"1\"]", "< invoke SetVariable args=[\"second\",\"two words\"]",
+        "< NPP_SetWindow "};
+    std::vector<std::string_view> calls = Recreation({"< invoke LoadMovie args=[int:0,"});
+    calls.insert(calls.end(), delivery.begin(), delivery.end());
+    calls.insert(calls.end(), delivery.begin(), delivery.end());  // the player asks twice
+    ExpectSequence(PlayerLog(), calls,
                    {"< NPP_HandleEvent", "> NPN_InvalidateRect", "< RefPlayer_StepFrames", "> NPN_UTF8FromIdentifier",
-                    "< invoke GetVariable"});
+                    "< invoke GetVariable", "< NPP_Write"});
+}
+
+// A local movie: for each request, one stream of the movie's MIME type,
+// seekable and asked for as NP_NORMAL, carrying every byte of the file in
+// order whatever parts the player takes; then the notification, then the
+// stream's end, then the window.
+TEST_F(NetscapeLoading, ALocalMovieIsStreamedWholeThenNotifiedThenEndedThenTheWindowReset)
+{
+    const auto bytes = RectMovie(kRed);
+    const std::wstring path = WriteFile(L"sequence.swf", bytes);
+    const std::string url = Quoted(path);
+    const std::string size = std::to_string(bytes.size());
+    player()->LoadMovie(path);
+    ExpectMovieDrawn();
+    const std::string log = PlayerLog();
+    const std::string request = "> NPN_GetURLNotify url=\"" + url + "\" target=null notify=";
+    const std::string stream = "< NPP_NewStream type=\"application/x-shockwave-flash\" url=\"" + url + "\" end=" + size;
+    const std::string notify = "< NPP_URLNotify url=\"" + url + "\" reason=0";
+    const std::string end = "< NPP_DestroyStream url=\"" + url + "\" end=" + size;
+    const std::vector<std::string_view> delivery = {request, stream, notify, end,
+                                                    "< NPP_SetWindow type=2 x=0 y=0 width=100 height=100 window=set"};
+    std::vector<std::string_view> calls = Recreation({"> NPN_UTF8FromIdentifier", "< invoke LoadMovie args=[int:0,"});
+    calls.insert(calls.end(), delivery.begin(), delivery.end());
+    calls.insert(calls.end(), delivery.begin(), delivery.end());  // the player asks twice
+    ExpectSequence(log, calls, kBesideTheStreams);
+    EXPECT_EQ(CountLines(log, {"< NPP_NewStream", url, "seekable=1 stype=1"}), 2) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_DestroyStream", url, "reason=0"}), 2) << log;
+    const auto streams = StreamsSeen(log);
+    ASSERT_EQ(streams.size(), 2u) << log;
+    for (const StreamSeen& s : streams) {
+        EXPECT_EQ(s.taken, static_cast<std::int64_t>(bytes.size()));
+        EXPECT_TRUE(s.contiguous) << log;
+    }
+    EXPECT_GE(LineOf(log, {"# checksum of", url, Checksum(bytes)}), 0) << "every byte, in order\n" << log;
+}
+
+// A stream the player refuses carries no data and no notification inside the
+// request, yet the request's variables are set and the window is reset; the
+// request is told it failed later, from the message loop.
+TEST_F(NetscapeLoading, AStreamThePlayerRefusesStillSetsTheVariablesAndResetsTheWindow)
+{
+    WriteFile(L"refusedq.swf", RectMovie(kRed));
+    {
+        const PlayerSetting refuse(L"NPP_NewStream", NPERR_GENERIC_ERROR, L"Fail");
+        player()->LoadMovie(TempFolder() + L"refusedq.swf?first=1&second=2");
+    }
+    std::string log = PlayerLog();
+    const std::vector<std::string_view> delivery = {"> NPN_GetURLNotify url=", "< NPP_NewStream ",
+                                                    "< invoke SetVariable args=[\"first\",\"1\"]",
+                                                    "< invoke SetVariable args=[\"second\",\"2\"]", "< NPP_SetWindow "};
+    std::vector<std::string_view> calls = Recreation({"< invoke LoadMovie args=[int:0,"});
+    calls.insert(calls.end(), delivery.begin(), delivery.end());
+    calls.insert(calls.end(), delivery.begin(), delivery.end());  // the player asks twice
+    ExpectSequence(log, calls, {"< NPP_HandleEvent", "> NPN_InvalidateRect", "> NPN_UTF8FromIdentifier"});
+    EXPECT_EQ(CountLines(log, {"NPP_NewStream answers 1 as configured"}), 2) << log;
+    for (int i = 0; i < 5; ++i)
+        Pump();
+    log = PlayerLog();
+    EXPECT_EQ(CountLines(log, {"< NPP_URLNotify", "refusedq.swf", "reason=1"}), 2) << "told later, once each\n" << log;
+    EXPECT_LT(LineOf(log, {"< NPP_Write"}), 0) << log;
+    EXPECT_LT(LineOf(log, {"< NPP_URLNotify", "reason=0"}), 0) << log;
 }
 
 // The current folder, for one case.

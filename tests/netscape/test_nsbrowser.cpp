@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "kv_nsinternal.h"
@@ -23,6 +24,36 @@ TEST(BrowserTable, IsTheVersion18TableWithEveryEntryFilled)
         EXPECT_NE(entries[i], nullptr) << "entry " << i;
     EXPECT_STREQ(B().uagent(nullptr),
                  "Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.8.0.3) Gecko/20060426 Korvel/4");
+}
+
+// Numbers from the plug-in: an int32 as it is, a double (as a scripting
+// bridge may answer) as the nearest whole number within the int32 range,
+// anything else as 0.
+TEST(BrowserVariants, NumbersReadAsIntegersFromInt32AndDoubleResults)
+{
+    auto number = [](double d) {
+        NPVariant v{};
+        v.type = NPVariantType_Double;
+        v.value.doubleValue = d;
+        return kvns::VariantToInt(v);
+    };
+    NPVariant i{};
+    i.type = NPVariantType_Int32;
+    i.value.intValue = -7;
+    EXPECT_EQ(kvns::VariantToInt(i), -7);
+    EXPECT_EQ(number(17.0), 17);
+    EXPECT_EQ(number(2.4), 2);
+    EXPECT_EQ(number(2.5), 3) << "halves go away from zero";
+    EXPECT_EQ(number(-2.5), -3);
+    EXPECT_EQ(number(1e12), 2147483647);
+    EXPECT_EQ(number(-1e12), -2147483647 - 1);
+    EXPECT_EQ(number(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(number(std::numeric_limits<double>::infinity()), 2147483647);
+    NPVariant text = kvns::VoidVariant();
+    EXPECT_EQ(kvns::VariantToInt(text), 0);
+    text.type = NPVariantType_Bool;
+    text.value.boolValue = true;
+    EXPECT_EQ(kvns::VariantToInt(text), 0) << "a truth value is not a number";
 }
 
 TEST(BrowserTable, GetValueWritesEachVariableWithItsOwnSize)

@@ -98,6 +98,11 @@ NPError bGetValue(NPP, NPNVariable variable, void* value)
     case NPNVSupportsWindowless:
         *static_cast<NPBool*>(value) = true;
         return NPERR_NO_ERROR;
+    case NPNVnetscapeWindow:
+        if (!current->netscapeWindow)
+            return NPERR_GENERIC_ERROR;
+        *static_cast<HWND*>(value) = current->netscapeWindow;
+        return NPERR_NO_ERROR;
     case NPNVjavascriptEnabledBool:
         *static_cast<NPBool*>(value) = true;
         return NPERR_NO_ERROR;
@@ -531,8 +536,10 @@ void Instance::deliver(const Request& request, const std::vector<uint8_t>& body,
         size_t n = std::min({piece, body.size() - at, size_t(ready)});
         int32_t taken = host_.pluginFuncs.write(&npp_, s, static_cast<int32_t>(at), static_cast<int32_t>(n),
                                                 const_cast<uint8_t*>(body.data() + at));
-        ASSERT_EQ(taken, static_cast<int32_t>(n));
-        at += n;
+        // A player may take part of a piece: the rest is offered again.
+        ASSERT_GT(taken, 0);
+        ASSERT_LE(taken, static_cast<int32_t>(n));
+        at += static_cast<size_t>(taken);
     }
     host_.pluginFuncs.destroystream(&npp_, s, NPRES_DONE);
     host_.pluginFuncs.urlnotify(&npp_, s->url, NPRES_DONE, request.notifyData);

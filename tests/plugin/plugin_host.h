@@ -74,6 +74,9 @@ public:
     int windowReferencesHeldByPlayer() const { return static_cast<int>(window_.referenceCount) - 1; }
     int outstandingAllocations() const { return allocations_; }
 
+    // What NPN_GetValue(NPNVnetscapeWindow) answers; null: the entry fails.
+    HWND netscapeWindow = nullptr;
+
     // Plumbing state, read by the entries.
     int allocations_ = 0;
     NPObject window_{};
@@ -123,8 +126,9 @@ public:
     int16_t event(uint16_t message, uintptr_t wParam, uintptr_t lParam);
 
     // A stream as a browser sends it: NPP_NewStream, pieces of at most
-    // WriteReady bytes (and at most `piece`) at running offsets,
-    // NPP_DestroyStream and then NPP_URLNotify.
+    // WriteReady bytes (and at most `piece`) at running offsets, each offered
+    // again from where NPP_Write stopped, NPP_DestroyStream and then
+    // NPP_URLNotify.
     void deliver(const Request& request, const std::vector<uint8_t>& body, size_t piece = 100);
     // The way a minimal host does it, all inside one call: NPP_NewStream, one
     // NPP_Write of everything at offset 0, NPP_URLNotify, NPP_DestroyStream.

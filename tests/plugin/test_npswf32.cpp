@@ -37,6 +37,12 @@ protected:
     void SetUp() override
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, kConfigKey);
+        // These cases check one piece of the player's behaviour each, against
+        // a strict browser: the habits that change every conversation (asking
+        // twice, taking parts of writes, doubles for frames, the modal menu)
+        // are off unless a case turns one on.
+        for (const wchar_t* habit : {L"RequestTwice", L"SmallWrites", L"FramesAsDoubles", L"ContextMenu"})
+            setConfig(nullptr, habit, 0);
         ASSERT_TRUE(host.load());
         EXPECT_CALL(host.mock, InvalidateRect(_, _)).Times(AnyNumber()).WillRepeatedly([this](NPP, NPRect r) {
             invalidated.push_back(r);
@@ -92,12 +98,12 @@ protected:
     {
         std::wstring path = std::wstring(kConfigKey) + (subkey ? std::wstring(L"\\") + subkey : L"");
         HKEY key = nullptr;
+        // Other test programs that load the player meanwhile keep its defaults.
+        refhost::claimConfig(kConfigKey);
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
         RegCloseKey(key);
-        // Other test programs that load the player meanwhile keep its defaults.
-        refhost::claimConfig(kConfigKey);
     }
 
     Host host;
@@ -581,6 +587,110 @@ TEST_F(PluginTest, InputLeftButtonPressesTheMoviesButtonRightButtonDoesNot)
     EXPECT_EQ(i.event(WM_LBUTTONUP, 0, at(15, 10)), 1);
     EXPECT_EQ(i.event(WM_CHAR, 'a', 1), 1);
     EXPECT_EQ(i.event(WM_SETFOCUS, 0, 0), 0) << "events the player does not use are not claimed";
+}
+
+// The right button's menu runs its own loop inside NPP_HandleEvent, owned by
+// the page's window, which hears the menu's messages; closing it returns the
+// event. The test closes it from a timer that the menu's loop dispatches.
+int g_menuMessages = 0;
+LRESULT CALLBACK pageWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_INITMENUPOPUP || msg == WM_ENTERMENULOOP)
+        ++g_menuMessages;
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+void CALLBACK closeMenu(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+
+TEST_F(PluginTest, HabitContextMenuIsOwnedByThePagesWindowAndRunsInsideTheEvent)
+{
+    setConfig(nullptr, L"ContextMenu", 1);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = pageWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KorvelTestPage";
+    RegisterClassW(&wc);
+    HWND page = CreateWindowExW(0, wc.lpszClassName, L"page", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    ASSERT_NE(page, nullptr);
+    host.netscapeWindow = page;
+    g_menuMessages = 0;
+
+    Surface surface(kBoxesWidth, kBoxesHeight);
+    Instance i(host);
+    EXPECT_CALL(host.mock, Invoke(_, _, _, _, _)).Times(AnyNumber()).WillRepeatedly(Return(true));
+    createShown(i, surface);
+    load(i, buttonMovie());
+    i.stepFrames(1);
+    host.seam<RefPlayer_ClearLogFunc>("RefPlayer_ClearLog")();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, closeMenu);
+    EXPECT_EQ(i.event(WM_RBUTTONDOWN, MK_RBUTTON, at(300, 200)), 1);
+    KillTimer(nullptr, timer);
+    const std::string log = host.log();
+    const auto opened = log.find("# context menu opened at 300,200, owned by the host's window");
+    ASSERT_NE(opened, std::string::npos) << log;
+    EXPECT_NE(log.find("# context menu closed: nothing", opened), std::string::npos) << log;
+    EXPECT_EQ(log.find("error"), std::string::npos) << log;
+    EXPECT_GT(g_menuMessages, 0) << "the page's window owned the menu";
+
+    // The host gives no window: the player owns the menu itself.
+    host.netscapeWindow = nullptr;
+    host.seam<RefPlayer_ClearLogFunc>("RefPlayer_ClearLog")();
+    g_menuMessages = 0;
+    const UINT_PTR again = SetTimer(nullptr, 0, 20, closeMenu);
+    EXPECT_EQ(i.event(WM_RBUTTONDOWN, MK_RBUTTON, at(10, 10)), 1);
+    KillTimer(nullptr, again);
+    EXPECT_NE(host.log().find("# context menu opened at 10,10, owned by the player's own window"), std::string::npos)
+        << host.log();
+    EXPECT_EQ(g_menuMessages, 0);
+    // The movie still takes the left button afterwards.
+    EXPECT_EQ(i.event(WM_LBUTTONDOWN, MK_LBUTTON, at(15, 10)), 1);
+    EXPECT_EQ(i.event(WM_LBUTTONUP, 0, at(15, 10)), 1);
+    DestroyWindow(page);
+}
+
+// Asked for twice, given the movie twice in pieces it takes only part of:
+// the movie plays once, from the first answer, and the second is dropped.
+TEST_F(PluginTest, HabitsRequestTwiceAndTakePartsOfEachWrite)
+{
+    setConfig(nullptr, L"RequestTwice", 1);
+    setConfig(nullptr, L"SmallWrites", 1);
+    Surface surface(kBoxesWidth, kBoxesHeight);
+    Instance i(host);
+    createShown(i, surface);
+    const std::string url = "http://example.test/twice.swf";
+    Request first{url, nullptr}, second{url, nullptr};
+    {
+        InSequence order;
+        EXPECT_CALL(host.mock, GetURLNotify(i.npp(), url, Eq(std::nullopt), NotNull()))
+            .WillOnce(DoAll(SaveArg<3>(&first.notifyData), Return(NPERR_NO_ERROR)));
+        EXPECT_CALL(host.mock, GetURLNotify(i.npp(), url, Eq(std::nullopt), NotNull()))
+            .WillOnce(DoAll(SaveArg<3>(&second.notifyData), Return(NPERR_NO_ERROR)));
+    }
+    EXPECT_TRUE(i.invoke("LoadMovie", {intArg(0), stringArg(url)}));
+    ASSERT_NE(first.notifyData, second.notifyData) << "two requests, each with its own cookie";
+    const auto movie = boxesMovie();
+    i.deliver(second, movie, 4096);
+    i.deliver(first, movie, 4096);
+    i.stepFrames(1);
+    const auto frames = i.invokeForInt("TotalFrames");
+    EXPECT_GT(frames.value_or(0), 1) << "the movie plays";
+    const std::string log = host.log();
+    EXPECT_NE(log.find("# took "), std::string::npos) << log;
+    EXPECT_NE(log.find("# second answer for \"" + url + "\" dropped: " + std::to_string(movie.size()) + " bytes"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("# delivered \"" + url + "\""), std::string::npos) << log;
+
+    // Switched off, each is gone: one request, whole pieces.
+    setConfig(nullptr, L"RequestTwice", 0);
+    setConfig(nullptr, L"SmallWrites", 0);
+    Instance once(host);
+    createShown(once, surface);
+    host.seam<RefPlayer_ClearLogFunc>("RefPlayer_ClearLog")();
+    load(once, movie);
+    EXPECT_EQ(once.invokeForInt("TotalFrames"), frames);
+    EXPECT_EQ(host.log().find("# took "), std::string::npos) << host.log();
+    EXPECT_EQ(host.log().find("second time"), std::string::npos) << host.log();
 }
 
 // ---- configuration and the call log --------------------------------------------------------------------

@@ -104,7 +104,7 @@ public:
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR) noexcept override
     {
         return kv::Entry("IBindStatusCallback::OnStopBinding", S_OK, [&] {
-            Finish(SUCCEEDED(result) ? NPRES_DONE : NPRES_NETWORK_ERR);
+            Finish(SUCCEEDED(result) && !broken_ ? NPRES_DONE : NPRES_NETWORK_ERR);
             return S_OK;
         });
     }
@@ -151,7 +151,7 @@ private:
 
     void Write(const char* data, ULONG size)
     {
-        if (!Alive() || !streamOpen_)
+        if (!Alive() || !streamOpen_ || broken_)
             return;
         Stream.url = URL.c_str();
         // The movie may run scripts as data arrives; nothing of the driver is
@@ -159,7 +159,12 @@ private:
         bool survived = true;
         const std::uint64_t at = offset_;
         offset_ += size;
-        Driver->WriteStream(Stream, at, data, size, survived);
+        if (!Driver->WriteStream(Stream, at, data, size, survived) && survived) {
+            // The player stopped taking data: later pieces would leave a gap,
+            // so none goes, and the stream ends as failed when the transfer
+            // does.
+            broken_ = true;
+        }
     }
 
     // Ends the plug-in's stream once: the notification first, then the stream.
@@ -187,6 +192,7 @@ private:
     std::uint64_t offset_ = 0;
     bool streamOpen_ = false;
     bool finished_ = false;
+    bool broken_ = false;  // the player stopped taking this body's data
 };
 
 const TClassInfo& TAsyncSteam::StaticClass()
@@ -433,9 +439,12 @@ bool TkvFlashDriverNS::Deliver(TStream& source, const std::string& url, void* no
     if (!opened.Survived)
         return true;
     bool survived = true;
-    WriteStream(stream, 0, buffer.data(), buffer.size(), survived);
-    if (survived && NppURLNotify(url.c_str(), NPRES_DONE, notifyData).Survived)
-        NppDestroyStream(stream, NPRES_DONE);
+    // A body the player did not take whole ends as failed: the loader must
+    // not take part of a file for all of it.
+    const NPReason reason = WriteStream(stream, 0, buffer.data(), buffer.size(), survived) ? NPRES_DONE
+                                                                                           : NPRES_NETWORK_ERR;
+    if (survived && NppURLNotify(url.c_str(), reason, notifyData).Survived)
+        NppDestroyStream(stream, reason);
     return true;
 }
 

@@ -344,6 +344,25 @@ TEST_F(NetscapeHabits, EveryByteOfAStreamCopyArrivesOnceInOrderWhenThePlayerTake
     ExpectDeliveredWhole(PlayerLog(), "<stream>", bytes);
 }
 
+TEST_F(NetscapeHabits, ABodyThePlayerStopsTakingEndsAsFailedNotDone)
+{
+    auto form = NewPlayerForm();
+    const auto bytes = PaddedMovie(0x5030A0, 5000);
+    {
+        // Every NPP_Write answers -1: the player wants no more of the body.
+        const PlayerSetting refuse(L"NPP_Write", 1, L"Fail");
+        form->Player->LoadMovie(WriteFile(L"refused.swf", bytes));
+        Step(1);
+    }
+    const std::string log = PlayerLog();
+    ASSERT_GE(LineOf(log, {"< NPP_Write", "refused.swf"}), 0) << log;
+    EXPECT_EQ(CountLines(log, {"< NPP_Write", "refused.swf"}), CountLines(log, {"< NPP_NewStream", "refused.swf"}))
+        << "one refused write per stream, nothing offered again\n" << log;
+    EXPECT_GE(LineOf(log, {"< NPP_URLNotify", "refused.swf", "reason=1"}), 0) << log;
+    EXPECT_GE(LineOf(log, {"< NPP_DestroyStream", "refused.swf", "reason=1"}), 0) << log;
+    EXPECT_LT(LineOf(log, {"< NPP_URLNotify", "refused.swf", "reason=0"}), 0) << log;
+}
+
 // ---- typed text ------------------------------------------------------------------------------
 
 TEST_F(NetscapeHabits, TypedLatinCharactersReachTheMoviesFieldAsText)

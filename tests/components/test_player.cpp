@@ -267,18 +267,6 @@ constexpr std::uint32_t MakeLong(int low, int high)
            static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16;
 }
 
-// While it lives, a menu a player opens modally (the right button's) is
-// closed from the menu's own loop.
-class MenuCloser {
-public:
-    MenuCloser() : timer_(SetTimer(nullptr, 0, 30, &Close)) {}
-    ~MenuCloser() { KillTimer(nullptr, timer_); }
-
-private:
-    static void CALLBACK Close(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
-    UINT_PTR timer_;
-};
-
 }  // namespace
 
 // The off-screen player's calls give the exact input: the key-state flags of

@@ -175,16 +175,20 @@ std::vector<std::string> ControlBinding(const std::string& url)
             "> IMoniker.BindToStorage " + q + " = 0x00000000"};
 }
 
-// The calls of one request of `url` by the plug-in, answered inside it in one
-// write, the notification before the stream's end, then the window again.
+// The calls of one request of `url` by the plug-in, answered inside it, the
+// notification before the stream's end, then the window again. The player
+// asks for each name twice (and drops the second answer); the writes, in the
+// parts the player takes, are checked by the delivery tests.
 std::vector<std::string> PluginRequest(const std::string& url, const std::string& streamUrl)
 {
-    return {"> NPN_GetURLNotify url=\"" + url + "\"",
-            "< NPP_NewStream type=\"application/x-shockwave-flash\" url=\"" + streamUrl + "\"",
-            "< NPP_Write url=\"" + streamUrl + "\"",
-            "< NPP_URLNotify url=\"" + streamUrl + "\" reason=0",
-            "< NPP_DestroyStream url=\"" + streamUrl + "\"",
-            "< NPP_SetWindow type=2 x=0 y=0 width=550 height=400 window=set"};
+    std::vector<std::string> once = {"> NPN_GetURLNotify url=\"" + url + "\"",
+                                     "< NPP_NewStream type=\"application/x-shockwave-flash\" url=\"" + streamUrl + "\"",
+                                     "< NPP_URLNotify url=\"" + streamUrl + "\" reason=0",
+                                     "< NPP_DestroyStream url=\"" + streamUrl + "\"",
+                                     "< NPP_SetWindow type=2 x=0 y=0 width=550 height=400 window=set"};
+    std::vector<std::string> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    return twice;
 }
 
 void Append(std::vector<std::string>& to, const std::vector<std::string>& calls)
@@ -199,12 +203,15 @@ void ExpectCalls(const std::string& log, const std::vector<std::string>& expecte
     ExpectSequence(log, std::vector<std::string_view>(expected.begin(), expected.end()), ignored, where);
 }
 
-// Painting, the tests' clock and the plug-in's identifier lookups may come
-// anywhere; the order of the rest is the handshake.
+// Painting, the tests' clock, the plug-in's identifier lookups and its
+// writes may come anywhere; the order of the rest is the handshake.
 const std::vector<std::string_view> kPluginBeside = {"< NPP_HandleEvent", "> NPN_InvalidateRect",
-                                                     "> NPN_UTF8FromIdentifier", "< RefPlayer_StepFrames"};
+                                                     "> NPN_UTF8FromIdentifier", "< RefPlayer_StepFrames",
+                                                     "< NPP_WriteReady", "< NPP_Write "};
 const std::vector<std::string_view> kControlBeside = {"< QueryInterface", "< IViewObject.Draw",
                                                       "> IOleInPlaceSiteWindowless.InvalidateRect",
+                                                      "> IOleInPlaceSiteWindowless.GetDC",
+                                                      "> IOleInPlaceSiteWindowless.ReleaseDC",
                                                       "< RefControl_StepFrames", "> _IkvFlashPlayerEvents.Invoke"};
 
 // The playback movie is loaded, and arrives, before the driver sets its
@@ -384,7 +391,12 @@ TEST_P(Video, AnUpperCaseFlvNameIsAMovieNotAVideo)
     else
         EXPECT_GE(LineOf(Log(), {"refused"}), 0) << Log();
     EXPECT_LT(LineOf(Log(), {"flvplayback.swf"}), 0) << Log();
-    EXPECT_EQ(Var(L"flv.volume"), L"");
+    // No video variable was set: the control fails reading an undefined
+    // variable (the driver raises), the plug-in answers empty text.
+    if (activeX())
+        EXPECT_ANY_THROW(Var(L"flv.volume"));
+    else
+        EXPECT_EQ(Var(L"flv.volume"), L"");
     // The ActiveX driver remembers the name as given, backslashes and all.
     EXPECT_EQ(driver()->CurrentMovie, activeX() ? path : L"");
 }

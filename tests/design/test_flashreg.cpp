@@ -24,7 +24,7 @@ public:
     void SetUp() override
     {
         KvPackageStart();
-        Register();
+        kv_flashreg::Register();
     }
     void TearDown() override
     {

@@ -261,3 +261,16 @@ const TClassInfo& TPickySkin::StaticClass()
         TClassBuilder<TPickySkin>(L"TPickySkin").String(L"Skin", &TPickySkin::GetSkin, &TPickySkin::SetSkin).Build();
     return info;
 }
+
+// An application's own global Register links into the same program as the
+// package: the designer's registration is scoped to its unit.
+int g_applicationRegisterCalls = 0;
+void Register() { ++g_applicationRegisterCalls; }
+
+TEST(DesignTime, AnApplicationsOwnRegisterLinksBesideTheDesigners)
+{
+    const std::size_t pages = RegisteredComponents().size();
+    Register();
+    EXPECT_EQ(g_applicationRegisterCalls, 1);
+    EXPECT_EQ(RegisteredComponents().size(), pages);  // the package's registration did not run again
+}

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -125,6 +126,10 @@ std::wstring SaveSnapshot(HWND window, const std::wstring& path)
         GdiFlush();
         SelectObject(mem, old);
         const DWORD imageSize = static_cast<DWORD>(w) * static_cast<DWORD>(h) * 4;
+        // The screen's pixels carry no alpha: make them opaque for viewers that read it.
+        auto* pixels = static_cast<std::uint8_t*>(bits);
+        for (DWORD i = 3; i < imageSize; i += 4)
+            pixels[i] = 0xFF;
         BITMAPFILEHEADER fh{};
         fh.bfType = 0x4D42;  // "BM"
         fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);

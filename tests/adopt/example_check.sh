@@ -54,6 +54,22 @@ for want in 0.2 0.1 1.0; do
 done
 echo "installed package: layout and version file checked"
 
+# The tree added to an application's project as a subdirectory builds the
+# package alone: no reference player, tools, demo, tests or install rules.
+sub=$work/subdir
+mkdir -p "$sub"
+printf 'cmake_minimum_required(VERSION 3.25)\nproject(app LANGUAGES C CXX)\nadd_subdirectory("%s" korvel)\n' \
+  "$src" >"$sub/CMakeLists.txt"
+quiet "$work/subdir.log" cmake -S "$sub" -B "$sub/b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain"
+# What the default target builds: every command it needs.
+ninja -C "$sub/b" -t commands all >"$sub/targets" 2>&1 || fail "no command list for the subdirectory build"
+grep -q 'korvel/core/libkorvel.a' "$sub/targets" || fail "the subdirectory build lacks the package"
+for unwanted in npswf32.dll Flash.ocx kv_demo.exe refplay.exe swfwrite.exe kv_keepalive.exe libgtest.a design_test.exe; do
+  ! grep -q "$unwanted" "$sub/targets" || fail "the subdirectory build builds $unwanted"
+done
+! grep -q KorvelTargets "$sub/b/korvel/cmake_install.cmake" || fail "the subdirectory build installs the package"
+echo "the tree as a subdirectory builds the package alone"
+
 # The cross toolchain keeps package searches inside the MinGW root, so the
 # package's folder is named directly, as the documentation says.
 quiet "$work/configure.log" cmake -S "$src/examples/flashform" -B "$work/example" -G Ninja \

@@ -7,7 +7,7 @@
 #   lib/cmake/Korvel/          KorvelConfig.cmake, its version file and targets
 # find_package(Korvel 0.2 CONFIG REQUIRED) then gives Korvel::korvel, which
 # carries the framework, the system libraries and the resources.
-option(KV_INSTALL "Lay out the package for cmake --install" ${PROJECT_IS_TOP_LEVEL})
+# KV_INSTALL is declared in the top-level CMakeLists.txt.
 if(NOT KV_WINDOWS OR NOT KV_INSTALL OR NOT TARGET korvel)
   return()
 endif()

@@ -56,12 +56,16 @@ void KvPackageStop()
 
 bool KvPackageStarted() { return g_started; }
 
-const wchar_t* KvVersionText() { return L"Korvel Flash components 0.1.0"; }
+// KV_VERSION comes from the project's version in the build.
+#define KV_WIDEN2(x) L##x
+#define KV_WIDEN(x) KV_WIDEN2(x)
+
+const wchar_t* KvVersionText() { return L"Korvel Flash components " KV_WIDEN(KV_VERSION); }
 
 void KvAbout(void* ownerWindow)
 {
     MessageBoxW(static_cast<HWND>(ownerWindow),
-                L"Korvel Flash components 0.1.0\n\nFlash movies and video on your forms,\n"
+                L"Korvel Flash components " KV_WIDEN(KV_VERSION) L"\n\nFlash movies and video on your forms,\n"
                 L"played by the Flash Player installed on the machine.",
                 L"About Korvel Flash components", MB_OK | MB_ICONINFORMATION);
 }

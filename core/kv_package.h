@@ -9,7 +9,7 @@ void KvPackageStart();
 void KvPackageStop();
 bool KvPackageStarted();
 
-// The package's version text, e.g. "Korvel Flash components 0.1.0".
+// The package's version text, e.g. "Korvel Flash components 0.2.0".
 const wchar_t* KvVersionText();
 // Shows the About message box (owner may be nullptr).
 void KvAbout(void* ownerWindow = nullptr);

@@ -76,7 +76,7 @@ void TkvSkinProperty::SetValue(const WideString& Value)
     });
 }
 
-void Register()
+void kv_flashreg::Register()
 {
     RegisterComponents(L"Korvel", {&TkvFlashList::StaticClass(), &TkvFlashPlayer::StaticClass(),
                                    &TkvFlashPlayerWnd::StaticClass(), &TkvFlashPlayerComp::StaticClass(),

@@ -30,8 +30,12 @@ public:
     void SetValue(const WideString& Value) override;
 };
 
-// The designer calls this once when it loads the package.
+// The unit's registration procedure: the designer calls it once when it
+// loads the package. Scoped to the unit, so an application's own Register
+// never meets it at link time.
+namespace kv_flashreg {
 void Register();
+}  // namespace kv_flashreg
 
 void kv_flashreg_Start();
 void kv_flashreg_Stop();

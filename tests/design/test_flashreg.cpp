@@ -24,7 +24,7 @@ public:
     void SetUp() override
     {
         KvPackageStart();
-        Register();
+        kv_flashreg::Register();
     }
     void TearDown() override
     {
@@ -260,4 +260,17 @@ const TClassInfo& TPickySkin::StaticClass()
     static const TClassInfo info =
         TClassBuilder<TPickySkin>(L"TPickySkin").String(L"Skin", &TPickySkin::GetSkin, &TPickySkin::SetSkin).Build();
     return info;
+}
+
+// An application's own global Register links into the same program as the
+// package: the designer's registration is scoped to its unit.
+int g_applicationRegisterCalls = 0;
+void Register() { ++g_applicationRegisterCalls; }
+
+TEST(DesignTime, AnApplicationsOwnRegisterLinksBesideTheDesigners)
+{
+    const std::size_t pages = RegisteredComponents().size();
+    Register();
+    EXPECT_EQ(g_applicationRegisterCalls, 1);
+    EXPECT_EQ(RegisteredComponents().size(), pages);  // the package's registration did not run again
 }

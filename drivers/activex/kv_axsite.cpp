@@ -51,6 +51,18 @@ void Check(HRESULT hr)
     OleCheck(hr);
 }
 
+// Asks the control for an interface the driver cannot do without. A control
+// that answers success but hands back nothing is refused like one that fails.
+template <class I>
+void QueryRequired(IUnknown* object, REFIID iid, I*& out)
+{
+    void* p = nullptr;
+    Check(object->QueryInterface(iid, &p));
+    if (!p)
+        throw EOleSysError(L"The Flash control answered a query with no interface", E_NOINTERFACE);
+    out = static_cast<I*>(p);
+}
+
 }  // namespace
 
 using kv::ReleaseAndClear;
@@ -177,7 +189,7 @@ void TkvFlashDriverActiveX::Construct(int AWidth, int AHeight, std::uint32_t ABa
     Check(OleObject->GetMiscStatus(DVASPECT_CONTENT, &MiscStatus));
     if (MiscStatus & OLEMISC_SETCLIENTSITEFIRST)
         Check(OleObject->SetClientSite(ClientSite()));
-    Check(OleObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&PersistStream)));
+    QueryRequired(OleObject, IID_IPersistStreamInit, PersistStream);
     // The control is told to draw windowless with transparency before it is
     // activated; this write also connects it (CreateControl).
     SetWideStringProp(133, L"Transparent");
@@ -231,7 +243,7 @@ void TkvFlashDriverActiveX::CreateControl()
             if (FAILED(hr) || !site)
                 Check(OleObject->SetClientSite(ClientSite()));
             if (!PersistStream)
-                Check(OleObject->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&PersistStream)));
+                QueryRequired(OleObject, IID_IPersistStreamInit, PersistStream);
             if (ObjectData) {
                 {
                     // The stream goes before the block it reads from.
@@ -243,8 +255,8 @@ void TkvFlashDriverActiveX::CreateControl()
             } else {
                 Check(PersistStream->InitNew());
             }
-            Check(OleObject->QueryInterface(IID_IOleControl, reinterpret_cast<void**>(&OleControl)));
-            Check(OleObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ControlDispatch)));
+            QueryRequired(OleObject, IID_IOleControl, OleControl);
+            QueryRequired(OleObject, IID_IDispatch, ControlDispatch);
             if (FAILED(OleObject->QueryInterface(IID_IPerPropertyBrowsing, reinterpret_cast<void**>(&PropBrowsing))))
                 PropBrowsing = nullptr;
             InterfaceConnect(OleObject, IID_IPropertyNotifySink, Identity(), PropConnection);
@@ -314,12 +326,15 @@ TkvFlashDriverActiveX::~TkvFlashDriverActiveX()
     if (OleObject)
         OleObject->SetClientSite(nullptr);
     ReleaseAndClear(OleObject);
-    delete EventDispatch;
-    EventDispatch = nullptr;
     if (ControlData && --ControlData->InstanceCount == 0)
         DestroyEnumPropDescs();
     ReleaseAndClear(ControlInterface);
     ReleaseInPlaceInterfaces();
+    // Only now: a control whose event connection could not be undone still
+    // holds the sink, and lets it go when its last reference (one of those
+    // just released) goes.
+    delete EventDispatch;
+    EventDispatch = nullptr;
     if (RefCount != 0)
         kv::Trace("the control keeps " + std::to_string(RefCount) + " references on a site that is going");
 }

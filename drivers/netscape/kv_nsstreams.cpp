@@ -570,7 +570,9 @@ void TkvFlashDriverNS::LoadVideo(const WideString& contentPath)
 
 void TkvFlashDriverNS::LoadMovie(const WideString& Path)
 {
-    if (!Ready() || Path.empty() || !ScriptObject)
+    // An instance that came up without a scriptable object (its NPP_New or
+    // NPP_GetValue failed) is replaced too: the next load may work.
+    if (!Ready() || Path.empty())
         return;
     TkvDriverBusy busy(this);
     // Every movie starts in a fresh instance, which can never ask for the

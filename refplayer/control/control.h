@@ -423,6 +423,9 @@ public:
 
     // The error code a configured failure makes `method` answer, or S_OK.
     HRESULT injected(const char* method);
+    // Whether `method` is configured to answer success without doing anything
+    // or handing anything back (its out-parameters keep what the caller put).
+    bool answersNothing(const char* method);
 
 private:
     // Runs one COM entry: logs the call, applies a configured failure, and

@@ -50,6 +50,8 @@ public:
     {
         return guarded([&]() -> HRESULT {
             log("OnStartBinding");
+            if (HRESULT f = configuredFailure("OnStartBinding"); f != S_OK)
+                return f;
             binding_ = ComPtr<IBinding>(binding);
             return S_OK;
         });
@@ -66,6 +68,8 @@ public:
     {
         return guarded([&]() -> HRESULT {
             log("OnProgress " + std::to_string(progress) + "/" + std::to_string(max) + " status=" + std::to_string(status));
+            if (HRESULT f = configuredFailure("OnProgress"); f != S_OK)
+                return f;
             return S_OK;
         });
     }
@@ -73,6 +77,8 @@ public:
     {
         return guarded([&]() -> HRESULT {
             log("OnStopBinding " + hresultText(result));
+            if (HRESULT f = configuredFailure("OnStopBinding"); f != S_OK)
+                return f;
             if (SUCCEEDED(result))
                 finish(true, {});
             else
@@ -86,6 +92,8 @@ public:
     {
         return guarded([&]() -> HRESULT {
             log("GetBindInfo");
+            if (HRESULT f = configuredFailure("GetBindInfo"); f != S_OK)
+                return f;
             if (!flags || !info)
                 return E_POINTER;
             *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
@@ -104,6 +112,8 @@ public:
     {
         return guarded([&]() -> HRESULT {
             log("OnDataAvailable flags=" + std::to_string(flags) + " size=" + std::to_string(size));
+            if (HRESULT f = configuredFailure("OnDataAvailable"); f != S_OK)
+                return f;
             if (finished_)
                 return S_OK;
             if (!medium)
@@ -189,6 +199,10 @@ private:
             owner_->bindingGone(this);
         objectDestroyed();
     }
+
+    // A failure the control's settings give this method (the request then
+    // goes on as the container makes it).
+    HRESULT configuredFailure(const char* method) { return owner_ ? owner_->injected(method) : S_OK; }
 
     void log(const std::string& what)
     {

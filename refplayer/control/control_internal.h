@@ -75,6 +75,8 @@ HRESULT Control::entry(const char* iface, const char* method, Args&& args, Body&
         }
         if (HRESULT f = injected(method); f != S_OK)
             return f;
+        if (answersNothing(method))
+            return S_OK;
         // The container may drop its last reference from inside a callback.
         ComPtr<IUnknown> self(identity());
         return body();

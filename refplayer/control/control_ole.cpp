@@ -189,6 +189,14 @@ HRESULT Control::injected(const char* method)
     return static_cast<HRESULT>(*f);
 }
 
+bool Control::answersNothing(const char* method)
+{
+    if (!config_.nullOut(method))
+        return false;
+    callLog().note(std::string(method) + " answers success without a result as configured");
+    return true;
+}
+
 void Control::made(const std::string& call, HRESULT hr)
 {
     if (callLog().enabled())
@@ -218,6 +226,9 @@ HRESULT STDMETHODCALLTYPE Control::QueryInterface(REFIID riid, void** ppv) noexc
             std::string failName = std::string("QueryInterface:") + name;
             if (HRESULT f = injected(failName.c_str()); f != S_OK)
                 return f;
+            // *ppv is already null.
+            if (answersNothing(failName.c_str()))
+                return S_OK;
         }
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleObject))
             *ppv = static_cast<IOleObject*>(this);
@@ -1145,6 +1156,9 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
         if (!sink || !cookie)
             return E_POINTER;
         *cookie = 0;
+        // Success with no cookie and no connection.
+        if (owner_.answersNothing("Advise"))
+            return S_OK;
         ComPtr<IUnknown> typed;
         sink->QueryInterface(iid_, typed.putVoid());
         // An event sink may answer only IDispatch for the event interface.
@@ -1162,6 +1176,8 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::Unadvise(DWORD cookie) noexcept
 {
     return guarded([&]() -> HRESULT {
         callLog().received(std::string(name_) + " connection point.Unadvise");
+        if (HRESULT f = owner_.injected("Unadvise"); f != S_OK)
+            return f;
         auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](auto& s) { return s.first == cookie; });
         if (it == sinks_.end())
             return CONNECT_E_NOCONNECTION;

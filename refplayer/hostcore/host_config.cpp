@@ -154,6 +154,19 @@ Config readConfig(const wchar_t* keyPath)
             c.failures[narrow(name, static_cast<int>(nameLength))] = static_cast<int>(value);
         }
     }
+    Key nullOut(key.get(), L"NullOut");
+    if (nullOut.get()) {
+        for (DWORD i = 0; i < 256; ++i) {
+            wchar_t name[256];
+            DWORD nameLength = 256, type = 0, value = 0, size = sizeof value;
+            LONG r = RegEnumValueW(nullOut.get(), i, name, &nameLength, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&value), &size);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value && value != 0)
+                c.nullOuts.insert(narrow(name, static_cast<int>(nameLength)));
+        }
+    }
     return c;
 }
 

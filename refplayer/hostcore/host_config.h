@@ -8,6 +8,9 @@
 //                           whole view from inside each of its first n paints
 //   Fail\<name>  REG_DWORD  the error code that entry or method answers
 //                           instead of working
+//   NullOut\<name> REG_DWORD non-zero: that entry or method answers success
+//                           but hands back a null pointer (or no value)
+//                           where it has something to hand back
 //   <other>      REG_DWORD  any other number, kept by name for the face of
 //                           the player that reads it (setting())
 //   Process      REG_SZ     when set, the settings apply only in the program
@@ -19,6 +22,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace refhost {
@@ -30,6 +34,7 @@ struct Config {
     std::optional<uint32_t> miscStatus;
     int repaintInPaint = 0;
     std::map<std::string, int> failures;
+    std::set<std::string> nullOuts;
 
     std::optional<int> failure(const std::string& entry) const
     {
@@ -38,6 +43,7 @@ struct Config {
             return std::nullopt;
         return it->second;
     }
+    bool nullOut(const std::string& entry) const { return nullOuts.count(entry) != 0; }
     // Every REG_DWORD value of the key by name, for settings one face of the
     // player reads on its own.
     std::map<std::string, uint32_t> numbers;

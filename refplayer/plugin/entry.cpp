@@ -164,7 +164,11 @@ NPError nppDestroyStream(NPP npp, NPStream* stream, NPReason reason)
         if (!i)
             return NPERR_INVALID_INSTANCE_ERROR;
         Instance::Entry entry(i);
-        return i->destroyStream(stream, reason);
+        const NPError done = i->destroyStream(stream, reason);
+        // The stream ends either way: a configured failure only changes the answer.
+        if (auto f = injected("NPP_DestroyStream"))
+            return *f;
+        return done;
     });
 }
 
@@ -181,6 +185,9 @@ int32_t nppWriteReady(NPP npp, NPStream* stream)
 {
     return guarded("NPP_WriteReady", int32_t(-1), [&]() -> int32_t {
         log().received("NPP_WriteReady " + streamText(stream));
+        // The configured number is the answer itself: 0 takes nothing now, below 0 refuses the stream.
+        if (auto f = injected("NPP_WriteReady"))
+            return static_cast<int32_t>(*f);
         Instance* i = Instance::from(npp);
         if (!i)
             return -1;
@@ -263,6 +270,14 @@ NPError nppGetValue(NPP npp, NPPVariable variable, void* value)
             return *f;
         if (!value)
             return NPERR_INVALID_PARAM;
+        if (config().nullOut("NPP_GetValue")) {
+            // Success with nothing behind it: the pointer answers are null, the others untouched.
+            log().note("NPP_GetValue answers success with a null value as configured");
+            if (variable == NPPVpluginScriptableNPObject || variable == NPPVpluginNameString ||
+                variable == NPPVpluginDescriptionString)
+                *static_cast<void**>(value) = nullptr;
+            return NPERR_NO_ERROR;
+        }
         // Asked before any instance exists, by browsers listing plug-ins.
         if (variable == NPPVpluginNameString) {
             *static_cast<const char**>(value) = "Shockwave Flash";

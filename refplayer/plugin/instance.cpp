@@ -574,6 +574,10 @@ bool Instance::invokeMethod(const std::string& name, const NPVariant* args, uint
         log().note(name + " fails as configured");
         return false;
     }
+    if (config().nullOut(name)) {
+        log().note(name + " answers success without a result as configured");
+        return true;
+    }
     auto arg = [&](uint32_t i) -> const NPVariant& {
         static const NPVariant none{NPVariantType_Void, {}};
         return i < count ? args[i] : none;
@@ -701,6 +705,10 @@ bool Instance::getProperty(const std::string& name, NPVariant* result)
 bool Instance::setProperty(const std::string& name, const NPVariant& value)
 {
     log().received("set " + name + " = " + browser::describe(value));
+    if (auto f = config().failure(name); f && *f != 0) {
+        log().note("set " + name + " fails as configured");
+        return false;
+    }
     auto on = browser::variantBool(value);
     if (name != "Loop" || !on)
         return false;

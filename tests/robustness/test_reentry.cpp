@@ -1,0 +1,299 @@
+// The application's handlers re-enter the package from every moment the
+// player calls into it: from inside OnFSCommand (sent as the movie arrives and
+// from a later frame), OnFlashCall, the off-screen component's OnPaint (run
+// from inside the player's invalidation) and, on the ActiveX back-end, the
+// control's ready-state and progress events, a handler frees the component,
+// changes its back-end, loads another movie from a file or from a stream,
+// calls into the movie, resizes the component, hides or closes its form.
+// Nothing may crash or touch freed memory (the program's allocator poisons
+// and holds back freed blocks, and Wine checks its heaps), and nothing asked
+// may be lost: what the handler asked for happens, and the component goes on
+// working afterwards.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "ax_support.h"
+
+using namespace axtest;
+using namespace nstest;
+
+namespace {
+
+using sw::ActionAssembler;
+using sw::Emitter;
+using sw::PushValue;
+
+enum class Moment { FSCommandOnLoad, FSCommandInFrame, FlashCall, Paint, ReadyState, Progress };
+enum class Action { FreeComponent, ChangePlugin, LoadMovie, LoadFromStream, CallFunction, Resize, Hide, CloseForm };
+
+const char* MomentName(Moment m)
+{
+    switch (m) {
+    case Moment::FSCommandOnLoad: return "FSCommandOnLoad";
+    case Moment::FSCommandInFrame: return "FSCommandInFrame";
+    case Moment::FlashCall: return "FlashCall";
+    case Moment::Paint: return "Paint";
+    case Moment::ReadyState: return "ReadyState";
+    case Moment::Progress: return "Progress";
+    }
+    return "?";
+}
+
+const char* ActionName(Action a)
+{
+    switch (a) {
+    case Action::FreeComponent: return "FreeComponent";
+    case Action::ChangePlugin: return "ChangePlugin";
+    case Action::LoadMovie: return "LoadMovie";
+    case Action::LoadFromStream: return "LoadFromStream";
+    case Action::CallFunction: return "CallFunction";
+    case Action::Resize: return "Resize";
+    case Action::Hide: return "Hide";
+    case Action::CloseForm: return "CloseForm";
+    }
+    return "?";
+}
+
+// Two frames over a `colour` square from (20, 20) to (80, 80). The first
+// registers echo(x), which answers "e:" + x, and sends fscommand("go",
+// "load"); the second sends fscommand("go", "frame"), asks the container
+// ExternalInterface.call("go") and stops.
+std::vector<std::uint8_t> StageMovie(std::uint32_t colour)
+{
+    sw::Movie movie(8, 100, 100, 12.0);
+    movie.setBackgroundColor(sw::Rgba::rgb(0xFFFFFF));
+    sw::ShapeBuilder shape(3);
+    shape.rectangle(20 * 20, 20 * 20, 60 * 20, 60 * 20, shape.addFill(sw::Rgba::rgb(colour)), 0);
+    sw::PlaceObject place;
+    place.depth = 1;
+    place.character = movie.defineShape(shape);
+    movie.place(place);
+    ActionAssembler echo;
+    echo.push({PushValue("e:"), PushValue("x")}).getVariable().add2().return_();
+    ActionAssembler first;
+    first.defineFunction("echo", {"x"}, echo);
+    first.addCallback("echo", PushValue(sw::Null{}), Emitter([](ActionAssembler& e) { e.getPath("echo"); }));
+    first.fscommand("go", "load");
+    movie.doAction(first);
+    movie.showFrame();
+    ActionAssembler second;
+    second.fscommand("go", "frame");
+    second.setPath("answer", Emitter([](ActionAssembler& e) { e.externalCall("go", {}, true); }));
+    second.stop();
+    movie.doAction(second);
+    movie.showFrame();
+    return movie.build();
+}
+
+constexpr std::uint32_t kFirst = 0x3366CC, kAnother = 0xCC3300, kStreamed = 0x22AA44, kLast = 0x8040A0;
+
+WideString EchoRequest(const std::wstring& x)
+{
+    return L"<invoke name=\"echo\" returntype=\"xml\"><arguments><string>" + x + L"</string></arguments></invoke>";
+}
+
+// Both players' clocks: a component whose back-end changed steps on the other.
+void StepBoth(int frames)
+{
+    Step(frames);
+    StepControls(frames);
+}
+
+std::uint32_t CentreColour(TkvFlashDriver* d) { return Pixel(d, d->Width / 2, d->Height / 2) & 0xFFFFFF; }
+
+using Param = std::tuple<TkvPlugin, Moment, Action>;
+
+class Reentry : public BackEndCase, public ::testing::WithParamInterface<Param> {
+protected:
+    void TearDown() override
+    {
+        form_.reset();
+        Pump();
+        BackEndCase::TearDown();
+    }
+    std::unique_ptr<TForm, FormDeleter> form_;
+};
+
+TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
+{
+    const auto [backEnd, moment, action] = GetParam();
+    const TkvPlugin other = backEnd == kvActiveX ? kvNetscape : kvActiveX;
+    const std::wstring tag = std::wstring(L"-") + (backEnd == kvActiveX ? L"ax" : L"ns");
+    const std::wstring first = WriteFile(L"first" + tag + L".swf", StageMovie(kFirst));
+    const std::wstring another = WriteFile(L"another" + tag + L".swf", StageMovie(kAnother));
+    const std::wstring last = WriteFile(L"last" + tag + L".swf", StageMovie(kLast));
+    const std::vector<std::uint8_t> streamed = StageMovie(kStreamed);
+
+    form_.reset(new TForm(nullptr));
+    form_->AfterConstruction();
+    form_->SetBorderStyle(bsNone);
+    form_->SetBounds(40, 40, 120, 120);
+    form_->Show();
+    TForm* form = form_.get();
+    auto* comp = new TkvFlashPlayerComp(form);
+    comp->SetPlugin(backEnd);
+    UseControlClock();
+    ASSERT_STREQ(comp->Driver->DriverClass().ClassName(), DriverClassOf(backEnd));
+    Pump();
+
+    bool fired = false, acting = false, gone = false;
+    WideString answer;
+    // Runs the case's action once, from inside the moment's handler.
+    auto act = [&] {
+        if (fired)
+            return;
+        fired = acting = true;
+        switch (action) {
+        case Action::FreeComponent:
+            Free(comp);
+            comp = nullptr;
+            gone = true;
+            break;
+        case Action::ChangePlugin: comp->SetPlugin(other); break;
+        case Action::LoadMovie: comp->LoadMovie(another); break;
+        case Action::LoadFromStream: {
+            // The stream is the handler's own: it ends with the handler.
+            TMemoryStream stream;
+            stream.Write(streamed.data(), static_cast<std::int64_t>(streamed.size()));
+            stream.SetPosition(0);
+            comp->LoadMovieFromStream(&stream);
+            break;
+        }
+        case Action::CallFunction: answer = comp->CallFunction(EchoRequest(L"inside")); break;
+        case Action::Resize:
+            comp->SetWidth(80);
+            comp->SetHeight(60);
+            break;
+        case Action::Hide: form->Hide(); break;
+        case Action::CloseForm:
+            form->OnClose = TCloseEvent([](TObject*, TCloseAction& a) { a = caFree; });
+            form->Close();
+            // The form frees itself from the message loop, and the component
+            // with it.
+            (void)form_.release();
+            comp = nullptr;
+            gone = true;
+            break;
+        }
+        acting = false;
+    };
+
+    switch (moment) {
+    case Moment::FSCommandOnLoad:
+    case Moment::FSCommandInFrame: {
+        const wchar_t* when = moment == Moment::FSCommandOnLoad ? L"load" : L"frame";
+        comp->OnFSCommand = TkvFSCommandEvent([&, when](TObject*, const WideString& command, const WideString& args) {
+            if (command == L"go" && args == when)
+                act();
+        });
+        break;
+    }
+    case Moment::FlashCall:
+        comp->OnFlashCall = TkvFlashCallEvent([&](TObject*, const WideString& request) {
+            if (request.find(L"<invoke name=\"go\"") != std::wstring::npos)
+                act();
+        });
+        break;
+    case Moment::Paint:
+        comp->OnPaint = TkvPaintEvent([&](TObject*, const TRect&) { act(); });
+        break;
+    case Moment::ReadyState:
+    case Moment::Progress: {
+        auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(comp->Driver);
+        ASSERT_NE(ax, nullptr);
+        if (moment == Moment::ReadyState)
+            ax->OnReadyStateChangeSlot = TkvFlashPlayerOnReadyStateChange([&](TObject*, int) { act(); });
+        else
+            ax->OnProgressSlot = TkvFlashPlayerOnProgress([&](TObject*, int) { act(); });
+        break;
+    }
+    }
+
+    comp->LoadMovie(first);
+    for (int i = 0; i < 6 && !fired; ++i)
+        StepBoth(1);
+    ASSERT_TRUE(fired) << "the moment never came";
+    EXPECT_FALSE(acting) << "the handler did not return";
+    Pump();
+    UseControlClock();  // a control made by the handler steps on the tests' clock too
+    StepBoth(3);
+
+    if (gone) {
+        // Freed once its calls returned: no player instance is left.
+        Pump();
+        FreeReleasedDrivers();
+        Pump();
+        EXPECT_EQ(Player().InstanceCount(), 0);
+        EXPECT_EQ(Control().InstanceCount(), 0);
+        return;  // TearDown checks nothing else is left
+    }
+
+    // What the handler asked for happened.
+    switch (action) {
+    case Action::ChangePlugin:
+        EXPECT_STREQ(comp->Driver->DriverClass().ClassName(), DriverClassOf(other));
+        EXPECT_EQ(comp->GetPlugin(), other);
+        break;
+    case Action::LoadMovie: EXPECT_EQ(CentreColour(comp->Driver), kAnother); break;
+    case Action::LoadFromStream: EXPECT_EQ(CentreColour(comp->Driver), kStreamed); break;
+    case Action::CallFunction:
+        // The movie registers echo before it sends anything; a paint may
+        // come before its first frame ran, and then there is no echo yet.
+        if (moment != Moment::Paint && moment != Moment::ReadyState && moment != Moment::Progress) {
+            EXPECT_EQ(answer, L"<string>e:inside</string>");
+        }
+        break;
+    case Action::Resize:
+        EXPECT_EQ(comp->Driver->Width, 80);
+        EXPECT_EQ(comp->Driver->Height, 60);
+        break;
+    case Action::Hide: form->Show(); break;
+    default: break;
+    }
+
+    // And the component goes on working: a movie loaded now is shown and
+    // answers a call.
+    comp->OnFSCommand = TkvFSCommandEvent();
+    comp->OnFlashCall = TkvFlashCallEvent();
+    comp->OnPaint = TkvPaintEvent();
+    if (auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(comp->Driver)) {
+        ax->OnReadyStateChangeSlot = TkvFlashPlayerOnReadyStateChange();
+        ax->OnProgressSlot = TkvFlashPlayerOnProgress();
+    }
+    comp->LoadMovie(last);
+    Pump();
+    StepBoth(2);
+    EXPECT_EQ(CentreColour(comp->Driver), kLast);
+    EXPECT_EQ(comp->CallFunction(EchoRequest(L"after")), L"<string>e:after</string>");
+}
+
+std::vector<Param> Matrix()
+{
+    const Action actions[] = {Action::FreeComponent, Action::ChangePlugin, Action::LoadMovie, Action::LoadFromStream,
+                              Action::CallFunction,  Action::Resize,       Action::Hide,      Action::CloseForm};
+    std::vector<Param> all;
+    for (TkvPlugin backEnd : kBothBackEnds)
+        for (Moment m : {Moment::FSCommandOnLoad, Moment::FSCommandInFrame, Moment::FlashCall, Moment::Paint,
+                         Moment::ReadyState, Moment::Progress}) {
+            // Ready state and progress are the control's own events.
+            if (backEnd == kvNetscape && (m == Moment::ReadyState || m == Moment::Progress))
+                continue;
+            for (Action a : actions)
+                all.emplace_back(backEnd, m, a);
+        }
+    return all;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Param>& info)
+{
+    return std::string(std::get<0>(info.param) == kvActiveX ? "ActiveX" : "Netscape") + "_" +
+           MomentName(std::get<1>(info.param)) + "_" + ActionName(std::get<2>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMomentEveryAction, Reentry, ::testing::ValuesIn(Matrix()), CaseName);
+
+}  // namespace

@@ -1,10 +1,13 @@
 // The application's handlers re-enter the package from every moment the
 // player calls into it: from inside OnFSCommand (sent as the movie arrives and
 // from a later frame), OnFlashCall, the off-screen component's OnPaint (run
-// from inside the player's invalidation) and, on the ActiveX back-end, the
+// from inside the player's invalidation, and for a repaint the player asks
+// for from inside its own drawing) and, on the ActiveX back-end, the
 // control's ready-state and progress events, a handler frees the component,
 // changes its back-end, loads another movie from a file or from a stream,
-// calls into the movie, resizes the component, hides or closes its form.
+// calls into the movie, resizes the component, hides it or closes its form.
+// The off-screen component and the graphic player take every event they
+// have.
 // Nothing may crash or touch freed memory (the program's allocator poisons
 // and holds back freed blocks, and Wine checks its heaps), and nothing asked
 // may be lost: what the handler asked for happens, and the component goes on
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "ax_support.h"
+#include "host_config.h"
 
 using namespace axtest;
 using namespace nstest;
@@ -27,7 +31,8 @@ using sw::ActionAssembler;
 using sw::Emitter;
 using sw::PushValue;
 
-enum class Moment { FSCommandOnLoad, FSCommandInFrame, FlashCall, Paint, ReadyState, Progress };
+enum class Kind { OffScreen, Graphic };
+enum class Moment { FSCommandOnLoad, FSCommandInFrame, FlashCall, Paint, RepaintInPaint, ReadyState, Progress };
 enum class Action { FreeComponent, ChangePlugin, LoadMovie, LoadFromStream, CallFunction, Resize, Hide, CloseForm };
 
 const char* MomentName(Moment m)
@@ -37,6 +42,7 @@ const char* MomentName(Moment m)
     case Moment::FSCommandInFrame: return "FSCommandInFrame";
     case Moment::FlashCall: return "FlashCall";
     case Moment::Paint: return "Paint";
+    case Moment::RepaintInPaint: return "RepaintInPaint";
     case Moment::ReadyState: return "ReadyState";
     case Moment::Progress: return "Progress";
     }
@@ -105,7 +111,26 @@ void StepBoth(int frames)
 
 std::uint32_t CentreColour(TkvFlashDriver* d) { return Pixel(d, d->Width / 2, d->Height / 2) & 0xFFFFFF; }
 
-using Param = std::tuple<TkvPlugin, Moment, Action>;
+using Param = std::tuple<Kind, TkvPlugin, Moment, Action>;
+
+// For its lifetime both players ask for a repaint from inside every paint;
+// the control asks for every change to be painted rather than drawing it
+// through the site's DC, so the package's paint draws it.
+class RepaintInPaints {
+public:
+    RepaintInPaints() : plugin_(L"RepaintInPaint", 1000)
+    {
+        const DWORD n = 1000, no = 0;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kControlKey, L"RepaintInPaint", REG_DWORD, &n, sizeof n);
+        RegSetKeyValueW(HKEY_CURRENT_USER, kControlKey, L"DrawThroughDC", REG_DWORD, &no, sizeof no);
+        refhost::claimConfig(kControlKey);
+    }
+    ~RepaintInPaints() { RegDeleteTreeW(HKEY_CURRENT_USER, kControlKey); }
+
+private:
+    static constexpr const wchar_t* kControlKey = L"Software\\KorvelRef\\Control";
+    PlayerSetting plugin_;
+};
 
 class Reentry : public BackEndCase, public ::testing::WithParamInterface<Param> {
 protected:
@@ -120,7 +145,7 @@ protected:
 
 TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
 {
-    const auto [backEnd, moment, action] = GetParam();
+    const auto [kind, backEnd, moment, action] = GetParam();
     const TkvPlugin other = backEnd == kvActiveX ? kvNetscape : kvActiveX;
     const std::wstring tag = std::wstring(L"-") + (backEnd == kvActiveX ? L"ax" : L"ns");
     const std::wstring first = WriteFile(L"first" + tag + L".swf", StageMovie(kFirst));
@@ -134,10 +159,26 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     form_->SetBounds(40, 40, 120, 120);
     form_->Show();
     TForm* form = form_.get();
-    auto* comp = new TkvFlashPlayerComp(form);
-    comp->SetPlugin(backEnd);
+    std::unique_ptr<RepaintInPaints> repaints;
+    if (moment == Moment::RepaintInPaint)
+        repaints = std::make_unique<RepaintInPaints>();
+    // One of the two is made; `flash` and `driver` reach whichever it is.
+    TkvFlashPlayerComp* comp = nullptr;
+    TkvFlashPlayer* graphic = nullptr;
+    if (kind == Kind::OffScreen) {
+        comp = new TkvFlashPlayerComp(form);
+        comp->SetPlugin(backEnd);
+    } else {
+        graphic = new TkvFlashPlayer(form);
+        graphic->SetBounds(0, 0, 100, 100);
+        graphic->SetParent(form);
+        graphic->SetPlugin(backEnd);
+    }
+    auto flash = [&]() -> IkvFlash* { return comp ? static_cast<IkvFlash*>(comp) : graphic; };
+    auto driver = [&] { return comp ? comp->Driver : graphic->Driver; };
+    auto setPlugin = [&](TkvPlugin p) { comp ? comp->SetPlugin(p) : graphic->SetPlugin(p); };
     UseControlClock();
-    ASSERT_STREQ(comp->Driver->DriverClass().ClassName(), DriverClassOf(backEnd));
+    ASSERT_STREQ(driver()->DriverClass().ClassName(), DriverClassOf(backEnd));
     Pump();
 
     bool fired = false, acting = false, gone = false;
@@ -149,26 +190,38 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
         fired = acting = true;
         switch (action) {
         case Action::FreeComponent:
-            Free(comp);
+            Free(comp ? static_cast<TObject*>(comp) : graphic);
             comp = nullptr;
+            graphic = nullptr;
             gone = true;
             break;
-        case Action::ChangePlugin: comp->SetPlugin(other); break;
-        case Action::LoadMovie: comp->LoadMovie(another); break;
+        case Action::ChangePlugin: setPlugin(other); break;
+        case Action::LoadMovie: flash()->LoadMovie(another); break;
         case Action::LoadFromStream: {
             // The stream is the handler's own: it ends with the handler.
             TMemoryStream stream;
             stream.Write(streamed.data(), static_cast<std::int64_t>(streamed.size()));
             stream.SetPosition(0);
-            comp->LoadMovieFromStream(&stream);
+            flash()->LoadMovieFromStream(&stream);
             break;
         }
-        case Action::CallFunction: answer = comp->CallFunction(EchoRequest(L"inside")); break;
+        case Action::CallFunction: answer = flash()->CallFunction(EchoRequest(L"inside")); break;
         case Action::Resize:
-            comp->SetWidth(80);
-            comp->SetHeight(60);
+            if (comp) {
+                comp->SetWidth(80);
+                comp->SetHeight(60);
+            } else {
+                graphic->SetBounds(0, 0, 80, 60);
+            }
             break;
-        case Action::Hide: form->Hide(); break;
+        case Action::Hide:
+            // The off-screen component has no visibility of its own: its form
+            // goes.
+            if (comp)
+                form->Hide();
+            else
+                graphic->SetVisible(false);
+            break;
         case Action::CloseForm:
             form->OnClose = TCloseEvent([](TObject*, TCloseAction& a) { a = caFree; });
             form->Close();
@@ -176,6 +229,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
             // with it.
             (void)form_.release();
             comp = nullptr;
+            graphic = nullptr;
             gone = true;
             break;
         }
@@ -186,24 +240,35 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     case Moment::FSCommandOnLoad:
     case Moment::FSCommandInFrame: {
         const wchar_t* when = moment == Moment::FSCommandOnLoad ? L"load" : L"frame";
-        comp->OnFSCommand = TkvFSCommandEvent([&, when](TObject*, const WideString& command, const WideString& args) {
+        const TkvFSCommandEvent handler([&, when](TObject*, const WideString& command, const WideString& args) {
             if (command == L"go" && args == when)
                 act();
         });
+        comp ? comp->SetOnFSCommand(handler) : graphic->SetOnFSCommand(handler);
         break;
     }
-    case Moment::FlashCall:
-        comp->OnFlashCall = TkvFlashCallEvent([&](TObject*, const WideString& request) {
+    case Moment::FlashCall: {
+        const TkvFlashCallEvent handler([&](TObject*, const WideString& request) {
             if (request.find(L"<invoke name=\"go\"") != std::wstring::npos)
                 act();
         });
+        comp ? comp->SetOnFlashCall(handler) : graphic->SetOnFlashCall(handler);
         break;
+    }
     case Moment::Paint:
         comp->OnPaint = TkvPaintEvent([&](TObject*, const TRect&) { act(); });
         break;
+    case Moment::RepaintInPaint:
+        // The report of a paint inside which the player asked to be painted
+        // again.
+        comp->OnPaint = TkvPaintEvent([&](TObject*, const TRect&) {
+            if (LogOf(backEnd).find("repaint asked from inside a paint as configured") != std::string::npos)
+                act();
+        });
+        break;
     case Moment::ReadyState:
     case Moment::Progress: {
-        auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(comp->Driver);
+        auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(driver());
         ASSERT_NE(ax, nullptr);
         if (moment == Moment::ReadyState)
             ax->OnReadyStateChangeSlot = TkvFlashPlayerOnReadyStateChange([&](TObject*, int) { act(); });
@@ -213,7 +278,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     }
     }
 
-    comp->LoadMovie(first);
+    flash()->LoadMovie(first);
     for (int i = 0; i < 6 && !fired; ++i)
         StepBoth(1);
     ASSERT_TRUE(fired) << "the moment never came";
@@ -235,40 +300,52 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     // What the handler asked for happened.
     switch (action) {
     case Action::ChangePlugin:
-        EXPECT_STREQ(comp->Driver->DriverClass().ClassName(), DriverClassOf(other));
-        EXPECT_EQ(comp->GetPlugin(), other);
+        EXPECT_STREQ(driver()->DriverClass().ClassName(), DriverClassOf(other));
+        EXPECT_EQ(comp ? comp->GetPlugin() : graphic->GetPlugin(), other);
         break;
-    case Action::LoadMovie: EXPECT_EQ(CentreColour(comp->Driver), kAnother); break;
-    case Action::LoadFromStream: EXPECT_EQ(CentreColour(comp->Driver), kStreamed); break;
+    case Action::LoadMovie: EXPECT_EQ(CentreColour(driver()), kAnother); break;
+    case Action::LoadFromStream: EXPECT_EQ(CentreColour(driver()), kStreamed); break;
     case Action::CallFunction:
         // The movie registers echo before it sends anything; a paint may
         // come before its first frame ran, and then there is no echo yet.
-        if (moment != Moment::Paint && moment != Moment::ReadyState && moment != Moment::Progress) {
+        if (moment != Moment::Paint && moment != Moment::RepaintInPaint && moment != Moment::ReadyState &&
+            moment != Moment::Progress) {
             EXPECT_EQ(answer, L"<string>e:inside</string>");
         }
         break;
     case Action::Resize:
-        EXPECT_EQ(comp->Driver->Width, 80);
-        EXPECT_EQ(comp->Driver->Height, 60);
+        EXPECT_EQ(driver()->Width, 80);
+        EXPECT_EQ(driver()->Height, 60);
         break;
-    case Action::Hide: form->Show(); break;
+    case Action::Hide:
+        if (comp)
+            form->Show();
+        else
+            graphic->SetVisible(true);
+        Pump();
+        break;
     default: break;
     }
 
     // And the component goes on working: a movie loaded now is shown and
     // answers a call.
-    comp->OnFSCommand = TkvFSCommandEvent();
-    comp->OnFlashCall = TkvFlashCallEvent();
-    comp->OnPaint = TkvPaintEvent();
-    if (auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(comp->Driver)) {
+    if (comp) {
+        comp->SetOnFSCommand(TkvFSCommandEvent());
+        comp->SetOnFlashCall(TkvFlashCallEvent());
+        comp->OnPaint = TkvPaintEvent();
+    } else {
+        graphic->SetOnFSCommand(TkvFSCommandEvent());
+        graphic->SetOnFlashCall(TkvFlashCallEvent());
+    }
+    if (auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(driver())) {
         ax->OnReadyStateChangeSlot = TkvFlashPlayerOnReadyStateChange();
         ax->OnProgressSlot = TkvFlashPlayerOnProgress();
     }
-    comp->LoadMovie(last);
+    flash()->LoadMovie(last);
     Pump();
     StepBoth(2);
-    EXPECT_EQ(CentreColour(comp->Driver), kLast);
-    EXPECT_EQ(comp->CallFunction(EchoRequest(L"after")), L"<string>e:after</string>");
+    EXPECT_EQ(CentreColour(driver()), kLast);
+    EXPECT_EQ(flash()->CallFunction(EchoRequest(L"after")), L"<string>e:after</string>");
 }
 
 std::vector<Param> Matrix()
@@ -276,22 +353,27 @@ std::vector<Param> Matrix()
     const Action actions[] = {Action::FreeComponent, Action::ChangePlugin, Action::LoadMovie, Action::LoadFromStream,
                               Action::CallFunction,  Action::Resize,       Action::Hide,      Action::CloseForm};
     std::vector<Param> all;
-    for (TkvPlugin backEnd : kBothBackEnds)
-        for (Moment m : {Moment::FSCommandOnLoad, Moment::FSCommandInFrame, Moment::FlashCall, Moment::Paint,
-                         Moment::ReadyState, Moment::Progress}) {
-            // Ready state and progress are the control's own events.
-            if (backEnd == kvNetscape && (m == Moment::ReadyState || m == Moment::Progress))
-                continue;
-            for (Action a : actions)
-                all.emplace_back(backEnd, m, a);
-        }
+    for (Kind k : {Kind::OffScreen, Kind::Graphic})
+        for (TkvPlugin backEnd : kBothBackEnds)
+            for (Moment m : {Moment::FSCommandOnLoad, Moment::FSCommandInFrame, Moment::FlashCall, Moment::Paint,
+                             Moment::RepaintInPaint, Moment::ReadyState, Moment::Progress}) {
+                // Ready state and progress are the control's own events; the
+                // graphic player paints itself and has no paint event.
+                if (backEnd == kvNetscape && (m == Moment::ReadyState || m == Moment::Progress))
+                    continue;
+                if (k == Kind::Graphic && (m == Moment::Paint || m == Moment::RepaintInPaint))
+                    continue;
+                for (Action a : actions)
+                    all.emplace_back(k, backEnd, m, a);
+            }
     return all;
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Param>& info)
 {
-    return std::string(std::get<0>(info.param) == kvActiveX ? "ActiveX" : "Netscape") + "_" +
-           MomentName(std::get<1>(info.param)) + "_" + ActionName(std::get<2>(info.param));
+    return std::string(std::get<0>(info.param) == Kind::OffScreen ? "OffScreen" : "Graphic") + "_" +
+           (std::get<1>(info.param) == kvActiveX ? "ActiveX" : "Netscape") + "_" +
+           MomentName(std::get<2>(info.param)) + "_" + ActionName(std::get<3>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMomentEveryAction, Reentry, ::testing::ValuesIn(Matrix()), CaseName);

@@ -6,14 +6,15 @@
 // control's ready-state and progress events, a handler frees the component,
 // changes its back-end, loads another movie from a file or from a stream,
 // calls into the movie, resizes the component, hides it or closes its form.
-// The off-screen component and the graphic player take every event they
-// have.
+// The off-screen component, the graphic player and the windowed player take
+// every event they have.
 // Nothing may crash or touch freed memory (the program's allocator poisons
 // and holds back freed blocks, and Wine checks its heaps), and nothing asked
 // may be lost: what the handler asked for happens, and the component goes on
 // working afterwards.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -31,7 +32,7 @@ using sw::ActionAssembler;
 using sw::Emitter;
 using sw::PushValue;
 
-enum class Kind { OffScreen, Graphic };
+enum class Kind { OffScreen, Graphic, Windowed };
 enum class Moment { FSCommandOnLoad, FSCommandInFrame, FlashCall, Paint, RepaintInPaint, ReadyState, Progress };
 enum class Action { FreeComponent, ChangePlugin, LoadMovie, LoadFromStream, CallFunction, Resize, Hide, CloseForm };
 
@@ -113,6 +114,32 @@ std::uint32_t CentreColour(TkvFlashDriver* d) { return Pixel(d, d->Width / 2, d-
 
 using Param = std::tuple<Kind, TkvPlugin, Moment, Action>;
 
+// What a case does with a player control of either kind.
+struct OnForm {
+    TControl* control = nullptr;
+    IkvFlash* flash = nullptr;
+    std::function<TkvFlashDriver*()> driver;
+    std::function<void(TkvPlugin)> setPlugin;
+    std::function<TkvPlugin()> plugin;
+    std::function<void(const TkvFSCommandEvent&)> onFSCommand;
+    std::function<void(const TkvFlashCallEvent&)> onFlashCall;
+};
+
+template <class C>
+OnForm Place(TForm* form)
+{
+    auto* c = new C(form);
+    c->SetBounds(0, 0, 100, 100);
+    c->SetParent(form);
+    return {c,
+            c,
+            [c] { return c->Driver; },
+            [c](TkvPlugin p) { c->SetPlugin(p); },
+            [c] { return c->GetPlugin(); },
+            [c](const TkvFSCommandEvent& e) { c->SetOnFSCommand(e); },
+            [c](const TkvFlashCallEvent& e) { c->SetOnFlashCall(e); }};
+}
+
 // For its lifetime both players ask for a repaint from inside every paint;
 // the control asks for every change to be painted rather than drawing it
 // through the site's DC, so the package's paint draws it.
@@ -164,19 +191,18 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
         repaints = std::make_unique<RepaintInPaints>();
     // One of the two is made; `flash` and `driver` reach whichever it is.
     TkvFlashPlayerComp* comp = nullptr;
-    TkvFlashPlayer* graphic = nullptr;
+    OnForm placed;
+    TControl*& player = placed.control;  // the graphic or the windowed player
     if (kind == Kind::OffScreen) {
         comp = new TkvFlashPlayerComp(form);
         comp->SetPlugin(backEnd);
     } else {
-        graphic = new TkvFlashPlayer(form);
-        graphic->SetBounds(0, 0, 100, 100);
-        graphic->SetParent(form);
-        graphic->SetPlugin(backEnd);
+        placed = kind == Kind::Graphic ? Place<TkvFlashPlayer>(form) : Place<TkvFlashPlayerWnd>(form);
+        placed.setPlugin(backEnd);
     }
-    auto flash = [&]() -> IkvFlash* { return comp ? static_cast<IkvFlash*>(comp) : graphic; };
-    auto driver = [&] { return comp ? comp->Driver : graphic->Driver; };
-    auto setPlugin = [&](TkvPlugin p) { comp ? comp->SetPlugin(p) : graphic->SetPlugin(p); };
+    auto flash = [&]() -> IkvFlash* { return comp ? static_cast<IkvFlash*>(comp) : placed.flash; };
+    auto driver = [&] { return comp ? comp->Driver : placed.driver(); };
+    auto setPlugin = [&](TkvPlugin p) { comp ? comp->SetPlugin(p) : placed.setPlugin(p); };
     UseControlClock();
     ASSERT_STREQ(driver()->DriverClass().ClassName(), DriverClassOf(backEnd));
     Pump();
@@ -190,9 +216,9 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
         fired = acting = true;
         switch (action) {
         case Action::FreeComponent:
-            Free(comp ? static_cast<TObject*>(comp) : graphic);
+            Free(comp ? static_cast<TObject*>(comp) : player);
             comp = nullptr;
-            graphic = nullptr;
+            player = nullptr;
             gone = true;
             break;
         case Action::ChangePlugin: setPlugin(other); break;
@@ -211,7 +237,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
                 comp->SetWidth(80);
                 comp->SetHeight(60);
             } else {
-                graphic->SetBounds(0, 0, 80, 60);
+                player->SetBounds(0, 0, 80, 60);
             }
             break;
         case Action::Hide:
@@ -220,7 +246,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
             if (comp)
                 form->Hide();
             else
-                graphic->SetVisible(false);
+                player->SetVisible(false);
             break;
         case Action::CloseForm:
             form->OnClose = TCloseEvent([](TObject*, TCloseAction& a) { a = caFree; });
@@ -229,7 +255,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
             // with it.
             (void)form_.release();
             comp = nullptr;
-            graphic = nullptr;
+            player = nullptr;
             gone = true;
             break;
         }
@@ -244,7 +270,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
             if (command == L"go" && args == when)
                 act();
         });
-        comp ? comp->SetOnFSCommand(handler) : graphic->SetOnFSCommand(handler);
+        comp ? comp->SetOnFSCommand(handler) : placed.onFSCommand(handler);
         break;
     }
     case Moment::FlashCall: {
@@ -252,7 +278,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
             if (request.find(L"<invoke name=\"go\"") != std::wstring::npos)
                 act();
         });
-        comp ? comp->SetOnFlashCall(handler) : graphic->SetOnFlashCall(handler);
+        comp ? comp->SetOnFlashCall(handler) : placed.onFlashCall(handler);
         break;
     }
     case Moment::Paint:
@@ -301,7 +327,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     switch (action) {
     case Action::ChangePlugin:
         EXPECT_STREQ(driver()->DriverClass().ClassName(), DriverClassOf(other));
-        EXPECT_EQ(comp ? comp->GetPlugin() : graphic->GetPlugin(), other);
+        EXPECT_EQ(comp ? comp->GetPlugin() : placed.plugin(), other);
         break;
     case Action::LoadMovie: EXPECT_EQ(CentreColour(driver()), kAnother); break;
     case Action::LoadFromStream: EXPECT_EQ(CentreColour(driver()), kStreamed); break;
@@ -321,7 +347,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
         if (comp)
             form->Show();
         else
-            graphic->SetVisible(true);
+            player->SetVisible(true);
         Pump();
         break;
     default: break;
@@ -334,8 +360,8 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
         comp->SetOnFlashCall(TkvFlashCallEvent());
         comp->OnPaint = TkvPaintEvent();
     } else {
-        graphic->SetOnFSCommand(TkvFSCommandEvent());
-        graphic->SetOnFlashCall(TkvFlashCallEvent());
+        placed.onFSCommand(TkvFSCommandEvent());
+        placed.onFlashCall(TkvFlashCallEvent());
     }
     if (auto* ax = dynamic_cast<TkvFlashDriverActiveX*>(driver())) {
         ax->OnReadyStateChangeSlot = TkvFlashPlayerOnReadyStateChange();
@@ -353,15 +379,15 @@ std::vector<Param> Matrix()
     const Action actions[] = {Action::FreeComponent, Action::ChangePlugin, Action::LoadMovie, Action::LoadFromStream,
                               Action::CallFunction,  Action::Resize,       Action::Hide,      Action::CloseForm};
     std::vector<Param> all;
-    for (Kind k : {Kind::OffScreen, Kind::Graphic})
+    for (Kind k : {Kind::OffScreen, Kind::Graphic, Kind::Windowed})
         for (TkvPlugin backEnd : kBothBackEnds)
             for (Moment m : {Moment::FSCommandOnLoad, Moment::FSCommandInFrame, Moment::FlashCall, Moment::Paint,
                              Moment::RepaintInPaint, Moment::ReadyState, Moment::Progress}) {
                 // Ready state and progress are the control's own events; the
-                // graphic player paints itself and has no paint event.
+                // players on forms paint themselves and have no paint event.
                 if (backEnd == kvNetscape && (m == Moment::ReadyState || m == Moment::Progress))
                     continue;
-                if (k == Kind::Graphic && (m == Moment::Paint || m == Moment::RepaintInPaint))
+                if (k != Kind::OffScreen && (m == Moment::Paint || m == Moment::RepaintInPaint))
                     continue;
                 for (Action a : actions)
                     all.emplace_back(k, backEnd, m, a);
@@ -371,7 +397,8 @@ std::vector<Param> Matrix()
 
 std::string CaseName(const ::testing::TestParamInfo<Param>& info)
 {
-    return std::string(std::get<0>(info.param) == Kind::OffScreen ? "OffScreen" : "Graphic") + "_" +
+    const Kind k = std::get<0>(info.param);
+    return std::string(k == Kind::OffScreen ? "OffScreen" : k == Kind::Graphic ? "Graphic" : "Windowed") + "_" +
            (std::get<1>(info.param) == kvActiveX ? "ActiveX" : "Netscape") + "_" +
            MomentName(std::get<2>(info.param)) + "_" + ActionName(std::get<3>(info.param));
 }

@@ -21,11 +21,13 @@ constexpr unsigned char kPoison = 0xDD;
 constexpr std::size_t kRing = 4096;           // blocks held back
 constexpr std::size_t kRingBytes = 32 << 20;  // and at most this many bytes
 
-// Sixteen bytes ahead of every block keep the block's alignment.
-struct alignas(16) Header {
+// Sixteen bytes ahead of every block, on both architectures, keep the block
+// at the C heap's own alignment.
+struct Header {
     std::size_t size;
     std::uint64_t state;
 };
+static_assert(sizeof(Header) == 16);
 
 struct Quarantine {
     CRITICAL_SECTION lock;

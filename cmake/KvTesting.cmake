@@ -1,9 +1,10 @@
 # kv_add_test(<name> SOURCES <files...> [LIBS <targets...>] [ENV <VAR=value...>] [LABELS <labels...>]
-#             [LOCK <resource>] [SERIAL] [FIXTURES <fixtures...>])
+#             [LOCK <resource>] [SERIAL] [FIXTURES <fixtures...>] [PROPERTIES <name value...>])
 #   LOCK: cases holding the same resource never run at the same time
 #   SERIAL: each case runs alone (for cases that need the keyboard focus or the
 #           foreground window, which any other test's window may take away)
 #   FIXTURES: ctest fixtures every case requires
+#   PROPERTIES: further test properties of every case (FAIL_REGULAR_EXPRESSION, ...)
 # Builds a GoogleTest executable and registers its cases with ctest. Under the
 # cross build the cases are discovered and run through Wine at test time, never
 # during the build.
@@ -16,7 +17,7 @@ else()
   set(KV_FUZZ_SEEDS_DEFINE "${KV_FUZZ_SEEDS_DIR}")
 endif()
 function(kv_add_test name)
-  cmake_parse_arguments(T "SERIAL" "LOCK" "SOURCES;LIBS;ENV;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "LOCK" "SOURCES;LIBS;ENV;LABELS;FIXTURES;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   target_compile_features(${name} PRIVATE cxx_std_20)
@@ -35,6 +36,9 @@ function(kv_add_test name)
   endif()
   if(T_FIXTURES)
     list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+  if(T_PROPERTIES)
+    list(APPEND props ${T_PROPERTIES})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

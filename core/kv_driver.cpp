@@ -410,7 +410,7 @@ void DestroyReleaseWindow()
     }
 }
 
-void FreeFlashDriver(TkvFlashDriver*& Driver)
+void FreeFlashDriver(TkvFlashDriver*& Driver, bool OwnerGoing)
 {
     TkvFlashDriver* d = Driver;
     Driver = nullptr;
@@ -420,6 +420,7 @@ void FreeFlashDriver(TkvFlashDriver*& Driver)
         // Inside a call from the player: cut it off from its host now, free it
         // once the call has returned.
         d->freePending_ = true;
+        d->ownerGone_ = d->ownerGone_ || OwnerGoing;
         d->Control = nullptr;
         d->OnPaint.Clear();
         d->OnEraseBackground.Clear();

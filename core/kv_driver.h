@@ -220,7 +220,7 @@ public:
 
 private:
     friend class TkvDriverBusy;
-    friend void FreeFlashDriver(TkvFlashDriver*& Driver);
+    friend void FreeFlashDriver(TkvFlashDriver*& Driver, bool OwnerGoing);
     friend void FreeReleasedDrivers();
     kv::DibSection primary_;  // what BufferDC, BufferBitmap and Bits name
     kv::DibSection white_;    // what WhiteDC, WhiteBitmap and WhiteBits name
@@ -229,6 +229,7 @@ private:
     bool PaintPass(const RECT& R, IkvDrawStep& Step, const TkvDriverBusy& Busy);
     int busy_ = 0;
     bool freePending_ = false;
+    bool ownerGone_ = false;  // released because its component is being destroyed
     bool painting_ = false;
     RECT pendingPaint_{};  // asked for while a paint ran; empty when none
 };
@@ -244,6 +245,9 @@ public:
     TkvDriverBusy& operator=(const TkvDriverBusy&) = delete;
     // The driver was released while this guard held it: stop using it.
     bool Released() const { return driver_->freePending_; }
+    // The driver was released because its component is being destroyed (an
+    // application handler freed it): stop using the component too.
+    bool OwnerGone() const { return driver_->ownerGone_; }
 
 private:
     TkvFlashDriver* driver_;
@@ -251,8 +255,22 @@ private:
 
 // Frees a driver and clears the variable. A driver that is inside a call from
 // its player is detached from its host and hooks at once and destroyed from
-// the message loop once every call has returned.
-void FreeFlashDriver(TkvFlashDriver*& Driver);
+// the message loop once every call has returned. A component's destructor
+// passes OwnerGoing, so the component's own calls still on the stack learn
+// that it went (TkvDriverBusy::OwnerGone).
+void FreeFlashDriver(TkvFlashDriver*& Driver, bool OwnerGoing = false);
+
+// Runs Call(Driver) for a component with the driver held busy, for an
+// operation during which the application's handlers run (a movie's first
+// frame) and may free the component itself. False when they did: the caller
+// then touches nothing of the component.
+template <class F>
+bool CallForComponent(TkvFlashDriver* Driver, F&& Call)
+{
+    TkvDriverBusy busy(Driver);
+    Call(Driver);
+    return !busy.OwnerGone();
+}
 // Destroys the released drivers whose calls have all returned (the message
 // loop does this by itself; package stop does it for the last ones).
 void FreeReleasedDrivers();

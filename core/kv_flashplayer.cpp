@@ -83,14 +83,22 @@ void ChangePlugin(TkvFlashDriver*& Driver, TkvPlugin Plugin, const WideString& M
     driver->OnFlashCall = OnFlashCall;
     if (OnEraseBackground.Assigned())
         OnEraseBackground(driver, Rect(0, 0, Width, Height));
+    bool ownerGone = false;
     if (!failure) {
+        // The movie's first frame may run handlers that replace this driver
+        // again (Driver then already names the next one) or free the
+        // component, and Driver and Control with it.
+        TkvDriverBusy busy(driver);
         try {
-            // The movie's first frame may run handlers that replace this
-            // driver again; Driver then already names the next one.
             driver->LoadMovie(Movie);
         } catch (...) {
             failure = std::current_exception();
         }
+        ownerGone = busy.OwnerGone();
+    }
+    if (ownerGone) {
+        Control = nullptr;
+        Sender = nullptr;
     }
     if (Control)
         Control->Invalidate();
@@ -163,7 +171,7 @@ TkvFlashPlayer::TkvFlashPlayer(TComponent* AOwner) : TGraphicControl(AOwner)
 
 TkvFlashPlayer::~TkvFlashPlayer()
 {
-    FreeFlashDriver(Driver);
+    FreeFlashDriver(Driver, true);
 }
 
 std::uint32_t TkvFlashPlayer::BackgroundValue()
@@ -183,8 +191,10 @@ void TkvFlashPlayer::LoadMovie(const WideString& AMovie)
     if (ComponentState().Contains(csLoading))
         return;
     // The movie's first frame may run the application's handlers, which may
-    // replace the driver: what follows reads Driver afresh.
-    Driver->LoadMovie(AMovie);
+    // replace the driver (what follows reads Driver afresh) or free this
+    // control.
+    if (!CallForComponent(Driver, [&](TkvFlashDriver* d) { d->LoadMovie(AMovie); }))
+        return;
     if (ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
 }
@@ -194,8 +204,9 @@ void TkvFlashPlayer::LoadMovieFromStream(TStream* Stream)
     movie_.clear();
     if (ComponentState().Contains(csLoading))
         return;
-    // As above: a handler may replace the driver during the load.
-    Driver->LoadMovieFromStream(Stream);
+    // As above: a handler may replace the driver or free this control.
+    if (!CallForComponent(Driver, [&](TkvFlashDriver* d) { d->LoadMovieFromStream(Stream); }))
+        return;
     if (ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
 }

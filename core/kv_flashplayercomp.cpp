@@ -37,7 +37,7 @@ TkvFlashPlayerComp::TkvFlashPlayerComp(TComponent* AOwner) : TComponent(AOwner)
 
 TkvFlashPlayerComp::~TkvFlashPlayerComp()
 {
-    FreeFlashDriver(Driver);
+    FreeFlashDriver(Driver, true);
 }
 
 void TkvFlashPlayerComp::NewDriver()
@@ -55,8 +55,10 @@ void TkvFlashPlayerComp::LoadMovie(const WideString& AMovie)
     if (ComponentState().Contains(csLoading) || !Driver)
         return;
     // The movie's first frame may run the application's handlers, which may
-    // replace the driver: what follows reads Driver afresh.
-    Driver->LoadMovie(AMovie);
+    // replace the driver (what follows reads Driver afresh) or free this
+    // component.
+    if (!CallForComponent(Driver, [&](TkvFlashDriver* d) { d->LoadMovie(AMovie); }))
+        return;
     if (Driver && ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
 }
@@ -66,8 +68,9 @@ void TkvFlashPlayerComp::LoadMovieFromStream(TStream* Stream)
     movie_.clear();
     if (ComponentState().Contains(csLoading) || !Driver)
         return;
-    // As above: a handler may replace the driver during the load.
-    Driver->LoadMovieFromStream(Stream);
+    // As above: a handler may replace the driver or free this component.
+    if (!CallForComponent(Driver, [&](TkvFlashDriver* d) { d->LoadMovieFromStream(Stream); }))
+        return;
     if (Driver && ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
 }

@@ -66,7 +66,7 @@ TkvCustomFlashPlayerWnd::TkvCustomFlashPlayerWnd(TComponent* AOwner) : TCustomCo
 
 TkvCustomFlashPlayerWnd::~TkvCustomFlashPlayerWnd()
 {
-    FreeFlashDriver(Driver);
+    FreeFlashDriver(Driver, true);
 }
 
 std::uint32_t TkvCustomFlashPlayerWnd::MaskedBackground()
@@ -87,8 +87,10 @@ void TkvCustomFlashPlayerWnd::LoadMovie(const WideString& AMovie)
     if (ComponentState().Contains(csLoading) || !Driver)
         return;
     // The movie's first frame may run the application's handlers, which may
-    // replace the driver: what follows reads Driver afresh.
-    Driver->LoadMovie(AMovie);
+    // replace the driver (what follows reads Driver afresh) or free this
+    // control.
+    if (!CallForComponent(Driver, [&](TkvFlashDriver* d) { d->LoadMovie(AMovie); }))
+        return;
     if (Driver && ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
 }
@@ -98,8 +100,9 @@ void TkvCustomFlashPlayerWnd::LoadMovieFromStream(TStream* Stream)
     movie_.clear();
     if (ComponentState().Contains(csLoading) || !Driver)
         return;
-    // As above: a handler may replace the driver during the load.
-    Driver->LoadMovieFromStream(Stream);
+    // As above: a handler may replace the driver or free this control.
+    if (!CallForComponent(Driver, [&](TkvFlashDriver* d) { d->LoadMovieFromStream(Stream); }))
+        return;
     if (Driver && ComponentState().Contains(csDesigning))
         Driver->SetPause(true);
 }

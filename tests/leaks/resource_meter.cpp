@@ -1,6 +1,7 @@
 #include "resource_meter.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <vector>
@@ -111,6 +112,20 @@ long GuiResources(DWORD which)
     return static_cast<long>(n);
 }
 
+long CountOwnThreads()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    long n = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        n += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return n;
+}
+
 }  // namespace
 
 ResourceUse MeasureResources()
@@ -123,6 +138,7 @@ ResourceUse MeasureResources()
     if (use.UserObjects < 0)
         use.UserObjects = CountOwnWindows();
     use.HeapBytes = HeapBytesInUse();
+    use.Threads = CountOwnThreads();
     return use;
 }
 
@@ -130,14 +146,16 @@ std::string Growth(const ResourceUse& from, const ResourceUse& to)
 {
     auto signedText = [](std::int64_t d) { return (d >= 0 ? "+" : "") + std::to_string(d); };
     return "heap " + signedText(to.HeapBytes - from.HeapBytes) + " bytes, GDI " +
-           signedText(to.GdiObjects - from.GdiObjects) + ", USER " + signedText(to.UserObjects - from.UserObjects);
+           signedText(to.GdiObjects - from.GdiObjects) + ", USER " + signedText(to.UserObjects - from.UserObjects) +
+           ", threads " + signedText(to.Threads - from.Threads);
 }
 
 bool WithinAllowance(const ResourceUse& from, const ResourceUse& to, const Allowance& allowed)
 {
     return to.HeapBytes - from.HeapBytes <= allowed.HeapBytes &&
            to.GdiObjects - from.GdiObjects <= allowed.GdiObjects &&
-           to.UserObjects - from.UserObjects <= allowed.UserObjects;
+           to.UserObjects - from.UserObjects <= allowed.UserObjects &&
+           (allowed.Threads < 0 || to.Threads - from.Threads <= allowed.Threads);
 }
 
 }  // namespace leaktest

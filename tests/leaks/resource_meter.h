@@ -1,5 +1,5 @@
 // What a process holds that a leak makes grow: heap blocks in use, GDI
-// objects and USER objects.
+// objects, USER objects and threads.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@ struct ResourceUse {
     std::int64_t HeapBytes = 0;  // bytes of busy blocks over every heap of the process
     long GdiObjects = 0;
     long UserObjects = 0;
+    long Threads = 0;
 };
 
 // Measures this process now. Where the system does not count GUI objects
@@ -23,9 +24,10 @@ struct Allowance {
     std::int64_t HeapBytes = 0;
     long GdiObjects = 0;
     long UserObjects = 0;
+    long Threads = -1;  // -1: the thread count is not held to anything
 };
 
-// "heap +N bytes, GDI +N, USER +N" from `from` to `to`.
+// "heap +N bytes, GDI +N, USER +N, threads +N" from `from` to `to`.
 std::string Growth(const ResourceUse& from, const ResourceUse& to);
 // Whether `to` grew from `from` by no more than `allowed` in each measure.
 bool WithinAllowance(const ResourceUse& from, const ResourceUse& to, const Allowance& allowed);

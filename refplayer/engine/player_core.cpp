@@ -121,11 +121,20 @@ void PlayerCore::runQueue()
     {
         Raise guard(running_);
         size_t count = 0;
+        const uint64_t actionsBefore = scripting_->actionsRun();
         while (!queue_.empty()) {
             if (++count > limits.actionsPerTick) {
                 queue_.clear();
                 setError("scripts queued more than " + std::to_string(limits.actionsPerTick) +
                          " action blocks in one go; the rest were dropped");
+                break;
+            }
+            // Each block has its own action budget; blocks that keep queueing
+            // one another share this one, so a tick always ends.
+            if (scripting_->actionsRun() - actionsBefore > limits.scriptActionsPerTick) {
+                queue_.clear();
+                setError("scripts ran more than " + std::to_string(limits.scriptActionsPerTick) +
+                         " actions in one go; the rest were dropped");
                 break;
             }
             Queued q = std::move(queue_.front());

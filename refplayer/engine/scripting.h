@@ -53,6 +53,8 @@ public:
 
     virtual std::optional<std::string> callExternalCallback(std::string_view invokeXml) = 0;
     virtual std::string lastError() const = 0;
+    // Actions run so far, over every entry (only ever grows).
+    virtual uint64_t actionsRun() const = 0;
     virtual void collectGarbage() = 0;
 };
 

@@ -134,6 +134,7 @@ public:
     }
 
     std::string lastError() const override { return vm_.lastError(); }
+    uint64_t actionsRun() const override { return vm_.actionsRun(); }
     void collectGarbage() override { vm_.collectGarbage(); }
 
 private:

@@ -35,6 +35,7 @@ struct Limits {
     size_t depthsPerClip = 16384;           // occupied depths of one display list
     size_t instances = 1u << 15;            // display objects of one player
     size_t actionsPerTick = 20000;          // action blocks run by one tick or call
+    uint64_t scriptActionsPerTick = 2'000'000;  // actions those blocks run in all (each block: at most 1,000,000)
     size_t videoPixels = 1u << 22;          // the largest picture a video frame may decode to
 };
 

@@ -140,6 +140,7 @@ struct Vm::State {
     uint32_t regionDepth = 0;     // nested with/try bodies, each a nested execute()
     int entryDepth = 0;
     uint64_t actionsUsed = 0;
+    uint64_t actionsTotal = 0;  // over every entry, for the player's per-tick bound
     uint64_t bytesUsed = 0;
     RunStatus entryStatus = RunStatus::Ok;
     std::string entryMessage;
@@ -158,6 +159,7 @@ struct Vm::State {
     // --- budgets -----------------------------------------------------------------
     void charge(uint64_t actions) {
         actionsUsed += actions;
+        actionsTotal += actions;
         if (actionsUsed > limits.actions)
             throw ScriptAbort{RunStatus::BudgetExceeded, "script ran too many actions and was stopped"};
     }

@@ -269,7 +269,11 @@ void constantPool(State& s, Frame& f, Reader& r) {
     pool->reserve(count);
     for (uint16_t i = 0; i < count; ++i) {
         const std::string_view text = r.cstr();
-        s.chargeBytes(text.size() + sizeof(Str));
+        // Each entry is an allocation of its own and work of its own: a pool
+        // of many short entries run in a loop must meet the action budget
+        // as soon as the same count of pushes would.
+        s.charge(1);
+        s.chargeBytes(text.size() + sizeof(Str) + sizeof(std::string));
         pool->emplace_back(text);
     }
     f.pool = std::move(pool);

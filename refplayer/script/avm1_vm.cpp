@@ -1377,6 +1377,7 @@ bool Vm::toBoolean(const Value& value) {
 int Vm::swfVersion() const { return state_->version(); }
 
 const std::string& Vm::lastError() const { return state_->lastError; }
+uint64_t Vm::actionsRun() const { return state_->actionsTotal; }
 void Vm::setRandomSeed(uint64_t seed) { state_->rng = seed ? seed : 0x9E3779B97F4A7C15ull; }
 void Vm::collectGarbage() { state_->collect(); }
 size_t Vm::liveObjects() const { return state_->heap->size(); }

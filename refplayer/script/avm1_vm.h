@@ -151,6 +151,9 @@ public:
 
     // --- diagnostics and determinism -----------------------------------------------
     const std::string& lastError() const;
+    // Actions charged since the interpreter was made, over every entry: the
+    // player bounds what one tick may run with it.
+    uint64_t actionsRun() const;
     void setRandomSeed(uint64_t seed);
     // Collects unreachable objects now (also done on its own between entries).
     void collectGarbage();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 using namespace enginetest;
 
 namespace {
@@ -197,4 +199,34 @@ TEST(TimelineScript, RunawayGotoLoopsAreCutOffWithAnError)
     load(p, m.build(), 40, 40);
     EXPECT_NE(p.lastError().find("dropped"), std::string::npos) << p.lastError();
     p.tick();  // and time goes on
+}
+
+// Each block has its own action budget, so blocks that re-queue one another
+// would multiply it by the block bound (a fuzzed movie took seconds per tick
+// this way): the blocks one tick runs share a bound of actions as well.
+TEST(TimelineScript, RunawayGotoLoopsOfBusyScriptsAreCutOffByTheActionsRun)
+{
+    // Frame 1 counts its runs, then spends about 720,000 actions in a loop.
+    sw::ActionAssembler busy;
+    busy.push({sw::PushValue("runs"), sw::PushValue("runs")}).getVariable().push({sw::PushValue(0.0)});
+    busy.bitOr().increment().setVariable();
+    busy.push({sw::PushValue("i"), sw::PushValue(0.0)}).setVariable();
+    const sw::Label top = busy.newLabel(), done = busy.newLabel();
+    busy.bind(top);
+    busy.push({sw::PushValue("i")}).getVariable().push({sw::PushValue(60000.0)}).less2().not_().branchIfTrue(done);
+    busy.push({sw::PushValue("i"), sw::PushValue("i")}).getVariable().increment().setVariable().jump(top);
+    busy.bind(done);
+    busy.gotoAndPlay(2);
+    auto m = movie(40, 40);
+    m.doAction(busy).showFrame();
+    m.doAction(sw::ActionAssembler().gotoAndPlay(1)).showFrame();
+    RecordingHost host;
+    Player p(host);
+    load(p, m.build(), 40, 40);
+    EXPECT_NE(p.lastError().find("actions in one go"), std::string::npos) << p.lastError();
+    const double runs = std::stod(p.getVariable("runs").value_or("0"));
+    EXPECT_GE(runs, 2);
+    EXPECT_LE(runs, 4);
+    p.tick();  // and time goes on, with a bound of its own
+    EXPECT_GT(std::stod(p.getVariable("runs").value_or("0")), runs);
 }

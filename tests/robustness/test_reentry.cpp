@@ -1,6 +1,7 @@
 // The application's handlers re-enter the package from every moment the
 // player calls into it: from inside OnFSCommand (sent as the movie arrives and
-// from a later frame), OnFlashCall, the off-screen component's OnPaint (run
+// from a later frame, and by a movie that arrived through a second URL the
+// first movie asked for), OnFlashCall, the off-screen component's OnPaint (run
 // from inside the player's invalidation, and for a repaint the player asks
 // for from inside its own drawing) and, on the ActiveX back-end, the
 // control's ready-state and progress events, a handler frees the component,
@@ -22,6 +23,7 @@
 
 #include "ax_support.h"
 #include "host_config.h"
+#include "poisoned_heap.h"
 
 using namespace axtest;
 using namespace nstest;
@@ -33,7 +35,16 @@ using sw::Emitter;
 using sw::PushValue;
 
 enum class Kind { OffScreen, Graphic, Windowed };
-enum class Moment { FSCommandOnLoad, FSCommandInFrame, FlashCall, Paint, RepaintInPaint, ReadyState, Progress };
+enum class Moment {
+    FSCommandOnLoad,
+    FSCommandInFrame,
+    SecondUrl,
+    FlashCall,
+    Paint,
+    RepaintInPaint,
+    ReadyState,
+    Progress
+};
 enum class Action { FreeComponent, ChangePlugin, LoadMovie, LoadFromStream, CallFunction, Resize, Hide, CloseForm };
 
 const char* MomentName(Moment m)
@@ -41,6 +52,7 @@ const char* MomentName(Moment m)
     switch (m) {
     case Moment::FSCommandOnLoad: return "FSCommandOnLoad";
     case Moment::FSCommandInFrame: return "FSCommandInFrame";
+    case Moment::SecondUrl: return "SecondUrl";
     case Moment::FlashCall: return "FlashCall";
     case Moment::Paint: return "Paint";
     case Moment::RepaintInPaint: return "RepaintInPaint";
@@ -68,8 +80,9 @@ const char* ActionName(Action a)
 // Two frames over a `colour` square from (20, 20) to (80, 80). The first
 // registers echo(x), which answers "e:" + x, and sends fscommand("go",
 // "load"); the second sends fscommand("go", "frame"), asks the container
-// ExternalInterface.call("go") and stops.
-std::vector<std::uint8_t> StageMovie(std::uint32_t colour)
+// ExternalInterface.call("go") and stops. Given a second URL, the first frame
+// also loads it into level 1.
+std::vector<std::uint8_t> StageMovie(std::uint32_t colour, const std::string& secondUrl = {})
 {
     sw::Movie movie(8, 100, 100, 12.0);
     movie.setBackgroundColor(sw::Rgba::rgb(0xFFFFFF));
@@ -85,6 +98,8 @@ std::vector<std::uint8_t> StageMovie(std::uint32_t colour)
     first.defineFunction("echo", {"x"}, echo);
     first.addCallback("echo", PushValue(sw::Null{}), Emitter([](ActionAssembler& e) { e.getPath("echo"); }));
     first.fscommand("go", "load");
+    if (!secondUrl.empty())
+        first.getUrl(secondUrl, "_level1");
     movie.doAction(first);
     movie.showFrame();
     ActionAssembler second;
@@ -92,6 +107,18 @@ std::vector<std::uint8_t> StageMovie(std::uint32_t colour)
     second.setPath("answer", Emitter([](ActionAssembler& e) { e.externalCall("go", {}, true); }));
     second.stop();
     movie.doAction(second);
+    movie.showFrame();
+    return movie.build();
+}
+
+// What the second URL serves: a movie with nothing to show that sends
+// fscommand("go", "url") as it starts.
+std::vector<std::uint8_t> SecondMovie()
+{
+    sw::Movie movie(8, 100, 100, 12.0);
+    ActionAssembler start;
+    start.fscommand("go", "url");
+    movie.doAction(start);
     movie.showFrame();
     return movie.build();
 }
@@ -166,6 +193,8 @@ protected:
         form_.reset();
         Pump();
         BackEndCase::TearDown();
+        // Damage the case did to memory shows now, named by the case.
+        CheckHeaps();
     }
     std::unique_ptr<TForm, FormDeleter> form_;
 };
@@ -175,7 +204,11 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     const auto [kind, backEnd, moment, action] = GetParam();
     const TkvPlugin other = backEnd == kvActiveX ? kvNetscape : kvActiveX;
     const std::wstring tag = std::wstring(L"-") + (backEnd == kvActiveX ? L"ax" : L"ns");
-    const std::wstring first = WriteFile(L"first" + tag + L".swf", StageMovie(kFirst));
+    const std::string second = std::string("second-") + (backEnd == kvActiveX ? "ax" : "ns") + ".swf";
+    if (moment == Moment::SecondUrl)
+        WriteFile(std::wstring(second.begin(), second.end()), SecondMovie());
+    const std::wstring first =
+        WriteFile(L"first" + tag + L".swf", StageMovie(kFirst, moment == Moment::SecondUrl ? second : ""));
     const std::wstring another = WriteFile(L"another" + tag + L".swf", StageMovie(kAnother));
     const std::wstring last = WriteFile(L"last" + tag + L".swf", StageMovie(kLast));
     const std::vector<std::uint8_t> streamed = StageMovie(kStreamed);
@@ -264,8 +297,11 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
 
     switch (moment) {
     case Moment::FSCommandOnLoad:
-    case Moment::FSCommandInFrame: {
-        const wchar_t* when = moment == Moment::FSCommandOnLoad ? L"load" : L"frame";
+    case Moment::FSCommandInFrame:
+    case Moment::SecondUrl: {
+        const wchar_t* when = moment == Moment::FSCommandOnLoad    ? L"load"
+                              : moment == Moment::FSCommandInFrame ? L"frame"
+                                                                   : L"url";
         const TkvFSCommandEvent handler([&, when](TObject*, const WideString& command, const WideString& args) {
             if (command == L"go" && args == when)
                 act();
@@ -305,7 +341,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     }
 
     flash()->LoadMovie(first);
-    for (int i = 0; i < 6 && !fired; ++i)
+    for (int i = 0; i < 12 && !fired; ++i)
         StepBoth(1);
     ASSERT_TRUE(fired) << "the moment never came";
     EXPECT_FALSE(acting) << "the handler did not return";
@@ -381,8 +417,8 @@ std::vector<Param> Matrix()
     std::vector<Param> all;
     for (Kind k : {Kind::OffScreen, Kind::Graphic, Kind::Windowed})
         for (TkvPlugin backEnd : kBothBackEnds)
-            for (Moment m : {Moment::FSCommandOnLoad, Moment::FSCommandInFrame, Moment::FlashCall, Moment::Paint,
-                             Moment::RepaintInPaint, Moment::ReadyState, Moment::Progress}) {
+            for (Moment m : {Moment::FSCommandOnLoad, Moment::FSCommandInFrame, Moment::SecondUrl, Moment::FlashCall,
+                             Moment::Paint, Moment::RepaintInPaint, Moment::ReadyState, Moment::Progress}) {
                 // Ready state and progress are the control's own events; the
                 // players on forms paint themselves and have no paint event.
                 if (backEnd == kvNetscape && (m == Moment::ReadyState || m == Moment::Progress))

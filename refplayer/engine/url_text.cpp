@@ -1,6 +1,8 @@
 #include "url_text.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 namespace refplayer::engine {
 
@@ -74,6 +76,16 @@ std::string removeDotSegments(std::string_view path, bool backslashSeparates, ch
     return result;
 }
 
+// The schemes whose paths are segments ("http:", "https:", "ftp:", "file:",
+// given with their colon).
+bool isHierarchicalScheme(std::string_view scheme)
+{
+    std::string lower(scheme);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "http:" || lower == "https:" || lower == "ftp:" || lower == "file:";
+}
+
 }  // namespace
 
 std::string resolveUrl(std::string_view base, std::string_view relative)
@@ -86,6 +98,23 @@ std::string resolveUrl(std::string_view base, std::string_view relative)
 
     size_t scheme = schemeLength(base);
     if (scheme) {
+        // In hierarchical URLs a backslash separates segments as a slash does,
+        // as the system's URL combination (and every browser) reads them: a
+        // movie at "http://host/C:\dir\main.swf" asking for "skin.swf" gets
+        // "http://host/C:/dir/skin.swf".
+        std::string slashed, slashedRelative;
+        if (isHierarchicalScheme(base.substr(0, scheme))) {
+            slashed.assign(base);
+            std::replace(slashed.begin() + static_cast<std::ptrdiff_t>(scheme), slashed.end(), '\\', '/');
+            base = slashed;
+            slashedRelative.assign(relative);
+            const size_t q = slashedRelative.find_first_of("?#");
+            std::replace(slashedRelative.begin(),
+                         q == std::string::npos ? slashedRelative.end()
+                                                : slashedRelative.begin() + static_cast<std::ptrdiff_t>(q),
+                         '\\', '/');
+            relative = slashedRelative;
+        }
         std::string_view rest = base.substr(scheme);
         std::string prefix(base.substr(0, scheme));
         std::string_view path = rest;

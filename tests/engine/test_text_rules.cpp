@@ -24,6 +24,10 @@ TEST(UrlText, RelativeReferencesResolveAgainstTheMovieUrl)
         {"http://h.test/a/main.swf", "C:\\movies\\m.swf", "C:\\movies\\m.swf"},
         {"http://h.test/a/main.swf", "FSCommand:quit", "FSCommand:quit"},
         {"file:///C:/dir/main.swf", "sub/v.flv", "file:///C:/dir/sub/v.flv"},
+        // Backslashes in hierarchical URLs separate segments; a query keeps its own.
+        {"http://kvs/C:\\dir\\main.swf", "second.swf", "http://kvs/C:/dir/second.swf"},
+        {"http://kvs/C:\\dir\\sub\\main.swf", "..\\up.swf?p=a\\b", "http://kvs/C:/dir/up.swf?p=a\\b"},
+        {"file:///C:\\dir\\main.swf", "v.flv", "file:///C:/dir/v.flv"},
         {"C:\\dir\\main.swf", "skin.swf", "C:\\dir\\skin.swf"},
         {"C:\\dir\\sub\\main.swf", "..\\up.swf", "C:\\dir\\up.swf"},
         {"C:\\dir\\main.swf", "\\top.swf", "C:\\top.swf"},

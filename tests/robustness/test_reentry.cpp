@@ -343,7 +343,7 @@ TEST_P(Reentry, HandlerReentersThePackage_NothingCrashesOrIsLost)
     flash()->LoadMovie(first);
     for (int i = 0; i < 12 && !fired; ++i)
         StepBoth(1);
-    ASSERT_TRUE(fired) << "the moment never came";
+    ASSERT_TRUE(fired) << "the moment never came; the player's log:\n" << LogOf(backEnd);
     EXPECT_FALSE(acting) << "the handler did not return";
     Pump();
     UseControlClock();  // a control made by the handler steps on the tests' clock too

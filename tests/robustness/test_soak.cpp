@@ -45,6 +45,39 @@ const Counts& Soak()
 // block kept per step shows several times over; threads must not grow.
 constexpr Allowance kAllowance{.HeapBytes = 16 * 1024, .GdiObjects = 2, .UserObjects = 2, .Threads = 0};
 
+// The meter itself sees each kind of growth, so flat figures (one thread
+// under Wine, which runs a window program's message loop on its main thread)
+// are readings, not a blind meter.
+TEST(ResourceMeter, SeesEachKindOfGrowth)
+{
+    const ResourceUse before = MeasureResources();
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, [](void* e) -> DWORD { return WaitForSingleObject(e, INFINITE); }, stop,
+                                 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    HGDIOBJ brushes[3] = {CreateSolidBrush(RGB(1, 2, 3)), CreateSolidBrush(RGB(4, 5, 6)), CreatePen(PS_SOLID, 1, 0)};
+    HWND wnd = CreateWindowExW(0, L"STATIC", L"meter", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(wnd, nullptr);
+    std::vector<char> block(1 << 20, 1);
+    const ResourceUse during = MeasureResources();
+    EXPECT_EQ(during.Threads - before.Threads, 1) << Growth(before, during);
+    EXPECT_GE(during.GdiObjects - before.GdiObjects, 3) << Growth(before, during);
+    EXPECT_GE(during.UserObjects - before.UserObjects, 1) << Growth(before, during);
+    EXPECT_GE(during.HeapBytes - before.HeapBytes, 1 << 20) << Growth(before, during);
+    EXPECT_FALSE(WithinAllowance(before, during, kAllowance));
+    SetEvent(stop);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(stop);
+    for (HGDIOBJ o : brushes)
+        DeleteObject(o);
+    DestroyWindow(wnd);
+    block = {};
+    block.shrink_to_fit();
+    const ResourceUse after = MeasureResources();
+    EXPECT_TRUE(WithinAllowance(before, after, kAllowance)) << Growth(before, after);
+}
+
 const char* NameOf(TkvPlugin p) { return p == kvActiveX ? "ActiveX" : "Netscape"; }
 
 // Both back-ends are found once, before anything is measured, with their

@@ -45,6 +45,8 @@ const Counts& Soak()
 // block kept per step shows several times over; threads must not grow.
 constexpr Allowance kAllowance{.HeapBytes = 16 * 1024, .GdiObjects = 2, .UserObjects = 2, .Threads = 0};
 
+DWORD WINAPI WaitFor(void* event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE); }
+
 // The meter itself sees each kind of growth, so flat figures (one thread
 // under Wine, which runs a window program's message loop on its main thread)
 // are readings, not a blind meter.
@@ -52,8 +54,7 @@ TEST(ResourceMeter, SeesEachKindOfGrowth)
 {
     const ResourceUse before = MeasureResources();
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, [](void* e) -> DWORD { return WaitForSingleObject(e, INFINITE); }, stop,
-                                 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, WaitFor, stop, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     HGDIOBJ brushes[3] = {CreateSolidBrush(RGB(1, 2, 3)), CreateSolidBrush(RGB(4, 5, 6)), CreatePen(PS_SOLID, 1, 0)};
     HWND wnd = CreateWindowExW(0, L"STATIC", L"meter", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);

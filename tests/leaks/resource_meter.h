@@ -17,6 +17,9 @@ struct ResourceUse {
 // Measures this process now. Where the system does not count GUI objects
 // (GetGuiResources unimplemented, as under Wine), GDI objects are counted in
 // the process's GDI handle table and USER objects as the process's windows.
+// A 32-bit process under Wine has neither (Wine maps no GDI handle table
+// into it): there GdiObjects reads -1, the same every time, and holds
+// nothing.
 ResourceUse MeasureResources();
 
 // Growth allowed between two measurements.

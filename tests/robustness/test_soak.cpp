@@ -62,7 +62,13 @@ TEST(ResourceMeter, SeesEachKindOfGrowth)
     std::vector<char> block(1 << 20, 1);
     const ResourceUse during = MeasureResources();
     EXPECT_EQ(during.Threads - before.Threads, 1) << Growth(before, during);
-    EXPECT_GE(during.GdiObjects - before.GdiObjects, 3) << Growth(before, during);
+    // A 32-bit process under Wine has no GDI handle table to read and no
+    // GetGuiResources: there GDI objects are not counted (-1), and only the
+    // 64-bit runs hold GDI to an allowance.
+    if (before.GdiObjects >= 0)
+        EXPECT_GE(during.GdiObjects - before.GdiObjects, 3) << Growth(before, during);
+    else
+        std::printf("GDI objects are not counted in this process\n");
     EXPECT_GE(during.UserObjects - before.UserObjects, 1) << Growth(before, during);
     EXPECT_GE(during.HeapBytes - before.HeapBytes, 1 << 20) << Growth(before, during);
     EXPECT_FALSE(WithinAllowance(before, during, kAllowance));
@@ -75,7 +81,12 @@ TEST(ResourceMeter, SeesEachKindOfGrowth)
     DestroyWindow(wnd);
     block = {};
     block.shrink_to_fit();
-    const ResourceUse after = MeasureResources();
+    // A thread that has ended may stay listed for a moment.
+    ResourceUse after = MeasureResources();
+    for (int i = 0; i < 100 && !WithinAllowance(before, after, kAllowance); ++i) {
+        Sleep(10);
+        after = MeasureResources();
+    }
     EXPECT_TRUE(WithinAllowance(before, after, kAllowance)) << Growth(before, after);
 }
 

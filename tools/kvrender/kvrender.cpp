@@ -165,7 +165,7 @@ public:
             std::error_code ec;
             std::filesystem::create_directories(std::filesystem::path(path_), ec);
             if (ec)
-                throw InputError(Narrow(dir) + ": cannot make the folder: " + SystemMessage(static_cast<DWORD>(ec.value())));
+                throw InputError(Narrow(dir) + ": cannot make the folder: " + ec.message());
             made_ = true;
         } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             throw InputError(Narrow(dir) + ": not a folder");
@@ -423,8 +423,9 @@ int Run(const Options& options)
     if (!options.width) {
         try {
             CheckPictureSize(width, height);
-        } catch (const InputError& e) {
-            throw InputError(Narrow(options.movie) + ": the stage is " + e.what() + "; give --size");
+        } catch (const InputError&) {
+            throw InputError(Narrow(options.movie) + ": its stage of " + std::to_string(width) + "x" +
+                             std::to_string(height) + " pixels is beyond the player's limits; give --size");
         }
     }
     const FramePlan plan = PlanFrames(options, facts);

@@ -499,6 +499,23 @@ TEST_P(KvrenderOn, RealTime_VariablesReachTheMovieBeforeItsScriptRuns)
 INSTANTIATE_TEST_SUITE_P(BackEnds, KvrenderOn, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) { return Narrow(PluginName(info.param)); });
 
+// --- help ------------------------------------------------------------------------------------
+
+// --help answers status 0 with the text the documentation shows.
+TEST(KvrenderHelp, MatchesTheDocumentation)
+{
+    Scratch s;
+    const Outcome run = s.Kvrender({L"--help"});
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_TRUE(run.ErrLines().empty()) << run.err;
+    const std::string doc = ReadAll(fs::path(KV_KVRENDER_DOC));
+    const size_t start = doc.find("```\nusage: kvrender");
+    ASSERT_NE(start, std::string::npos) << "no help block in " << KV_KVRENDER_DOC;
+    const size_t end = doc.find("```", start + 4);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(run.out, doc.substr(start + 4, end - start - 4));
+}
+
 // --- bad input ------------------------------------------------------------------------------
 
 // Exit status 2, one line on standard error that names the tool, nothing on

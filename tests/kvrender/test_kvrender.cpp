@@ -439,6 +439,32 @@ TEST_P(KvrenderOn, GotoEvery_WritesOnlyTheKeptFrames_ReplacingOlderFiles)
     EXPECT_TRUE(s.FilesEnding(L".kvrender-part").empty());
 }
 
+// A frame that cannot be put in place (a folder holds its name) ends the run
+// with status 1 and one line; the frames before it are whole PNGs, and no
+// part file stays behind.
+TEST(KvrenderWriteFailure, EndsWithStatusOne_LeavingOnlyWholeFiles)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        Scratch s;
+        const fs::path movie = s.Write(L"shapes.swf", FramesMovie());
+        const fs::path out = s / L"out";
+        fs::create_directories(out / L"shapes-00002.png");
+        const Outcome run = s.Kvrender({movie.wstring(), L"--goto", L"--plugin", L"netscape", L"--out", out.wstring()});
+        EXPECT_EQ(run.code, 1u) << run.err;
+        const auto err = run.ErrLines();
+        ASSERT_EQ(err.size(), 1u) << run.err;
+        EXPECT_NE(err[0].find("shapes-00002.png"), std::string::npos) << err[0];
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        const auto pngs = s.FilesEnding(L".png");
+        ASSERT_EQ(pngs.size(), 2u);
+        for (const auto& p : pngs)
+            EXPECT_EQ(ReadPng(p).width, 160) << p.string();
+        EXPECT_TRUE(s.FilesEnding(L".kvrender-part").empty());
+    }
+    CoUninitialize();
+}
+
 // --- real time -----------------------------------------------------------------------------
 
 int CounterOf(const Picture& p)

@@ -295,6 +295,8 @@ public:
                 throw InputError(Narrow(path) + ": the player did not take the movie in (a damaged movie?)");
             WaitMessages(10);
         }
+        // Real time counts from here: the player starts its frame clock when
+        // the movie arrives.
         start_ = Now();
         // The first picture: the player shows the movie once it has it.
         while (paints_ == 0 && GetTickCount() - start < kLoadTimeoutMs &&
@@ -307,7 +309,6 @@ public:
                 throw InputError("the player refused the variable " + Narrow(name) + ": " + e.what());
             }
         }
-        start_ = Now();
     }
 
     // Plays the plan, writing the frames it keeps. Answers the frames written.

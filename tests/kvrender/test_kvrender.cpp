@@ -608,27 +608,58 @@ TEST(KvrenderBadInput, EndsWithOneLineStatusTwoAndNoPicture)
 }
 
 // The control's settings key, claimed for kvrender.exe while a case runs:
-// every control it makes fails to be created, so the ActiveX probe finds none.
-class NoControl {
+// every control it makes fails at one call (a name of the control's failure
+// table), with E_FAIL.
+class ControlFailure {
 public:
-    NoControl()
+    explicit ControlFailure(const wchar_t* method) : method_(method)
     {
         const std::wstring process = L"kvrender.exe";
         const DWORD fail = static_cast<DWORD>(E_FAIL);
         RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Process", REG_SZ, process.c_str(),
                         static_cast<DWORD>((process.size() + 1) * sizeof(wchar_t)));
-        RegSetKeyValueW(HKEY_CURRENT_USER, (std::wstring(kKey) + L"\\Fail").c_str(), L"CreateInstance", REG_DWORD,
-                        &fail, sizeof fail);
+        RegSetKeyValueW(HKEY_CURRENT_USER, (std::wstring(kKey) + L"\\Fail").c_str(), method_, REG_DWORD, &fail,
+                        sizeof fail);
     }
-    ~NoControl()
+    ~ControlFailure()
     {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, (std::wstring(kKey) + L"\\Fail").c_str(), L"CreateInstance");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, (std::wstring(kKey) + L"\\Fail").c_str(), method_);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"Process");
     }
 
 private:
     static constexpr const wchar_t* kKey = L"Software\\KorvelRef\\Control";
+    const wchar_t* method_;
 };
+
+// A player that refuses the movie or a variable: status 2, one line, and the
+// output folders the run made are gone again.
+TEST(KvrenderBadInput, PlayerRefusals_LeaveNoFolderBehind)
+{
+    Scratch s;
+    const fs::path movie = s.Write(L"good.swf", CounterMovie());
+    const fs::path out = s / L"made" / L"for" / L"it";
+    {
+        SCOPED_TRACE("the movie refused");
+        ControlFailure refuse(L"LoadMovie");
+        ExpectRefused(s, s.Kvrender({movie.wstring(), L"--plugin", L"activex", L"--out", out.wstring()}), "refused the movie");
+    }
+    EXPECT_FALSE(fs::exists(s / L"made"));
+    {
+        SCOPED_TRACE("a variable refused");
+        ControlFailure refuse(L"SetVariable");
+        ExpectRefused(s, s.Kvrender({movie.wstring(), L"--plugin", L"activex", L"--var", L"a=1", L"--out", out.wstring()}),
+                      "variable a");
+    }
+    EXPECT_FALSE(fs::exists(s / L"made"));
+    // A folder that was there before stays.
+    fs::create_directories(out);
+    {
+        ControlFailure refuse(L"LoadMovie");
+        ExpectRefused(s, s.Kvrender({movie.wstring(), L"--plugin", L"activex", L"--out", out.wstring()}));
+    }
+    EXPECT_TRUE(fs::is_directory(out));
+}
 
 TEST(KvrenderBadInput, NoPlayerInstalled)
 {
@@ -643,7 +674,7 @@ TEST(KvrenderBadInput, NoPlayerInstalled)
         SCOPED_TRACE("the plug-in asked for, absent");
         ExpectRefused(s, s.Kvrender({movie.wstring(), L"--plugin", L"netscape", L"--out", out}, alone), "netscape");
     }
-    NoControl noControl;
+    ControlFailure noControl(L"CreateInstance");
     {
         SCOPED_TRACE("the control asked for, absent");
         ExpectRefused(s, s.Kvrender({movie.wstring(), L"--plugin", L"activex", L"--out", out}, alone), "activex");

@@ -154,19 +154,25 @@ std::wstring Stem(const std::wstring& path)
 }
 
 // The output folder, made when missing and proved writable with a file of
-// our own that the system deletes when it is closed. Remembers whether it
-// made the folder, so a render refused later leaves nothing behind.
+// our own that the system deletes when it is closed. Remembers the folders it
+// made, so a render refused later leaves nothing behind.
 class OutputFolder {
 public:
     explicit OutputFolder(const std::wstring& dir) : path_(FullPath(dir))
     {
         const DWORD attributes = GetFileAttributesW(path_.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
+            // The missing levels, innermost first, to take away again.
+            for (std::filesystem::path p(path_); !p.empty() && p != p.parent_path() &&
+                                                 GetFileAttributesW(p.c_str()) == INVALID_FILE_ATTRIBUTES;
+                 p = p.parent_path())
+                made_.push_back(p.wstring());
             std::error_code ec;
             std::filesystem::create_directories(std::filesystem::path(path_), ec);
-            if (ec)
+            if (ec) {
+                Abandon();
                 throw InputError(Narrow(dir) + ": cannot make the folder: " + ec.message());
-            made_ = true;
+            }
         } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             throw InputError(Narrow(dir) + ": not a folder");
         }
@@ -185,17 +191,18 @@ public:
         const bool slash = !path_.empty() && (path_.back() == L'\\' || path_.back() == L'/');
         return path_ + (slash ? L"" : L"\\") + name;
     }
-    // The render was refused: a folder this run made goes again (while empty).
+    // The render was refused: the folders this run made go again (only
+    // while empty: nothing of anyone else's is removed).
     void Abandon()
     {
-        if (made_)
-            RemoveDirectoryW(path_.c_str());
-        made_ = false;
+        for (const std::wstring& p : made_)
+            RemoveDirectoryW(p.c_str());
+        made_.clear();
     }
 
 private:
     std::wstring path_;
-    bool made_ = false;
+    std::vector<std::wstring> made_;
 };
 
 // --- the player ---------------------------------------------------------------------

@@ -184,9 +184,11 @@ private:
 
 // --- pictures ------------------------------------------------------------------------
 
-// A PNG read back through WIC as straight-alpha 0xAARRGGBB pixels.
+// A PNG read back through WIC as straight-alpha 0xAARRGGBB pixels, and the
+// pixel format it was stored in.
 struct Picture {
     int width = 0, height = 0;
+    GUID stored{};
     std::vector<std::uint32_t> pixels;
     std::uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
@@ -204,7 +206,8 @@ Picture ReadPng(const fs::path& path)
         FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                                   decoder.put())) ||
         FAILED(decoder->GetContainerFormat(&container)) || !IsEqualGUID(container, GUID_ContainerFormatPng) ||
-        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(factory->CreateFormatConverter(converter.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetPixelFormat(&p.stored)) ||
+        FAILED(factory->CreateFormatConverter(converter.put())) ||
         FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0,
                                      WICBitmapPaletteTypeCustom))) {
         ADD_FAILURE() << "not a PNG picture: " << path.string();
@@ -218,22 +221,6 @@ Picture ReadPng(const fs::path& path)
     if (FAILED(converter->CopyPixels(nullptr, w * 4, w * h * 4, reinterpret_cast<BYTE*>(p.pixels.data()))))
         ADD_FAILURE() << "cannot read the pixels of " << path.string();
     return p;
-}
-
-// The pixel format a PNG was stored in.
-GUID StoredFormat(const fs::path& path)
-{
-    GUID format{};
-    kv::ComPtr<IWICImagingFactory> factory;
-    kv::ComPtr<IWICBitmapDecoder> decoder;
-    kv::ComPtr<IWICBitmapFrameDecode> frame;
-    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                   factory.putVoid())) &&
-        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                     WICDecodeMetadataCacheOnDemand, decoder.put())) &&
-        SUCCEEDED(decoder->GetFrame(0, frame.put())))
-        frame->GetPixelFormat(&format);
-    return format;
 }
 
 std::uint32_t Premultiply(std::uint32_t p)
@@ -404,9 +391,9 @@ TEST_P(KvrenderOn, GotoFrames_EqualTheReferencePlayersOwn)
             ASSERT_EQ(refRun.code, 0u) << refRun.err;
             const fs::path frame = out / (L"shapes-0000" + std::to_wstring(k) + L".png");
             ASSERT_TRUE(fs::exists(frame));
-            const GUID stored = StoredFormat(frame);
-            EXPECT_TRUE(IsEqualGUID(stored, mode.transparent ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR));
-            EXPECT_TRUE(SamePicture(ReadPng(frame), ReadPng(ref)));
+            const Picture got = ReadPng(frame);
+            EXPECT_TRUE(IsEqualGUID(got.stored, mode.transparent ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR));
+            EXPECT_TRUE(SamePicture(got, ReadPng(ref)));
             fs::remove(ref);
         }
     }

@@ -63,7 +63,7 @@ void OrRowsAvx2(std::uint32_t* b, const std::uint32_t* w, std::size_t stride, in
     for (int y = 0; y < rows; ++y, b += stride, w += stride) {
         int x = 0;
         if (cols >= 64)
-            for (; (reinterpret_cast<std::uintptr_t>(b + x) & 31u) != 0; ++x)
+            for (; x < cols && (reinterpret_cast<std::uintptr_t>(b + x) & 31u) != 0; ++x)
                 b[x] |= w[x];
         for (; x + 16 <= cols; x += 16) {
             OrEightAvx2(b + x, w + x);

@@ -56,7 +56,7 @@ void RecoverRowsSse2(uint32_t* black, const uint32_t* white, size_t stride, int 
     }
 }
 
-// Eight pixels at p: loaded, recovered and stored with no register kept
+// Eight pixels: loaded, recovered and stored with no register kept
 // across calls, so the kernel needs no spill (GCC cannot align a 64-bit
 // Windows stack frame for a 32-byte spill).
 KV_SIMD_STEP("avx2")
@@ -82,7 +82,7 @@ void RecoverRowsAvx2(uint32_t* black, const uint32_t* white, size_t stride, int 
         // Long rows first reach a 32-byte boundary of the written buffer, so
         // no store splits a cache line.
         if (cols >= 64)
-            for (; (reinterpret_cast<std::uintptr_t>(black + x) & 31u) != 0; ++x)
+            for (; x < cols && (reinterpret_cast<std::uintptr_t>(black + x) & 31u) != 0; ++x)
                 black[x] = RecoverAlphaPixel(black[x], white[x]);
         for (; x + 16 <= cols; x += 16) {
             RecoverEightAvx2(black + x, white + x, opaque, spread);

@@ -310,6 +310,30 @@ inline RunResult Vm::State::entry(F&& body) {
     return result;
 }
 
+// Restores the frame list, the operand stack and the call depth whatever way
+// a call ends (return, script throw, abort).
+class FrameGuard {
+public:
+    FrameGuard(Vm::State& s, Frame& f) : s_(s), depth_(s.frames.size()), stack_(f.stackBase) {
+        s.frames.push_back(&f);
+    }
+    ~FrameGuard() {
+        s_.frames.resize(depth_);
+        if (s_.stack.size() > stack_) s_.stack.resize(stack_);
+    }
+    FrameGuard(const FrameGuard&) = delete;
+    FrameGuard& operator=(const FrameGuard&) = delete;
+
+private:
+    Vm::State& s_;
+    size_t depth_;
+    size_t stack_;
+};
+
+// Assignment to an object's member with accessors and read-only members
+// honoured (avm1_vm.cpp; a clip's variables go through it too).
+void setObjectMember(Vm::State& s, Object* o, const Value& thisValue, std::string_view key, const Value& value);
+
 // Executes frames: the dispatch loop (avm1_interp.cpp).
 struct Completion {
     enum Kind { Normal, Return, JumpOut, Malformed } kind = Normal;
@@ -318,9 +342,16 @@ struct Completion {
 };
 Completion execute(Vm::State& s, Frame& f, uint32_t begin, uint32_t end);
 
-// Natives (avm1_natives.cpp, avm1_movieclip.cpp).
+// Natives: installBuiltins (avm1_natives.cpp) fills the global object by
+// calling each family's install function, in order.
 void installBuiltins(Vm::State& s);
-void installMovieClip(Vm::State& s);
+void installObject(Vm::State& s);           // avm1_object.cpp
+void installPropFlags(Vm::State& s);        // avm1_object.cpp
+void installArray(Vm::State& s);            // avm1_array.cpp
+void installString(Vm::State& s);           // avm1_string.cpp
+void installNumber(Vm::State& s);           // avm1_math.cpp
+void installGlobalFunctions(Vm::State& s);  // avm1_math.cpp
+void installMovieClip(Vm::State& s);        // avm1_movieclip.cpp
 void installExternalInterface(Vm::State& s);
 
 }  // namespace refplayer::avm1

@@ -24,6 +24,29 @@ std::optional<int> Timeline::frameOfLabel(std::string_view label) const
     return std::nullopt;
 }
 
+std::optional<uint16_t> MovieDef::exportedSymbol(std::string_view name) const
+{
+    for (const auto& [linkage, id] : exports)
+        if (linkage == name)
+            return id;
+    if (version >= 7)
+        return std::nullopt;
+    auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    for (const auto& [linkage, id] : exports)
+        if (linkage.size() == name.size() &&
+            std::equal(linkage.begin(), linkage.end(), name.begin(), [&](char a, char b) { return lower(a) == lower(b); }))
+            return id;
+    return std::nullopt;
+}
+
+const std::string* MovieDef::exportName(uint16_t id) const
+{
+    for (const auto& [linkage, symbol] : exports)
+        if (symbol == id)
+            return &linkage;
+    return nullptr;
+}
+
 namespace {
 
 const char* kRefusedPrefix = "not a playable SWF: ";
@@ -338,6 +361,16 @@ private:
         case tag::DefineButton2:
             button(body, code == tag::DefineButton2);
             break;
+        case tag::ExportAssets: {
+            const uint16_t count = body.u16();
+            for (uint16_t i = 0; i < count && !body.atEnd(); ++i) {
+                const uint16_t id = body.u16();
+                std::string name = body.string();
+                if (!name.empty())
+                    movie_.exports.emplace_back(std::move(name), id);
+            }
+            break;
+        }
         case tag::DefineEditText:
             editText(body);
             break;

@@ -116,6 +116,18 @@ struct ExternalCallback {
     Value function;
 };
 
+// A timer of setInterval or setTimeout: a function, or an object and the
+// name of its method (looked up when the timer fires).
+struct Timer {
+    Value function;
+    Value object;
+    std::string method;
+    std::vector<Value> args;
+    double intervalMs = 0;
+    double dueMs = 0;
+    bool repeat = false;
+};
+
 struct Vm::State {
     State(Vm& vm, Host& host, Limits limits);
 
@@ -133,6 +145,7 @@ struct Vm::State {
     Object* booleanProto = nullptr;
     Object* movieClipProto = nullptr;
     Object* externalInterface = nullptr;
+    Object* dateProto = nullptr;
 
     std::vector<Value> stack;
     std::vector<Frame*> frames;   // running activations, innermost last
@@ -146,6 +159,10 @@ struct Vm::State {
     std::string lastError;
 
     std::map<std::string, ExternalCallback, std::less<>> callbacks;
+    std::map<uint32_t, Timer> timers;  // by id, which only grows
+    uint32_t nextTimerId = 1;
+    // Object.registerClass: symbol linkage name -> constructor.
+    std::map<std::string, Value, std::less<>> registeredClasses;
     uint64_t rng = 0x9E3779B97F4A7C15ull;
     size_t liveAfterCollect = 0;
 
@@ -255,6 +272,13 @@ struct Vm::State {
 
     // The object at a dotted path under _global, created as needed.
     Object* package(std::string_view dottedPath);
+
+    // --- registered classes (avm1_object.cpp) ------------------------------------
+    // The constructor registered for a symbol's linkage name (undefined when none).
+    Value registeredClass(std::string_view linkage, bool caseSensitive);
+    // Makes `clip` an instance of `ctor`: its members come from ctor.prototype,
+    // and with `runConstructor` the constructor runs with the clip as `this`.
+    void becomeInstance(Clip& clip, const Value& ctor, bool runConstructor);
 };
 
 template <typename F>
@@ -351,6 +375,8 @@ void installArray(Vm::State& s);            // avm1_array.cpp
 void installString(Vm::State& s);           // avm1_string.cpp
 void installNumber(Vm::State& s);           // avm1_math.cpp
 void installGlobalFunctions(Vm::State& s);  // avm1_math.cpp
+void installTimers(Vm::State& s);           // avm1_timers.cpp
+void installDate(Vm::State& s);             // avm1_date.cpp
 void installMovieClip(Vm::State& s);        // avm1_movieclip.cpp
 void installExternalInterface(Vm::State& s);
 

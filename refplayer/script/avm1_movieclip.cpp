@@ -128,6 +128,11 @@ Value attachMovie(State& s, NativeCall& c) {
         });
         for (const auto& [key, value] : members) s.setMember(made, key, value);
     }
+    // A registered class takes the clip over once the init object's members
+    // are in place: its constructor may read them.
+    child = s.resolveClip(made);
+    const Value ctor = child ? s.registeredClass(linkage, s.caseSensitive()) : Value();
+    if (child && ctor.objectValue()) s.becomeInstance(*child, ctor, true);
     return made;
 }
 

@@ -12,6 +12,8 @@ void installBuiltins(State& s) {
     installNumber(s);           // Number, Boolean, Math (avm1_math.cpp)
     installGlobalFunctions(s);  // parseInt, escape, ... (avm1_math.cpp)
     installPropFlags(s);        // ASSetPropFlags (avm1_object.cpp)
+    installTimers(s);           // setInterval, setTimeout, getTimer (avm1_timers.cpp)
+    installDate(s);             // avm1_date.cpp
     constant(s.global, "NaN", Value::number(kNaN));
     constant(s.global, "Infinity", Value::number(std::numeric_limits<double>::infinity()));
     installMovieClip(s);        // avm1_movieclip.cpp

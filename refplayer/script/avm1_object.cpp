@@ -100,14 +100,61 @@ Value setPropFlags(State& s, NativeCall& c) {
     return {};
 }
 
+// Object.registerClass(linkage, constructor): clips of the symbol exported as
+// `linkage`, placed by the timeline or attached by script, become instances
+// of the class. A null constructor takes the registration back.
+Value registerClass(State& s, NativeCall& c) {
+    const std::string linkage = s.toString(c.arg(0));
+    if (c.args.size() < 2 || linkage.empty() || c.arg(0).isNullish()) return Value::boolean(false);
+    const Value& ctor = c.arg(1);
+    if (ctor.isNullish()) {
+        s.registeredClasses.erase(linkage);
+        return Value::boolean(true);
+    }
+    if (!ctor.objectValue() || !ctor.objectValue()->isFunction()) return Value::boolean(false);
+    s.chargeBytes(linkage.size() + sizeof(Value) + 32);
+    s.registeredClasses.insert_or_assign(linkage, ctor);
+    return Value::boolean(true);
+}
+
 }  // namespace
+
+Value Vm::State::registeredClass(std::string_view linkage, bool caseSensitive) {
+    if (auto it = registeredClasses.find(linkage); it != registeredClasses.end()) return it->second;
+    if (!caseSensitive)
+        for (const auto& [name, ctor] : registeredClasses)
+            if (equalsIgnoreCase(name, linkage)) return ctor;
+    return {};
+}
+
+void Vm::State::becomeInstance(Clip& clip, const Value& ctor, bool runConstructor) {
+    Object* vars = clip.variables();
+    Object* proto = getMember(ctor, "prototype").objectValue();
+    if (!vars || !proto) return;
+    vars->setProto(proto);
+    vars->setOwn("__constructor__", ctor, kDontEnum);
+    if (runConstructor) call(ctor, clipValue(clip), {}, proto);
+}
+
+bool Vm::constructClip(Clip& clip, std::string_view linkage) {
+    State& s = *state_;
+    if (s.entryDepth == 0) s.maybeCollect();
+    bool made = false;
+    s.entry([&] {
+        const Value ctor = s.registeredClass(linkage, clip.swfVersion() >= 7);
+        if (!ctor.objectValue()) return;
+        made = true;
+        s.becomeInstance(clip, ctor, true);
+    });
+    return made;
+}
 
 void installObject(State& s) {
     Object* g = s.global;
 
     // Object and Function share their prototypes with everything else.
     Object* objectCtorFn = defClass(s, g, "Object", objectCtor, s.objectProto);
-    (void)objectCtorFn;
+    def(s, objectCtorFn, "registerClass", registerClass);
     def(s, s.objectProto, "toString", objectToString);
     def(s, s.objectProto, "valueOf", objectValueOf);
     def(s, s.objectProto, "hasOwnProperty", hasOwnProperty);

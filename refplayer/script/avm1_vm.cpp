@@ -673,13 +673,19 @@ void Vm::State::maybeCollect() {
 void Vm::State::collect() {
     if (entryDepth != 0) return;  // natives may hold raw pointers while script runs
     std::vector<Object*> roots = {global,       objectProto,  functionProto, arrayProto,       stringProto,
-                                  numberProto, booleanProto, movieClipProto, externalInterface};
+                                  numberProto, booleanProto, movieClipProto, externalInterface, dateProto};
     std::vector<const Value*> values;
     for (const Value& v : stack) values.push_back(&v);
     for (const auto& [name, cb] : callbacks) {
         values.push_back(&cb.thisValue);
         values.push_back(&cb.function);
     }
+    for (const auto& [id, timer] : timers) {
+        values.push_back(&timer.function);
+        values.push_back(&timer.object);
+        for (const Value& a : timer.args) values.push_back(&a);
+    }
+    for (const auto& [name, ctor] : registeredClasses) values.push_back(&ctor);
     heap->collect(roots, values);
     liveAfterCollect = heap->size();
 }

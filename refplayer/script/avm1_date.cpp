@@ -83,10 +83,15 @@ constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 
 double timeClip(double t) { return std::isfinite(t) && std::fabs(t) <= kMaxTime ? std::trunc(t) + 0.0 : kNaN; }
 
-double localOf(State& s, double t) { return t + s.host.localOffsetMs(t); }
+// A host's offset is trusted only within a day either way.
+double offsetAt(State& s, double utc) {
+    const double o = s.host.localOffsetMs(utc);
+    return std::isfinite(o) && std::fabs(o) <= kMsPerDay ? o : 0.0;
+}
+double localOf(State& s, double t) { return t + offsetAt(s, t); }
 double utcOf(State& s, double local) {
     if (!std::isfinite(local)) return kNaN;
-    return local - s.host.localOffsetMs(local - s.host.localOffsetMs(local));
+    return local - offsetAt(s, local - offsetAt(s, local));
 }
 
 // A time value taken apart: year, month (0-11), date (1-31), hours,

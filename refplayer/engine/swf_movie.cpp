@@ -24,27 +24,38 @@ std::optional<int> Timeline::frameOfLabel(std::string_view label) const
     return std::nullopt;
 }
 
+namespace {
+std::string lowerAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+}  // namespace
+
+void MovieDef::addExport(std::string name, uint16_t id)
+{
+    exportIdsLower_.emplace(lowerAscii(name), id);
+    exportNames_.emplace(id, name);
+    exportIds_.emplace(std::move(name), id);
+}
+
 std::optional<uint16_t> MovieDef::exportedSymbol(std::string_view name) const
 {
-    for (const auto& [linkage, id] : exports)
-        if (linkage == name)
-            return id;
+    if (auto it = exportIds_.find(std::string(name)); it != exportIds_.end())
+        return it->second;
     if (version >= 7)
         return std::nullopt;
-    auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-    for (const auto& [linkage, id] : exports)
-        if (linkage.size() == name.size() &&
-            std::equal(linkage.begin(), linkage.end(), name.begin(), [&](char a, char b) { return lower(a) == lower(b); }))
-            return id;
+    if (auto it = exportIdsLower_.find(lowerAscii(name)); it != exportIdsLower_.end())
+        return it->second;
     return std::nullopt;
 }
 
 const std::string* MovieDef::exportName(uint16_t id) const
 {
-    for (const auto& [linkage, symbol] : exports)
-        if (symbol == id)
-            return &linkage;
-    return nullptr;
+    auto it = exportNames_.find(id);
+    return it == exportNames_.end() ? nullptr : &it->second;
 }
 
 namespace {
@@ -367,7 +378,7 @@ private:
                 const uint16_t id = body.u16();
                 std::string name = body.string();
                 if (!name.empty())
-                    movie_.exports.emplace_back(std::move(name), id);
+                    movie_.addExport(std::move(name), id);
             }
             break;
         }

@@ -245,9 +245,9 @@ struct MovieDef {
     std::unordered_map<uint16_t, std::unique_ptr<Character>> characters;
     Timeline timeline;
     size_t edgeCount = 0;
-    // ExportAssets: linkage names of the symbols script may attach, in file order.
-    std::vector<std::pair<std::string, uint16_t>> exports;
-
+    // ExportAssets: the linkage names of the symbols script may attach. The
+    // first export of a name, and a symbol's first name, count.
+    void addExport(std::string name, uint16_t id);
     // The symbol exported as `name`: an exact match, or for movies before
     // SWF 7 (which ignore case) one that differs only in ASCII case.
     std::optional<uint16_t> exportedSymbol(std::string_view name) const;
@@ -259,6 +259,12 @@ struct MovieDef {
         auto it = characters.find(id);
         return it == characters.end() ? nullptr : it->second.get();
     }
+
+private:
+    // Looked up by every attachMovie and every clip the timeline places, so
+    // a movie with very many exports costs no more per lookup.
+    std::unordered_map<std::string, uint16_t> exportIds_, exportIdsLower_;
+    std::unordered_map<uint16_t, std::string> exportNames_;
 };
 
 struct LoadResult {

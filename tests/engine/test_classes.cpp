@@ -19,8 +19,8 @@ std::vector<uint8_t> compile(const std::string& text)
 }
 
 // What a class compiles to in an #initclip block: the package objects under
-// _global, the constructor (tracing "made <name> <speed>"), `extends
-// MovieClip`, a prototype member and the registration.
+// _global, the constructor (calling super(), then tracing "made <name>
+// <speed>"), `extends MovieClip`, a prototype member and the registration.
 const char* const kBallClass = R"(
   get _global
   push "shapes"
@@ -30,6 +30,12 @@ const char* const kBallClass = R"(
   get _global.shapes
   push "Ball"
   function ""
+    push 0
+    push "super"
+    getvariable
+    push undefined
+    callmethod
+    pop
     push "made "
     get this._name
     add2

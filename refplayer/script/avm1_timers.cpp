@@ -108,6 +108,5 @@ std::vector<std::string> Vm::runTimers(double nowMs) {
 }
 
 size_t Vm::timerCount() const { return state_->timers.size(); }
-void Vm::clearTimers() { state_->timers.clear(); }
 
 }  // namespace refplayer::avm1

@@ -129,7 +129,6 @@ public:
     // Answers the failures' messages.
     std::vector<std::string> runTimers(double nowMs);
     size_t timerCount() const;
-    void clearTimers();  // a new movie in level 0 starts without them
 
     // --- registered classes (Object.registerClass) ----------------------------------
     // Makes a clip just placed by the timeline an instance of the class

@@ -95,7 +95,7 @@ void PlayerCore::queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> o
 {
     if (actions.empty())
         return;
-    Queued q{clip.weak_from_this(), std::move(owner), actions, {}};
+    Queued q{clip.weak_from_this(), std::move(owner), actions, {}, {}};
     if (at >= queue_.size())
         queue_.push_back(std::move(q));
     else
@@ -104,7 +104,16 @@ void PlayerCore::queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> o
 
 void PlayerCore::queueMethod(MovieClip& clip, std::string method)
 {
-    queue_.push_back(Queued{clip.weak_from_this(), nullptr, {}, std::move(method)});
+    queue_.push_back(Queued{clip.weak_from_this(), nullptr, {}, std::move(method), {}});
+}
+
+void PlayerCore::queueConstruct(MovieClip& clip, std::string linkage, size_t at)
+{
+    Queued q{clip.weak_from_this(), nullptr, {}, {}, std::move(linkage)};
+    if (at >= queue_.size())
+        queue_.push_back(std::move(q));
+    else
+        queue_.insert(queue_.begin() + static_cast<ptrdiff_t>(at), std::move(q));
 }
 
 void PlayerCore::queueClipEvent(MovieClip& clip, uint32_t event, uint8_t key)
@@ -145,6 +154,11 @@ void PlayerCore::runQueue()
             auto& clip = static_cast<MovieClip&>(*obj);
             if (!q.method.empty()) {
                 scripting_->callMethod(clip, q.method);
+                continue;
+            }
+            if (!q.construct.empty()) {
+                if (std::string err = scripting_->constructClip(clip, q.construct); !err.empty())
+                    setError("script: " + err);
                 continue;
             }
             std::string err = scripting_->run(clip, q.actions);
@@ -657,6 +671,11 @@ void PlayerCore::tick()
     for (auto& c : clips)
         if (!c->removed && c->playback)
             c->playback->advance(tickMs);
+    runQueue();
+    // Timers fire between frames, on the clock getTimer reads; what they
+    // queue (a goto's frame scripts, say) runs before the frame is shown.
+    for (const std::string& err : scripting_->runTimers(clockMs_))
+        setError("script: " + err);
     runQueue();
     settle();
 }

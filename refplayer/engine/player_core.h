@@ -46,6 +46,10 @@ public:
     void queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> owner, std::span<const uint8_t> actions,
                       size_t at = SIZE_MAX);
     void queueMethod(MovieClip& clip, std::string method);
+    // Queues the construction of a clip placed by the timeline as the class
+    // registered for `linkage` (checked when it runs, after the #initclip
+    // blocks before it), at `at` or at the end.
+    void queueConstruct(MovieClip& clip, std::string linkage, size_t at = SIZE_MAX);
     void queueClipEvent(MovieClip& clip, uint32_t event, uint8_t key = 0);
     // Init actions run once per movie.
     bool firstRunOf(const uint8_t* actions) { return initDone_.insert(actions).second; }
@@ -135,6 +139,7 @@ private:
         std::shared_ptr<const MovieDef> movie;  // keeps `actions` alive
         std::span<const uint8_t> actions;
         std::string method;
+        std::string construct;  // a registered class's linkage name
     };
 
     RequestId request(RequestKind kind, const std::string& url, const std::string& target, const std::string& post,

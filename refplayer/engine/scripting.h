@@ -51,6 +51,14 @@ public:
     // with the class's initial settings as its members.
     virtual void makeVideoPlayer(MovieClip& clip) = 0;
 
+    // Makes a clip the timeline just placed an instance of the class registered
+    // (Object.registerClass) for `linkage`, running its constructor. Answers an
+    // error text (empty when the constructor ran to its end or none is registered).
+    virtual std::string constructClip(MovieClip& clip, std::string_view linkage) = 0;
+    // Fires the setInterval/setTimeout timers due at `nowMs`; answers the
+    // failures' texts.
+    virtual std::vector<std::string> runTimers(double nowMs) = 0;
+
     virtual std::optional<std::string> callExternalCallback(std::string_view invokeXml) = 0;
     virtual std::string lastError() const = 0;
     // Actions run so far, over every entry (only ever grows).

@@ -72,6 +72,17 @@ public:
         return vm_.getVariable(pathFrom(clip, name));
     }
 
+    std::string constructClip(MovieClip& clip, std::string_view linkage) override
+    {
+        const std::string before = vm_.lastError();
+        if (!vm_.constructClip(clip, linkage))
+            return {};
+        // The constructor's entry reports its failure through lastError.
+        return vm_.lastError() != before ? vm_.lastError() : std::string();
+    }
+
+    std::vector<std::string> runTimers(double nowMs) override { return vm_.runTimers(nowMs); }
+
     std::optional<std::string> callExternalCallback(std::string_view invokeXml) override
     {
         return vm_.callExternalCallback(invokeXml);

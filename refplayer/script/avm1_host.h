@@ -129,8 +129,15 @@ public:
 
     // trace(...) output, already converted to text.
     virtual void trace(std::string_view text) = 0;
-    // getTimer(): milliseconds since the player started.
+    // getTimer(): milliseconds since the player started. Timers made by
+    // setInterval and setTimeout are due on this clock too.
     virtual double timerMs() = 0;
+    // Date: the wall clock, in milliseconds since 1970-01-01 00:00 UTC, and
+    // the local time zone's offset from UTC at the UTC time `utcMs` (in
+    // milliseconds, daylight saving included; east of Greenwich positive).
+    // The defaults ask the C library.
+    virtual double wallClockMs();
+    virtual double localOffsetMs(double utcMs);
 
     // getURL with a window target. "FSCommand:" URLs never arrive here; they
     // become fsCommand(command, args), the text after the prefix and the target.

@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "avm1_host.h"
 #include "avm1_value.h"
@@ -119,6 +120,21 @@ public:
     // malformed or no such callback exists (lastError() says which).
     std::optional<std::string> callExternalCallback(std::string_view invokeXml);
     bool hasExternalCallback(std::string_view name) const;
+
+    // --- timers -------------------------------------------------------------------
+    // Fires every setInterval/setTimeout timer due at `nowMs` (Host::timerMs's
+    // clock), each once and as an entry of its own: one that throws or runs
+    // past the budget stops alone. A repeating timer is next due one interval
+    // after it was due, or one interval from now when it fell further behind.
+    // Answers the failures' messages.
+    std::vector<std::string> runTimers(double nowMs);
+    size_t timerCount() const;
+
+    // --- registered classes (Object.registerClass) ----------------------------------
+    // Makes a clip just placed by the timeline an instance of the class
+    // registered for `linkage`, running its constructor with the clip as
+    // `this`. Answers false, doing nothing, when no class is registered.
+    bool constructClip(Clip& clip, std::string_view linkage);
 
     // --- native classes and functions ---------------------------------------------
     Object* global();                 // _global

@@ -71,7 +71,10 @@ def avm1_entries():
                  "parseInt", "parseFloat", "random", "round", "floor", "pow", "ASSetPropFlags", "onEnterFrame",
                  "gotoAndPlay", "attachMovie", "duplicateMovieClip", "createEmptyMovieClip", "_x", "_alpha",
                  "_width", "_xscale", "_rotation", "ExternalInterface", "call", "addCallback", "apply", "arguments",
-                 "undefined", "NaN", "Infinity", "a.b", "/a:y", "_level0.a.b"]:
+                 "undefined", "NaN", "Infinity", "a.b", "/a:y", "_level0.a.b", "setInterval", "clearInterval",
+                 "setTimeout", "clearTimeout", "getTimer", "registerClass", "UTC", "getTime", "setTime",
+                 "getFullYear", "setFullYear", "getUTCHours", "setUTCHours", "setMonth", "setDate", "setYear",
+                 "getTimezoneOffset", "getDay", "__constructor__", "x"]:
         e.append((f"name_{word}", word))
     return e
 

@@ -33,6 +33,31 @@ for code in codes:
 block += b"\x00"
 (here / "seeds/fuzz_avm1/all_actions").write_bytes(bytes([4]) + bytes(block))  # first byte: SWF 8
 
+
+
+# Timers, dates and registered classes, as compiled code calls them: the
+# natives that run later (from runTimers and constructClip) get reached.
+def s(text):
+    return push(0, text.encode() + b"\x00")
+
+
+def i(n):
+    return push(7, struct.pack("<i", n))
+
+
+GETVAR, SETVAR, CALLFN, CALLMETHOD, NEWOBJ, POP, INC, TRACE = 0x1C, 0x1D, 0x3D, 0x52, 0x40, 0x17, 0x50, 0x26
+body = s("n") + s("n") + bytes([GETVAR, INC, SETVAR])
+later = b"\x9B" + struct.pack("<H", 6) + b"f\x00" + struct.pack("<HH", 0, len(body)) + body
+later += i(5) + s("f") + bytes([GETVAR]) + i(2) + s("setInterval") + bytes([CALLFN, POP])
+later += i(1) + i(0) + s("f") + bytes([GETVAR]) + i(3) + s("setTimeout") + bytes([CALLFN, POP])
+later += s("d") + i(28) + i(1) + i(2005) + i(3) + s("Date") + bytes([NEWOBJ, SETVAR])
+later += i(14) + i(1) + s("d") + bytes([GETVAR]) + s("setMonth") + bytes([CALLMETHOD, POP])
+later += i(0) + s("d") + bytes([GETVAR]) + s("toString") + bytes([CALLMETHOD, TRACE])
+later += s("f") + bytes([GETVAR]) + s("x") + i(2) + s("Object") + bytes([GETVAR]) + s("registerClass") + bytes([CALLMETHOD, POP])
+later += i(1) + s("m") + s("x") + i(3) + s("this") + bytes([GETVAR]) + s("attachMovie") + bytes([CALLMETHOD, POP])
+later += i(1) + i(1) + s("clearInterval") + bytes([CALLFN, POP]) + b"\x00"
+(here / "seeds/fuzz_avm1/timers_dates_classes").write_bytes(bytes([4]) + later)
+
 tags = struct.pack("<H", (9 << 6) | 3) + b"\xFF\xFF\xFF"                   # SetBackgroundColor
 tags += struct.pack("<HI", (12 << 6) | 0x3F, len(block)) + bytes(block)   # DoAction
 tags += struct.pack("<H", 1 << 6) + b"\x00\x00"                           # ShowFrame, End

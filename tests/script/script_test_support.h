@@ -78,6 +78,8 @@ public:
     avm1::Clip* level(int n) override;
     void trace(std::string_view text) override { traces.emplace_back(text); }
     double timerMs() override { return timer; }
+    double wallClockMs() override { return wall; }
+    double localOffsetMs(double) override { return zoneMs; }
     void getUrl(const avm1::UrlRequest& r) override;
     void fsCommand(const std::string& command, const std::string& args) override;
     void loadMovie(const avm1::LoadTarget& t, const avm1::UrlRequest& r) override;
@@ -92,6 +94,8 @@ public:
     std::vector<std::pair<std::string, std::string>> externalCalls;  // name, request XML
     std::optional<std::string> externalAnswer;
     double timer = 0;
+    double wall = 1109631570250;  // Mon, 28 Feb 2005 22:59:30.250 UTC
+    double zoneMs = 0;
     bool available = true;
 
 private:

@@ -153,6 +153,31 @@ public:
     // function; the host learns the name so that it can offer it to its
     // container. Answers whether the container can call it.
     virtual bool addCallback(const std::string& /*name*/) { return externalAvailable(); }
+
+    // --- the stage and the pointer, as Stage, Mouse and System report them ------
+    struct Size {
+        int width = 0;
+        int height = 0;
+    };
+    // The root movie's stage in pixels, and the area the player shows it in.
+    virtual Size movieSize() { return {550, 400}; }
+    virtual Size viewSize() { return movieSize(); }
+    // The screen System.capabilities reports.
+    virtual Size screenSize() { return {1024, 768}; }
+    // Stage.scaleMode ("showAll", "exactFit", "noBorder", "noScale") and
+    // Stage.align (letters of "TBLR", canonical order) changed: the host lays
+    // the stage out in its view accordingly.
+    virtual void stageLayout(std::string_view /*scaleMode*/, std::string_view /*align*/) {}
+    // Mouse.hide / Mouse.show.
+    virtual void setMouseVisible(bool /*visible*/) {}
+    // "PlugIn", "ActiveX", "StandAlone" or "External" (System.capabilities.playerType).
+    virtual std::string playerType() { return "StandAlone"; }
+
+    // --- data loads (XML.load, LoadVars.load and their sendAndLoad) --------------
+    // Asks for `request`'s body as text. Answers an id (never 0) that the host
+    // later hands to Vm::dataArrived with the body, or without one when the
+    // load failed; 0 when the host refuses at once (the load then fails too).
+    virtual uint32_t loadData(const UrlRequest& /*request*/) { return 0; }
 };
 
 }  // namespace refplayer::avm1

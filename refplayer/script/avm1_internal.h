@@ -146,6 +146,9 @@ struct Vm::State {
     std::string lastError;
 
     std::map<std::string, ExternalCallback, std::less<>> callbacks;
+    // The standard objects the player's events reach (Key, Mouse, Stage, data
+    // loads in flight ...), by name; pinned, so deleting their globals keeps them working.
+    std::map<std::string, ObjectRef, std::less<>> standard;
     uint64_t rng = 0x9E3779B97F4A7C15ull;
     size_t liveAfterCollect = 0;
 

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "avm1_internal.h"
+#include "avm1_standard.h"
 #include "eixml.h"
 #include "int_conv.h"
 
@@ -93,6 +94,12 @@ Vm::State::State(Vm& v, Host& h, Limits l) : vm(v), host(h), limits(l), heap(std
     installBuiltins(*this);
     installMovieClip(*this);
     installExternalInterface(*this);
+    installBroadcaster(*this);
+    installSystem(*this);
+    installStage(*this);
+    installInput(*this);
+    installXml(*this);
+    installLoadVars(*this);
 }
 
 Value Vm::State::str(std::string text) {

@@ -120,6 +120,22 @@ public:
     std::optional<std::string> callExternalCallback(std::string_view invokeXml);
     bool hasExternalCallback(std::string_view name) const;
 
+    // --- the player's events, as the standard objects report them -------------------
+    // Each broadcasts to the listeners of Key, Mouse or Stage as an entry of its
+    // own. Key codes are the player's (the Windows virtual-key codes); `ascii` is
+    // the character the key gives (0 when none).
+    enum class MouseEvent { Down, Up, Move, Wheel };
+    void keyDown(int code, int ascii);
+    void keyUp(int code, int ascii);
+    // A character typed (after its keyDown): what Key.getAscii() answers from now.
+    void keyChar(int ascii);
+    void mouseEvent(MouseEvent event, int wheelDelta = 0);
+    // The player's view changed size: Stage.onResize when the stage is not scaled.
+    void stageResized();
+    // The answer to Host::loadData's request `id`: its body, or nullopt when the
+    // load failed. Unknown ids are ignored.
+    void dataArrived(uint32_t id, std::optional<std::string_view> body);
+
     // --- native classes and functions ---------------------------------------------
     Object* global();                 // _global
     Object* objectPrototype();

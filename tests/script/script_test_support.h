@@ -85,6 +85,15 @@ public:
     bool externalAvailable() override { return available; }
     std::optional<std::string> externalCall(const std::string& name, const std::string& xml) override;
     bool addCallback(const std::string& name) override;
+    Size movieSize() override { return movie; }
+    Size viewSize() override { return view; }
+    void stageLayout(std::string_view scaleMode, std::string_view align) override {
+        log.push_back("stageLayout " + std::string(scaleMode) + " " + std::string(align));
+    }
+    void setMouseVisible(bool visible) override { log.push_back(visible ? "mouse shown" : "mouse hidden"); }
+    std::string playerType() override { return "PlugIn"; }
+    // Logs "loadData <id> <url> <method>[ post=...]"; answers the next id, or 0 when refuseLoads.
+    uint32_t loadData(const avm1::UrlRequest& r) override;
 
     avm1::Vm* vm = nullptr;
     std::vector<std::string> log;
@@ -93,6 +102,10 @@ public:
     std::optional<std::string> externalAnswer;
     double timer = 0;
     bool available = true;
+    Size movie{550, 400};
+    Size view{550, 400};
+    bool refuseLoads = false;
+    uint32_t lastLoad = 0;
 
 private:
     std::map<int, std::unique_ptr<FakeClip>> levels_;

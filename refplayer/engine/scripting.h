@@ -52,6 +52,14 @@ public:
     virtual void makeVideoPlayer(MovieClip& clip) = 0;
 
     virtual std::optional<std::string> callExternalCallback(std::string_view invokeXml) = 0;
+
+    // What the standard objects (Key, Mouse, Stage, XML, LoadVars) hear from the player.
+    enum class Pointer { Down, Up, Move, Wheel };
+    virtual void keyEvent(bool down, int code, int ascii) = 0;
+    virtual void keyChar(int ascii) = 0;
+    virtual void pointerEvent(Pointer event, int wheelDelta) = 0;
+    virtual void stageResized() = 0;
+    virtual void dataArrived(uint32_t id, std::optional<std::string_view> body) = 0;
     virtual std::string lastError() const = 0;
     virtual void collectGarbage() = 0;
 };

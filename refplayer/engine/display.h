@@ -170,6 +170,8 @@ public:
     void duplicate(std::string_view newName, int depth) override;
     void remove() override;
     bool attachMovie(std::string_view linkage, std::string_view newName, int depth) override;
+    avm1::ClipColor clipColor() const override;
+    void setClipColor(const avm1::ClipColor& color) override;
 
 private:
     struct Placement {

@@ -64,6 +64,12 @@ struct LoadTarget {
     std::string path;
 };
 
+// A clip's colour transform as Color objects read and write it: multipliers
+// in percent, offsets added to each 0-255 channel.
+struct ClipColor {
+    double ra = 100, rb = 0, ga = 100, gb = 0, ba = 100, bb = 0, aa = 100, ab = 0;
+};
+
 // One movie clip (a level's root timeline or a sprite instance).
 // Frames are 0-based here; scripts see them 1-based and the interpreter
 // converts.
@@ -117,6 +123,10 @@ public:
     virtual bool attachMovie(std::string_view /*linkage*/, std::string_view /*newName*/, int /*depth*/) {
         return false;
     }
+    // The clip's own colour transform (Color.getTransform / setTransform).
+    // Setting it may redraw but runs no script.
+    virtual ClipColor clipColor() const { return {}; }
+    virtual void setClipColor(const ClipColor& /*color*/) {}
 };
 
 // The player around the interpreter.

@@ -19,6 +19,7 @@ void installStage(Vm::State& s);        // avm1_stage.cpp: Stage
 void installInput(Vm::State& s);        // avm1_input.cpp: Key, Mouse
 void installXml(Vm::State& s);          // avm1_xml.cpp: XML, XMLNode
 void installLoadVars(Vm::State& s);     // avm1_loadvars.cpp: LoadVars
+void installColorSound(Vm::State& s);   // avm1_color_sound.cpp: Color, Sound
 
 namespace standard {
 

@@ -100,6 +100,7 @@ Vm::State::State(Vm& v, Host& h, Limits l) : vm(v), host(h), limits(l), heap(std
     installInput(*this);
     installXml(*this);
     installLoadVars(*this);
+    installColorSound(*this);
 }
 
 Value Vm::State::str(std::string text) {

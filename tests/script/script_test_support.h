@@ -49,6 +49,11 @@ public:
     void callFrame(int f) override;
     void duplicate(std::string_view newName, int depth) override;
     void remove() override;
+    avm1::ClipColor clipColor() const override { return color; }
+    void setClipColor(const avm1::ClipColor& c) override {
+        color = c;
+        log("setClipColor");
+    }
 
     std::string path() const;
 
@@ -59,6 +64,7 @@ public:
     std::map<std::string, int> labels;
     std::map<avm1::ClipProperty, avm1::PropertyValue> props;
     std::map<int, std::vector<uint8_t>> frameScripts;  // for the Call action
+    avm1::ClipColor color;
 
 private:
     void log(const std::string& what);

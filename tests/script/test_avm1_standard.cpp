@@ -495,3 +495,70 @@ TEST_F(ScriptTest, LoadVarsEncodesItsMembersAndDecodesAnswersIntoThem) {
 
 }  // namespace
 }  // namespace scripttest
+
+namespace scripttest {
+namespace {
+
+constexpr uint8_t SetVariable2 = 0x1D, Pop2 = 0x17, InitObject2 = 0x43;
+
+TEST_F(ScriptTest, ColorReadsAndWritesTheClipsColourTransform) {
+    FakeClip& box = root->addChild("box");
+    box.color.aa = 50;  // the clip's own alpha stays through setRGB
+    Asm a;
+    construct(a, "c", "Color", {"box"});  // a path text names the clip as well as the clip itself
+    invoke(a, "c", "setRGB", {0x336699}).op(Pop2);
+    store(a, "rgb", [](Asm& x) { invoke(x, "c", "getRGB", {}); });
+    // setTransform changes only the terms it is given; fractions are dropped.
+    a.push({"t"}).push({"ra", 50.7, "bb", -20, 2}).op(InitObject2).op(SetVariable2);
+    a.getVar("t").push({1}).getVar("c").push({"setTransform"}).op(0x52).op(Pop2);
+    store(a, "tr", [](Asm& x) { invoke(x, "c", "getTransform", {}); });
+    storePath(a, "ra", "tr.ra");
+    storePath(a, "rb", "tr.rb");
+    storePath(a, "bb", "tr.bb");
+    storePath(a, "aa", "tr.aa");
+    construct(a, "lost", "Color", {"nothing.here"});
+    store(a, "lostRgb", [](Asm& x) { invoke(x, "lost", "getRGB", {}); });
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("rgb"), std::to_string(0x336699));
+    EXPECT_EQ(var("ra"), "50");
+    EXPECT_EQ(var("rb"), "51");   // 0x33 from setRGB
+    EXPECT_EQ(var("bb"), "-20");
+    EXPECT_EQ(var("aa"), "50");
+    EXPECT_EQ(var("lostRgb"), "<undefined>");
+    EXPECT_EQ(box.color.ga, 0);
+    EXPECT_EQ(box.color.gb, 0x66);
+    EXPECT_EQ(box.color.ra, 50);
+    EXPECT_EQ(box.color.bb, -20);
+    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "_level0.box setClipColor"), 2);
+}
+
+TEST_F(ScriptTest, SoundsOfOneClipShareTheirMixAndTheMovieHasItsOwn) {
+    root->addChild("music");
+    Asm a;
+    a.push({"m1", "music", 1, "Sound"}).op(NewObject).op(SetVariable2);
+    a.push({"m2", "music", 1, "Sound"}).op(NewObject).op(SetVariable2);
+    construct(a, "all", "Sound", {});
+    invoke(a, "m1", "setVolume", {40}).op(Pop2);
+    invoke(a, "m1", "setPan", {-30}).op(Pop2);
+    invoke(a, "m1", "setVolume", {"loud"}).op(Pop2);  // not a number: ignored
+    store(a, "v2", [](Asm& x) { invoke(x, "m2", "getVolume", {}); });
+    store(a, "p2", [](Asm& x) { invoke(x, "m2", "getPan", {}); });
+    store(a, "vAll", [](Asm& x) { invoke(x, "all", "getVolume", {}); });
+    a.push({"t"}).push({"lr", 100, 1}).op(InitObject2).op(SetVariable2);
+    a.getVar("t").push({1}).getVar("m1").push({"setTransform"}).op(0x52).op(Pop2);
+    store(a, "tr", [](Asm& x) { invoke(x, "m2", "getTransform", {}); });
+    storePath(a, "ll", "tr.ll");
+    storePath(a, "lr", "tr.lr");
+    invoke(a, "m1", "start", {}).op(Pop2);
+    storePath(a, "position", "m1.position");
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("v2"), "40");
+    EXPECT_EQ(var("p2"), "-30");
+    EXPECT_EQ(var("vAll"), "100");
+    EXPECT_EQ(var("ll"), "100");
+    EXPECT_EQ(var("lr"), "100");
+    EXPECT_EQ(var("position"), "0");
+}
+
+}  // namespace
+}  // namespace scripttest

@@ -720,6 +720,8 @@ void PlayerCore::tick()
         if (!c->removed && c->playback)
             c->playback->advance(tickMs);
     runQueue();
+    scripting_->frameEnded();
+    runQueue();
     settle();
 }
 

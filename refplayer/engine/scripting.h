@@ -59,6 +59,7 @@ public:
     virtual void keyChar(int ascii) = 0;
     virtual void pointerEvent(Pointer event, int wheelDelta) = 0;
     virtual void stageResized() = 0;
+    virtual void frameEnded() = 0;
     virtual void dataArrived(uint32_t id, std::optional<std::string_view> body) = 0;
     virtual std::string lastError() const = 0;
     virtual void collectGarbage() = 0;

@@ -148,6 +148,7 @@ public:
         vm_.mouseEvent(e, wheelDelta);
     }
     void stageResized() override { vm_.stageResized(); }
+    void frameEnded() override { vm_.frameEnded(); }
     void dataArrived(uint32_t id, std::optional<std::string_view> body) override { vm_.dataArrived(id, body); }
 
     std::string lastError() const override { return vm_.lastError(); }

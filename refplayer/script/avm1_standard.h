@@ -20,6 +20,7 @@ void installInput(Vm::State& s);        // avm1_input.cpp: Key, Mouse
 void installXml(Vm::State& s);          // avm1_xml.cpp: XML, XMLNode
 void installLoadVars(Vm::State& s);     // avm1_loadvars.cpp: LoadVars
 void installColorSound(Vm::State& s);   // avm1_color_sound.cpp: Color, Sound
+void installShared(Vm::State& s);       // avm1_shared.cpp: SharedObject, LocalConnection
 
 namespace standard {
 

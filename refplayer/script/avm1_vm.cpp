@@ -101,6 +101,7 @@ Vm::State::State(Vm& v, Host& h, Limits l) : vm(v), host(h), limits(l), heap(std
     installXml(*this);
     installLoadVars(*this);
     installColorSound(*this);
+    installShared(*this);
 }
 
 Value Vm::State::str(std::string text) {

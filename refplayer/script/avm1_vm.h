@@ -132,6 +132,9 @@ public:
     void mouseEvent(MouseEvent event, int wheelDelta = 0);
     // The player's view changed size: Stage.onResize when the stage is not scaled.
     void stageResized();
+    // The end of a frame: what the standard objects leave for it happens now
+    // (LocalConnection's deliveries and their onStatus).
+    void frameEnded();
     // The answer to Host::loadData's request `id`: its body, or nullopt when the
     // load failed. Unknown ids are ignored.
     void dataArrived(uint32_t id, std::optional<std::string_view> body);

@@ -562,3 +562,71 @@ TEST_F(ScriptTest, SoundsOfOneClipShareTheirMixAndTheMovieHasItsOwn) {
 
 }  // namespace
 }  // namespace scripttest
+
+namespace scripttest {
+namespace {
+
+TEST_F(ScriptTest, SharedObjectsAreKeptByNameForThePlayersLife) {
+    Asm a;
+    store(a, "so", [](Asm& x) { invoke(x, "SharedObject", "getLocal", {"prefs"}); });
+    assign(a, "so.data", "volume", 7);
+    store(a, "flushed", [](Asm& x) { invoke(x, "so", "flush", {}); });
+    store(a, "size", [](Asm& x) { invoke(x, "so", "getSize", {}); });
+    store(a, "bad", [](Asm& x) { invoke(x, "SharedObject", "getLocal", {"a b"}); });
+    store(a, "other", [](Asm& x) { invoke(x, "SharedObject", "getLocal", {"prefs", "/elsewhere"}); });
+    storePath(a, "otherVolume", "other.data.volume");
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("flushed"), "true");
+    EXPECT_NE(var("size"), "0");
+    EXPECT_EQ(var("bad"), "null");
+    EXPECT_EQ(var("otherVolume"), "<undefined>");
+
+    // Later (after a collection), the same name answers the same object.
+    vm.collectGarbage();
+    Asm b;
+    store(b, "again", [](Asm& x) { invoke(x, "SharedObject", "getLocal", {"prefs"}); });
+    storePath(b, "volume", "again.data.volume");
+    invoke(b, "again", "clear", {}).op(Pop);
+    storePath(b, "cleared", "again.data.volume");
+    store(b, "emptySize", [](Asm& x) { invoke(x, "again", "getSize", {}); });
+    ASSERT_TRUE(run(b).ok()) << vm.lastError();
+    EXPECT_EQ(var("volume"), "7");
+    EXPECT_EQ(var("cleared"), "<undefined>");
+    EXPECT_EQ(var("emptySize"), "0");
+}
+
+TEST_F(ScriptTest, LocalConnectionsReachOnlyThisPlayersConnectionsAndReportWhenTheFrameEnds) {
+    Asm a;
+    a.setVar("log", "");
+    construct(a, "rx", "LocalConnection", {});
+    construct(a, "tx", "LocalConnection", {});
+    Asm got;
+    got.push({"_root.log"}).getVar("_root.log").push({"got "}).op(Add2).getVar("v").op(Add2).push({";"}).op(Add2).op(SetVariable);
+    value(a, "rx").push({"hello"});
+    a.function("", {"v"}, got).op(SetMember);
+    Asm status;
+    status.push({"_root.log"}).getVar("_root.log");
+    value(status, "info.level").op(Add2).push({";"}).op(Add2).op(SetVariable);
+    value(a, "tx").push({"onStatus"});
+    a.function("", {"info"}, status).op(SetMember);
+    store(a, "c1", [](Asm& x) { invoke(x, "rx", "connect", {"Chat"}); });
+    store(a, "c2", [](Asm& x) { invoke(x, "tx", "connect", {"chat"}); });  // taken, whatever the case
+    store(a, "s1", [](Asm& x) { invoke(x, "tx", "send", {"CHAT", "hello", "there"}); });
+    store(a, "s2", [](Asm& x) { invoke(x, "tx", "send", {"nobody", "hello"}); });
+    store(a, "s3", [](Asm& x) { invoke(x, "tx", "send", {"chat", "connect"}); });  // a reserved name
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("c1"), "true");
+    EXPECT_EQ(var("c2"), "false");
+    EXPECT_EQ(var("s1"), "true");
+    EXPECT_EQ(var("s2"), "true");
+    EXPECT_EQ(var("s3"), "false");
+    EXPECT_EQ(var("log"), "");  // nothing arrives while the sender's script runs
+    vm.frameEnded();
+    EXPECT_EQ(var("log"), "got there;status;error;");
+    ASSERT_TRUE(run(Asm().callMethod("rx", "close", {}).op(Pop).callMethod("tx", "send", {"chat", "hello", "again"}).op(Pop)).ok());
+    vm.frameEnded();
+    EXPECT_EQ(var("log"), "got there;status;error;error;");
+}
+
+}  // namespace
+}  // namespace scripttest

@@ -226,9 +226,16 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
         LoadResult r = parseMovie(data, limits);
         if (!r.movie) {
             setError(r.error);
+            if (d.pending.clipLoadId)
+                failUrl(id, d.pending);
             return false;
         }
         d.movie = std::move(r.movie);
+        d.bytes = data.size();
+        if (d.pending.clipLoadId && requestingData_) {
+            deferred_.push_back(std::move(d));
+            return true;
+        }
     } else if (d.pending.kind == RequestKind::Variables) {
         d.variables.assign(data.begin(), data.end());
         if (d.pending.dataId && requestingData_) {
@@ -269,18 +276,30 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
 void PlayerCore::apply(Deferred d)
 {
     const Pending& p = d.pending;
+    bool clipLoadFailed = false;
     if (p.dataId) {
         scripting_->dataArrived(p.dataId, d.failed ? std::nullopt : std::optional<std::string_view>(d.variables));
+    } else if (p.clipLoadId && (d.failed || (p.level < 0 && !clipByPath(p.clipPath)))) {
+        // No answer, or the clip it was for has gone.
+        clipLoadFailed = true;
+        scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Failed, 0);
     } else if (p.kind == RequestKind::Media) {
         applyMedia(d);
     } else if (d.movie) {
         if (p.root || p.level == 0) {
             installRoot(d.movie, p.url);
         } else if (p.level > 0) {
+            if (p.clipLoadId)
+                scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Arrived, static_cast<double>(d.bytes));
             installLevel(p.level, d.movie, p.url);
         } else if (MovieClip* clip = clipByPath(p.clipPath)) {
-            clip->url = p.url;
-            clip->replaceContent(d.movie);
+            if (p.clipLoadId)
+                scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Arrived, static_cast<double>(d.bytes));
+            // The listeners may have moved things: look again.
+            if ((clip = clipByPath(p.clipPath))) {
+                clip->url = p.url;
+                clip->replaceContent(d.movie);
+            }
         }
     } else {
         MovieClip* clip = p.level >= 0 ? (levels.count(p.level) ? levels[p.level].get() : nullptr) : clipByPath(p.clipPath);
@@ -289,6 +308,11 @@ void PlayerCore::apply(Deferred d)
                 scripting_->setClipVariable(*clip, name, value);
     }
     runQueue();
+    // The new movie's first frame has run.
+    if (p.clipLoadId && d.movie && !clipLoadFailed && !(p.root || p.level == 0)) {
+        scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Initialized, static_cast<double>(d.bytes));
+        runQueue();
+    }
     settle();
 }
 
@@ -304,7 +328,7 @@ void PlayerCore::failUrl(RequestId id)
 
 void PlayerCore::failUrl(RequestId, const Pending& p)
 {
-    if (p.dataId) {
+    if (p.observed()) {
         Deferred d;
         d.pending = p;
         d.failed = true;
@@ -412,8 +436,8 @@ bool PlayerCore::installRoot(std::shared_ptr<MovieDef> movie, const std::string&
     align_.clear();
     pointerHidden_ = false;
     // Data loads belong to the old interpreter's objects: their answers go nowhere.
-    std::erase_if(pending_, [](const auto& entry) { return entry.second.dataId != 0; });
-    std::erase_if(deferred_, [](const Deferred& d) { return d.pending.dataId != 0; });
+    std::erase_if(pending_, [](const auto& entry) { return entry.second.observed(); });
+    std::erase_if(deferred_, [](const Deferred& d) { return d.pending.observed(); });
     clockMs_ = 0;
     installLevel(0, std::move(movie), url);
     viewChanged_ = true;
@@ -1131,6 +1155,27 @@ void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlReques
     p.url = resolve(r.url);
     std::string url = p.url;
     request(RequestKind::Movie, url, "", r.postData, std::move(p));
+}
+
+uint32_t PlayerCore::loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
+{
+    if (r.url.empty()) {
+        loadMovie(target, r);
+        return 0;
+    }
+    const uint32_t id = nextClipLoad_++;
+    if (nextClipLoad_ == 0)
+        nextClipLoad_ = 1;
+    Pending p;
+    p.kind = RequestKind::Movie;
+    p.level = target.level;
+    p.clipPath = target.path;
+    p.clipLoadId = id;
+    p.url = resolve(r.url);
+    std::string url = p.url;
+    Raise guard(requestingData_);
+    request(RequestKind::Movie, url, "", r.postData, std::move(p));
+    return id;
 }
 
 void PlayerCore::loadVariables(const avm1::LoadTarget& target, const avm1::UrlRequest& r)

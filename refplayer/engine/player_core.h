@@ -123,6 +123,7 @@ public:
     void setMouseVisible(bool visible) override { pointerHidden_ = !visible; }
     std::string playerType() override { return host.playerType(); }
     uint32_t loadData(const avm1::UrlRequest& request) override;
+    uint32_t loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;
 
     std::map<int, std::shared_ptr<MovieClip>> levels;
 
@@ -139,6 +140,9 @@ private:
         uint32_t generation = 0;
         // A script object's data load (XML, LoadVars): the interpreter's id for it.
         uint32_t dataId = 0;
+        // A MovieClipLoader's load: the interpreter's id for it.
+        uint32_t clipLoadId = 0;
+        bool observed() const { return dataId || clipLoadId; }
     };
     struct Queued {
         std::weak_ptr<DisplayObject> clip;
@@ -187,7 +191,8 @@ private:
         std::shared_ptr<MovieDef> movie;
         std::string variables;
         std::shared_ptr<const VideoStream> video;
-        bool failed = false;  // a data load that got no answer
+        bool failed = false;  // a data or clip load that got no answer
+        size_t bytes = 0;     // the answer's size
     };
     void applyMedia(Deferred& d);
     void issueMediaRequests();
@@ -222,7 +227,8 @@ private:
     bool pointerHidden_ = false;
     bool shiftDown_ = false;
     uint32_t nextData_ = 1;
-    int requestingData_ = 0;  // a data request is being made: its answer waits
+    uint32_t nextClipLoad_ = 1;
+    int requestingData_ = 0;  // a data or clip load is being asked for: its answer waits
 
     double clockMs_ = 0;
     Point mouseView_;

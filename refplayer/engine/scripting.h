@@ -60,6 +60,8 @@ public:
     virtual void pointerEvent(Pointer event, int wheelDelta) = 0;
     virtual void stageResized() = 0;
     virtual void frameEnded() = 0;
+    enum class ClipLoad { Arrived, Initialized, Failed };
+    virtual void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) = 0;
     virtual void dataArrived(uint32_t id, std::optional<std::string_view> body) = 0;
     virtual std::string lastError() const = 0;
     virtual void collectGarbage() = 0;

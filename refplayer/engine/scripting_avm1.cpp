@@ -149,6 +149,11 @@ public:
     }
     void stageResized() override { vm_.stageResized(); }
     void frameEnded() override { vm_.frameEnded(); }
+    void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) override
+    {
+        using L = avm1::Vm::ClipLoad;
+        vm_.clipLoaded(id, outcome == ClipLoad::Arrived ? L::Arrived : outcome == ClipLoad::Initialized ? L::Initialized : L::Failed, bytes);
+    }
     void dataArrived(uint32_t id, std::optional<std::string_view> body) override { vm_.dataArrived(id, body); }
 
     std::string lastError() const override { return vm_.lastError(); }

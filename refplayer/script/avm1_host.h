@@ -188,6 +188,13 @@ public:
     // later hands to Vm::dataArrived with the body, or without one when the
     // load failed; 0 when the host refuses at once (the load then fails too).
     virtual uint32_t loadData(const UrlRequest& /*request*/) { return 0; }
+    // MovieClipLoader.loadClip: loadMovie whose outcome the host reports
+    // through Vm::clipLoaded with the id answered (never 0); 0 when the host
+    // cannot report it (the load is made all the same, unobserved).
+    virtual uint32_t loadClip(const LoadTarget& target, const UrlRequest& request) {
+        loadMovie(target, request);
+        return 0;
+    }
 };
 
 }  // namespace refplayer::avm1

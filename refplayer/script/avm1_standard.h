@@ -21,6 +21,7 @@ void installXml(Vm::State& s);          // avm1_xml.cpp: XML, XMLNode
 void installLoadVars(Vm::State& s);     // avm1_loadvars.cpp: LoadVars
 void installColorSound(Vm::State& s);   // avm1_color_sound.cpp: Color, Sound
 void installShared(Vm::State& s);       // avm1_shared.cpp: SharedObject, LocalConnection
+void installLoader(Vm::State& s);       // avm1_loader.cpp: MovieClipLoader
 
 namespace standard {
 

@@ -102,6 +102,7 @@ Vm::State::State(Vm& v, Host& h, Limits l) : vm(v), host(h), limits(l), heap(std
     installLoadVars(*this);
     installColorSound(*this);
     installShared(*this);
+    installLoader(*this);
 }
 
 Value Vm::State::str(std::string text) {

@@ -132,6 +132,11 @@ public:
     void mouseEvent(MouseEvent event, int wheelDelta = 0);
     // The player's view changed size: Stage.onResize when the stage is not scaled.
     void stageResized();
+    // What became of Host::loadClip's load `id`: its movie arrived (`bytes`
+    // long: onLoadProgress, onLoadComplete), then is in place with its first
+    // frame run (onLoadInit); or it failed (onLoadError).
+    enum class ClipLoad { Arrived, Initialized, Failed };
+    void clipLoaded(uint32_t id, ClipLoad outcome, double bytes = 0);
     // The end of a frame: what the standard objects leave for it happens now
     // (LocalConnection's deliveries and their onStatus).
     void frameEnded();

@@ -185,3 +185,42 @@ TEST(PlayerStandardObjects, XmlAndLoadVarsLoadThroughTheHostsRequests)
     EXPECT_FALSE(q.deliverUrl(quiet.requests[0].id, bytes("<doc v=\"1\"/>")));
     EXPECT_EQ(q.getVariable("xmlResult"), std::nullopt);
 }
+
+TEST(PlayerStandardObjects, AMovieClipLoaderHearsTheMovieArriveThenItsFirstFrameRun)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    a.setPath("steps", sw::PushValue(""));
+    a.setPath("mcl", sw::Emitter([](sw::ActionAssembler& e) { e.push({0, "MovieClipLoader"}).newObject(); }));
+    const std::pair<const char*, const char*> events[] = {
+        {"onLoadStart", "start"}, {"onLoadComplete", "complete"}, {"onLoadError", "error"}};
+    for (const auto& [event, tag] : events) {
+        a.setPath(std::string("mcl.") + event, sw::Emitter([tag = std::string(tag)](sw::ActionAssembler& e) {
+            e.defineFunction("", {"t"}, appendTo("steps", [&](sw::ActionAssembler& x) { x.push({tag}); }));
+        }));
+    }
+    // onLoadInit sees what the loaded movie's first frame set.
+    a.setPath("mcl.onLoadInit", sw::Emitter([](sw::ActionAssembler& e) {
+        e.defineFunction("", {"t"}, appendTo("steps", [](sw::ActionAssembler& x) {
+            x.push({"init "}).getPath("_level1.ready").add2();
+        }));
+    }));
+    a.callMethod("mcl", "loadClip", {sw::PushValue("child.swf"), sw::PushValue(1)});
+    a.callMethod("mcl", "loadClip", {sw::PushValue("broken.swf"), sw::PushValue(2)});
+    m.doAction(a).showFrame();
+
+    RecordingHost host;
+    Player p(host);
+    load(p, m.build(), 100, 100);
+    ASSERT_EQ(host.requests.size(), 2u) << p.lastError();
+    EXPECT_EQ(host.requests[0].kind, RequestKind::Movie);
+    EXPECT_EQ(p.getVariable("steps"), "start,start,");
+
+    auto child = movie(50, 50);
+    sw::ActionAssembler first;
+    first.setPath("ready", sw::PushValue("yes"));
+    child.doAction(first).showFrame();
+    EXPECT_TRUE(p.deliverUrl(host.requests[0].id, child.build()));
+    EXPECT_FALSE(p.deliverUrl(host.requests[1].id, bytes("not a movie")));
+    EXPECT_EQ(p.getVariable("steps"), "start,start,complete,init yes,error,");
+}

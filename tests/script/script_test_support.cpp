@@ -132,6 +132,11 @@ uint32_t FakeHost::loadData(const avm1::UrlRequest& r) {
                   (r.postData.empty() ? "" : " post=" + r.postData));
     return lastLoad;
 }
+uint32_t FakeHost::loadClip(const avm1::LoadTarget& t, const avm1::UrlRequest& r) {
+    ++lastLoad;
+    log.push_back("loadClip " + std::to_string(lastLoad) + " " + where(t) + " " + r.url);
+    return lastLoad;
+}
 std::optional<std::string> FakeHost::externalCall(const std::string& name, const std::string& xml) {
     externalCalls.emplace_back(name, xml);
     return externalAnswer;

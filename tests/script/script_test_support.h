@@ -100,6 +100,8 @@ public:
     std::string playerType() override { return "PlugIn"; }
     // Logs "loadData <id> <url> <method>[ post=...]"; answers the next id, or 0 when refuseLoads.
     uint32_t loadData(const avm1::UrlRequest& r) override;
+    // Logs "loadClip <id> <target> <url>" and answers the next id.
+    uint32_t loadClip(const avm1::LoadTarget& t, const avm1::UrlRequest& r) override;
 
     avm1::Vm* vm = nullptr;
     std::vector<std::string> log;

@@ -630,3 +630,62 @@ TEST_F(ScriptTest, LocalConnectionsReachOnlyThisPlayersConnectionsAndReportWhenT
 
 }  // namespace
 }  // namespace scripttest
+
+namespace scripttest {
+namespace {
+
+TEST_F(ScriptTest, MovieClipLoaderTellsItselfAndItsListenersOfEachStep) {
+    root->addChild("holder");
+    Asm a;
+    a.setVar("log", "");
+    construct(a, "mcl", "MovieClipLoader", {});
+    // Handlers on the loader itself and on a listener both hear.
+    auto handler = [](const std::string& tag, std::vector<std::string> params) {
+        Asm b;
+        b.push({"_root.log"}).getVar("_root.log").push({tag}).op(Add2);
+        for (const std::string& p : params) b.push({" "}).op(Add2).getVar(p).op(Add2);
+        b.push({";"}).op(Add2).op(SetVariable);
+        return b;
+    };
+    value(a, "mcl").push({"onLoadStart"});
+    a.function("", {"t"}, handler("start", {"t"})).op(SetMember);
+    value(a, "mcl").push({"onLoadProgress"});
+    a.function("", {"t", "l", "n"}, handler("progress", {"l", "n"})).op(SetMember);
+    a.push({"l", 0}).op(InitObject).op(SetVariable);
+    value(a, "l").push({"onLoadInit"});
+    a.function("", {"t"}, handler("init", {"t"})).op(SetMember);
+    value(a, "l").push({"onLoadError"});
+    a.function("", {"t", "e"}, handler("error", {"t", "e"})).op(SetMember);
+    a.getVar("l").push({1}).getVar("mcl").push({"addListener"}).op(CallMethod).op(Pop);
+    store(a, "ok", [](Asm& x) { invoke(x, "mcl", "loadClip", {"child.swf", "holder"}); });
+    store(a, "level", [](Asm& x) { invoke(x, "mcl", "loadClip", {"other.swf", 3}); });
+    store(a, "nowhere", [](Asm& x) { invoke(x, "mcl", "loadClip", {"x.swf", "no.such.clip"}); });
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("ok"), "true");
+    EXPECT_EQ(var("level"), "true");
+    EXPECT_EQ(var("nowhere"), "false");
+    EXPECT_EQ(host.log, (std::vector<std::string>{"loadClip 1 _level0.holder child.swf", "loadClip 2 _level3 other.swf"}));
+    EXPECT_EQ(var("log"), "start _level0.holder;start _level3;");
+
+    vm.collectGarbage();  // the loader waits pinned for its answers
+    vm.clipLoaded(1, avm1::Vm::ClipLoad::Arrived, 300);
+    Asm progress;
+    store(progress, "p", [](Asm& x) { invoke(x, "mcl", "getProgress", {"holder"}); });
+    storePath(progress, "loaded", "p.bytesLoaded");
+    ASSERT_TRUE(run(progress).ok());
+    EXPECT_EQ(var("loaded"), "300");
+    vm.clipLoaded(1, avm1::Vm::ClipLoad::Initialized);
+    vm.clipLoaded(1, avm1::Vm::ClipLoad::Initialized);  // over: nothing more
+    vm.clipLoaded(2, avm1::Vm::ClipLoad::Failed);
+    EXPECT_EQ(var("log"), "start _level0.holder;start _level3;progress 300 300;init _level0.holder;"
+                          "error _level3 URLNotFound;");
+
+    Asm unload;
+    store(unload, "unloaded", [](Asm& x) { invoke(x, "mcl", "unloadClip", {"holder"}); });
+    ASSERT_TRUE(run(unload).ok());
+    EXPECT_EQ(var("unloaded"), "true");
+    EXPECT_EQ(host.log.back(), "loadMovie _level0.holder  NONE");
+}
+
+}  // namespace
+}  // namespace scripttest

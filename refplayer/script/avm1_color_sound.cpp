@@ -27,7 +27,7 @@ TargetData* targetOf(NativeCall& c) {
 
 Value colorCtor(State& s, NativeCall& c) {
     Object* o = c.thisValue.objectValue();
-    if (!o) return {};
+    if (!o || o->nativeData()) return {};  // another native object (Color.call(Key)) stays as it is
     auto data = std::make_unique<TargetData>();
     // A target given as a path text ("_root.box") counts as the clip it names.
     Value target = c.arg(0);
@@ -130,7 +130,7 @@ Mix& mixOf(State& s, NativeCall& c) {
 
 Value soundCtor(State& s, NativeCall& c) {
     Object* o = c.thisValue.objectValue();
-    if (!o) return {};
+    if (!o || o->nativeData()) return {};
     auto data = std::make_unique<SoundData>();
     Value target = c.arg(0);
     if (target.isString() && s.frame()) target = s.resolvePath(*s.frame(), target.stringValue().view());

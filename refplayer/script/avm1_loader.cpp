@@ -49,7 +49,7 @@ LoadTarget resolveTarget(State& s, const Value& target) {
 
 Value ctor(State& s, NativeCall& c) {
     Object* self = c.thisValue.objectValue();
-    if (!self) return {};
+    if (!self || self->nativeData()) return {};  // another native object stays as it is
     self->setNativeData(std::make_unique<LoaderData>());
     makeBroadcaster(s, self);
     // The loader hears its own events, so handlers set on it work as listeners do.

@@ -18,7 +18,8 @@ Object* self(NativeCall& c) {
 }
 
 Value ctor(State&, NativeCall& c) {
-    if (Object* o = c.thisValue.objectValue()) o->setNativeData(std::make_unique<LoadVarsData>());
+    // An object with native data of its own (called on Key, say) is left alone.
+    if (Object* o = c.thisValue.objectValue(); o && !o->nativeData()) o->setNativeData(std::make_unique<LoadVarsData>());
     return {};
 }
 

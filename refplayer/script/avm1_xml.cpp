@@ -346,9 +346,10 @@ std::string documentText(State& s, Object* o) {
 // --- XMLNode members -------------------------------------------------------------------
 
 Value nodeCtor(State& s, NativeCall& c) {
-    // new XMLNode(type, text): the fresh object becomes the node.
+    // new XMLNode(type, text): the fresh object becomes the node. An object
+    // that carries native data already (called on Stage, say) is left alone.
     Object* self = c.thisValue.objectValue();
-    if (!self) return {};
+    if (!self || self->nativeData()) return {};
     auto data = std::make_unique<NodeData>();
     data->type = s.toNumber(c.arg(0)) == kText ? kText : kElement;
     if (data->type == kText) data->value = s.toString(c.arg(1));
@@ -494,9 +495,12 @@ Value nodeToString(State& s, NativeCall& c) {
 Value xmlCtor(State& s, NativeCall& c) {
     Object* self = c.thisValue.objectValue();
     if (!self) return {};
-    auto data = std::make_unique<NodeData>();
-    data->attributes = s.newObject(s.objectProto);
-    self->setNativeData(std::move(data));
+    if (!self->nativeData()) {
+        auto data = std::make_unique<NodeData>();
+        data->attributes = s.newObject(s.objectProto);
+        self->setNativeData(std::move(data));
+    }
+    if (!nodeOf(self)) return {};  // another class's object: not made a document
     if (!c.arg(0).isNullish()) parseInto(s, self, s.toString(c.arg(0)));
     return {};
 }

@@ -689,3 +689,30 @@ TEST_F(ScriptTest, MovieClipLoaderTellsItselfAndItsListenersOfEachStep) {
 
 }  // namespace
 }  // namespace scripttest
+
+namespace scripttest {
+namespace {
+
+// Constructors called as plain functions on the player's own objects must not
+// turn them into something else (Stage would lose its settings, Key its state).
+TEST_F(ScriptTest, ConstructorsCalledOnOtherNativeObjectsLeaveThemAsTheyWere) {
+    Asm a;
+    for (const char* cls : {"XML", "XMLNode", "LoadVars", "Color", "Sound", "MovieClipLoader"}) {
+        for (const char* target : {"Stage", "Key", "Mouse"}) {
+            a.getVar(target).push({1}).getVar(cls).push({"call"}).op(CallMethod).op(Pop);
+        }
+    }
+    storePath(a, "mode", "Stage.scaleMode");
+    store(a, "down", [](Asm& x) { invoke(x, "Key", "isDown", {65}); });
+    store(a, "hidden", [](Asm& x) { invoke(x, "Mouse", "hide", {}); });
+    ASSERT_TRUE(run(a).ok()) << vm.lastError();
+    EXPECT_EQ(var("mode"), "showAll");
+    EXPECT_EQ(var("down"), "false");
+    EXPECT_EQ(var("hidden"), "1");
+    vm.keyDown(65, 'a');
+    vm.stageResized();
+    vm.mouseEvent(avm1::Vm::MouseEvent::Down);
+}
+
+}  // namespace
+}  // namespace scripttest

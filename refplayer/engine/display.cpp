@@ -664,4 +664,17 @@ void MovieClip::setProperty(avm1::ClipProperty property, const avm1::PropertyVal
     scriptMoved = true;
 }
 
+avm1::ClipColor MovieClip::clipColor() const
+{
+    const ColorTransform& t = colorTransform;
+    return {t.mr * 100, t.ar, t.mg * 100, t.ag, t.mb * 100, t.ab, t.ma * 100, t.aa};
+}
+
+void MovieClip::setClipColor(const avm1::ClipColor& c)
+{
+    colorTransform = ColorTransform{c.ra / 100, c.ga / 100, c.ba / 100, c.aa / 100, c.rb, c.gb, c.bb, c.ab};
+    // From now on the timeline leaves this clip's placement to script.
+    scriptMoved = true;
+}
+
 }  // namespace refplayer::engine

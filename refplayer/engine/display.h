@@ -171,6 +171,8 @@ public:
     void remove() override;
     bool attachMovie(std::string_view linkage, std::string_view newName, int depth) override;
     bool attachSymbol(std::string_view linkage, std::string_view newName, int depth);
+    avm1::ClipColor clipColor() const override;
+    void setClipColor(const avm1::ClipColor& color) override;
 
 private:
     struct Placement {

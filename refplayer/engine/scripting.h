@@ -60,6 +60,17 @@ public:
     virtual std::vector<std::string> runTimers(double nowMs) = 0;
 
     virtual std::optional<std::string> callExternalCallback(std::string_view invokeXml) = 0;
+
+    // What the standard objects (Key, Mouse, Stage, XML, LoadVars) hear from the player.
+    enum class Pointer { Down, Up, Move, Wheel };
+    virtual void keyEvent(bool down, int code, int ascii) = 0;
+    virtual void keyChar(int ascii) = 0;
+    virtual void pointerEvent(Pointer event, int wheelDelta) = 0;
+    virtual void stageResized() = 0;
+    virtual void frameEnded() = 0;
+    enum class ClipLoad { Arrived, Initialized, Failed };
+    virtual void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) = 0;
+    virtual void dataArrived(uint32_t id, std::optional<std::string_view> body) = 0;
     virtual std::string lastError() const = 0;
     // Actions run so far, over every entry (only ever grows).
     virtual uint64_t actionsRun() const = 0;

@@ -144,6 +144,29 @@ public:
         vars->setOwn("state", Value::string("disconnected"));
     }
 
+    void keyEvent(bool down, int code, int ascii) override
+    {
+        if (down)
+            vm_.keyDown(code, ascii);
+        else
+            vm_.keyUp(code, ascii);
+    }
+    void keyChar(int ascii) override { vm_.keyChar(ascii); }
+    void pointerEvent(Pointer event, int wheelDelta) override
+    {
+        using E = avm1::Vm::MouseEvent;
+        const E e = event == Pointer::Down ? E::Down : event == Pointer::Up ? E::Up : event == Pointer::Move ? E::Move : E::Wheel;
+        vm_.mouseEvent(e, wheelDelta);
+    }
+    void stageResized() override { vm_.stageResized(); }
+    void frameEnded() override { vm_.frameEnded(); }
+    void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) override
+    {
+        using L = avm1::Vm::ClipLoad;
+        vm_.clipLoaded(id, outcome == ClipLoad::Arrived ? L::Arrived : outcome == ClipLoad::Initialized ? L::Initialized : L::Failed, bytes);
+    }
+    void dataArrived(uint32_t id, std::optional<std::string_view> body) override { vm_.dataArrived(id, body); }
+
     std::string lastError() const override { return vm_.lastError(); }
     uint64_t actionsRun() const override { return vm_.actionsRun(); }
     void collectGarbage() override { vm_.collectGarbage(); }

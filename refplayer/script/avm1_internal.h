@@ -164,6 +164,9 @@ struct Vm::State {
     uint32_t nextTimerId = 1;
     // Object.registerClass: symbol linkage name -> constructor.
     std::map<std::string, Value, std::less<>> registeredClasses;
+    // The standard objects the player's events reach (Key, Mouse, Stage, data
+    // loads in flight ...), by name; pinned, so deleting their globals keeps them working.
+    std::map<std::string, ObjectRef, std::less<>> standard;
     uint64_t rng = 0x9E3779B97F4A7C15ull;
     size_t liveAfterCollect = 0;
 

@@ -2,6 +2,7 @@
 // lives in a file of its own and adds itself here, in the order the globals
 // are created.
 #include "avm1_natives.h"
+#include "avm1_standard.h"
 
 namespace refplayer::avm1 {
 
@@ -18,6 +19,16 @@ void installBuiltins(State& s) {
     constant(s.global, "Infinity", Value::number(std::numeric_limits<double>::infinity()));
     installMovieClip(s);        // avm1_movieclip.cpp
     installExternalInterface(s);
+    // The standard objects (avm1_standard.h names each family's file).
+    installBroadcaster(s);
+    installSystem(s);
+    installStage(s);
+    installInput(s);
+    installXml(s);
+    installLoadVars(s);
+    installColorSound(s);
+    installShared(s);
+    installLoader(s);
 }
 
 }  // namespace refplayer::avm1

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "avm1_internal.h"
+#include "avm1_standard.h"
 #include "eixml.h"
 #include "int_conv.h"
 

@@ -64,3 +64,54 @@ tags += struct.pack("<H", 1 << 6) + b"\x00\x00"                           # Show
 header = b"\x78\x00\x05\x5F\x00\x00\x0F\xA0\x00" + b"\x00\x0C" + b"\x01\x00"  # 550x400, 12 fps, 1 frame
 movie = header + tags
 (here / "seeds/fuzz_swf_parse/all_actions.swf").write_bytes(b"FWS\x08" + struct.pack("<I", 8 + len(movie)) + movie)
+
+
+# The standard objects: a few statements each, compiled as the ActionScript
+# compiler does (arguments pushed last first, then their count, then the object).
+def text(s):
+    return push(0, s.encode() + b"\x00")
+
+
+def num(n):
+    return push(7, struct.pack("<i", n))
+
+
+GET_VAR, SET_VAR, GET_MEMBER, CALL_METHOD, NEW_OBJECT, POP, INIT_OBJECT, SET_MEMBER = (
+    b"\x1C", b"\x1D", b"\x4E", b"\x52", b"\x40", b"\x17", b"\x43", b"\x4F")
+
+
+def call(obj, method, *args):
+    out = b"".join(reversed(args)) + num(len(args)) + text(obj) + GET_VAR + text(method) + CALL_METHOD
+    return out
+
+
+def new(var, cls, *args):
+    return text(var) + b"".join(reversed(args)) + num(len(args)) + text(cls) + NEW_OBJECT + SET_VAR
+
+
+standard = bytearray()
+standard += new("x", "XML", text("<?xml version='1.0'?><a k='1&amp;2'><b>t</b><c/><![CDATA[<r>]]></a>"))
+standard += text("y") + call("x", "cloneNode", push(5, b"\x01")) + SET_VAR
+standard += call("x", "toString") + POP
+standard += call("x", "load", text("d.xml")) + POP
+standard += new("v", "LoadVars")
+standard += call("v", "decode", text("a=1&b=two+words")) + POP
+standard += call("v", "sendAndLoad", text("s.php"), text("v") + GET_VAR, text("GET")) + POP
+standard += text("l") + num(0) + INIT_OBJECT + SET_VAR
+standard += call("Key", "addListener", text("l") + GET_VAR) + POP
+standard += call("Mouse", "addListener", text("l") + GET_VAR) + POP
+standard += call("Stage", "addListener", text("l") + GET_VAR) + POP
+standard += text("Stage") + GET_VAR + text("scaleMode") + text("noScale") + SET_MEMBER
+standard += text("s") + text("System") + GET_VAR + text("security") + GET_MEMBER + text("sandboxType") + GET_MEMBER + SET_VAR
+standard += new("c", "Color", text("a"))
+standard += call("c", "setRGB", num(0x336699)) + POP
+standard += new("snd", "Sound", text("a"))
+standard += call("snd", "setVolume", num(40)) + POP
+standard += text("so") + call("SharedObject", "getLocal", text("prefs")) + SET_VAR
+standard += new("lc", "LocalConnection")
+standard += call("lc", "connect", text("chat")) + POP
+standard += call("lc", "send", text("chat"), text("m"), num(1)) + POP
+standard += new("mcl", "MovieClipLoader")
+standard += call("mcl", "loadClip", text("c.swf"), text("a")) + POP
+standard += b"\x00"
+(here / "seeds/fuzz_avm1/standard_objects").write_bytes(bytes([4]) + bytes(standard))

@@ -83,8 +83,13 @@ public:
     std::optional<std::string> externalCall(const std::string&, const std::string&) override {
         return std::string("<array><property id=\"0\"><string>x</string></property></array>");
     }
+    // Loads get ids 1, 2, 3 ...; the input's end answers the first few.
+    uint32_t loadData(const UrlRequest&) override { return ++loads; }
+    uint32_t loadClip(const LoadTarget&, const UrlRequest&) override { return ++clipLoads; }
     FuzzClip* root = nullptr;
     double clock = 1234;
+    uint32_t loads = 0;
+    uint32_t clipLoads = 0;
 };
 
 }  // namespace
@@ -114,6 +119,16 @@ void runAvm1FuzzInput(const uint8_t* data, size_t size) {
     vm.getVariable("/a:y");
     vm.setVariable("_root.z", "1");
     vm.callExternalCallback("<invoke name=\"f\" returntype=\"xml\"><arguments><number>1</number></arguments></invoke>");
+    // The player's events reach the standard objects' listeners.
+    vm.keyDown(65, 'a');
+    vm.keyChar('A');
+    vm.keyUp(65, 'a');
+    vm.keyDown(20, 0);
+    vm.mouseEvent(Vm::MouseEvent::Down);
+    vm.mouseEvent(Vm::MouseEvent::Move);
+    vm.mouseEvent(Vm::MouseEvent::Up);
+    vm.mouseEvent(Vm::MouseEvent::Wheel, -3);
+    vm.stageResized();
     vm.collectGarbage();
     // Timers: due ones, then far later (repeating ones catch up once).
     host.clock = 1300;
@@ -123,6 +138,13 @@ void runAvm1FuzzInput(const uint8_t* data, size_t size) {
     vm.constructClip(*root.children[0], "a");
     vm.constructClip(*root.children[0]->children[0], "x");
     vm.collectGarbage();
+    vm.dataArrived(1, std::string_view("<a x='1'><b>t&amp;</b></a>"));
+    vm.dataArrived(2, std::string_view("a=1&b=%20"));
+    vm.dataArrived(3, std::nullopt);
+    vm.clipLoaded(1, Vm::ClipLoad::Arrived, 10);
+    vm.clipLoaded(1, Vm::ClipLoad::Initialized);
+    vm.clipLoaded(2, Vm::ClipLoad::Failed);
+    vm.frameEnded();
     vm.run(code, root);
     vm.runTimers(host.clock + 1);
 }

@@ -226,13 +226,24 @@ void TkvFlashLayer::UpdateLayer()
             return;
         }
         GdiFlush();
-        FillLongword(frame_->bits, windowW * windowH, 0);
         const int x0 = std::max(0, ox), x1 = std::min(windowW, ox + bufferW);
         const int y0 = std::max(0, oy), y1 = std::min(windowH, oy + bufferH);
-        const auto* pixels = static_cast<const std::uint32_t*>(Driver->Bits);
-        for (int y = y0; y < y1 && x0 < x1; ++y)
-            MoveLongword(pixels + static_cast<std::size_t>(y - oy) * static_cast<std::size_t>(Driver->Width) + (x0 - ox),
-                         frame_->bits + static_cast<std::size_t>(y) * static_cast<std::size_t>(windowW) + x0, x1 - x0);
+        if (x0 >= x1 || y0 >= y1) {
+            FillLongword(frame_->bits, windowW * windowH, 0);
+        } else {
+            // Only what the movie does not cover is cleared (fully
+            // transparent): the bands above and below it, and each side.
+            FillLongwordRect(frame_->bits, windowW, windowH, 0, 0, windowW, y0, 0);
+            FillLongwordRect(frame_->bits, windowW, windowH, 0, y1, windowW, windowH, 0);
+            FillLongwordRect(frame_->bits, windowW, windowH, 0, y0, x0, y1, 0);
+            FillLongwordRect(frame_->bits, windowW, windowH, x1, y0, windowW, y1, 0);
+            const auto* pixels = static_cast<const std::uint32_t*>(Driver->Bits);
+            for (int y = y0; y < y1; ++y)
+                MoveLongword(pixels + static_cast<std::size_t>(y - oy) * static_cast<std::size_t>(Driver->Width) +
+                                 (x0 - ox),
+                             frame_->bits + static_cast<std::size_t>(y) * static_cast<std::size_t>(windowW) + x0,
+                             x1 - x0);
+        }
         sourceDC = frame_->dc;
     }
     BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(masterAlpha_), AC_SRC_ALPHA};

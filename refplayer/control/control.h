@@ -444,6 +444,7 @@ private:
                     const std::string& target, const std::string& postData) override;
     void fsCommand(const std::string& command, const std::string& args) override;
     std::optional<std::string> externalCall(const std::string& functionName, const std::string& invokeXml) override;
+    std::string playerType() const override { return "ActiveX"; }
 
     HRESULT activateInPlace(IOleClientSite* activeSite, HWND parent, LPCRECT posRect);
     void deactivateInPlace();

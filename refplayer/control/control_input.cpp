@@ -163,7 +163,8 @@ HRESULT STDMETHODCALLTYPE Control::OnWindowMessage(UINT msg, WPARAM wp, LPARAM l
             case WM_SETCURSOR:
                 if (LOWORD(lp) != HTCLIENT)
                     return S_FALSE;
-                SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+                // Mouse.hide() in the movie hides the pointer over the control.
+                SetCursor(player_.pointerHidden() ? nullptr : LoadCursorW(nullptr, IDC_ARROW));
                 out = TRUE;
                 return S_OK;
             case WM_KEYDOWN:
@@ -185,8 +186,15 @@ HRESULT STDMETHODCALLTYPE Control::OnWindowMessage(UINT msg, WPARAM wp, LPARAM l
             case WM_SETFOCUS:
             case WM_KILLFOCUS:
                 return S_OK;
+            case WM_MOUSEWHEEL: {
+                // The movie's Mouse listeners hear the wheel; the container
+                // still gets its default handling (scrolling), as before.
+                int delta = GET_WHEEL_DELTA_WPARAM(wp);
+                run([this, delta] { player_.mouseWheel(delta); });
+                return S_FALSE;
+            }
             default:
-                return S_FALSE;  // WM_NULL, the middle button, the wheel: nothing to do
+                return S_FALSE;  // WM_NULL, the middle button: nothing to do
             }
         });
 }

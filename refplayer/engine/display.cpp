@@ -319,7 +319,7 @@ void MovieClip::removeChild(DisplayList::iterator it)
     core.release(std::move(obj));
 }
 
-void MovieClip::reconcile(const State& target)
+void MovieClip::reconcile(const State& target, size_t& constructAt)
 {
     for (auto it = children.begin(); it != children.end();) {
         auto want = target.find(it->first);
@@ -361,6 +361,9 @@ void MovieClip::reconcile(const State& target)
     for (MovieClip* clip : fresh) {
         if (clip->removed)
             continue;
+        if (clip->def && clip->movie)
+            if (const std::string* linkage = clip->movie->exportName(clip->def->id))
+                core.queueConstruct(*clip, *linkage, constructAt++);
         for (const ClipAction& a : clip->clipActions)
             if (a.events & clipEvent::Load)
                 core.queueActions(*clip, content_, a.actions);
@@ -386,18 +389,18 @@ void MovieClip::gotoFrameIndex(int target)
     for (int f = from; f <= target; ++f)
         applyCommands(state, f);
     frame_ = target;
-    // The frame's actions run before those of the clips it creates.
+    // The frame's #initclip blocks run first, once each and in file order:
+    // they register the classes the frame's new clips are built as. Then the
+    // constructors of those clips, then the frame's actions, and only then
+    // the actions of the clips it creates.
     size_t mark = core.queueMark();
-    reconcile(state);
     const Frame& fr = timeline_->frames[static_cast<size_t>(target)];
-    std::vector<std::span<const uint8_t>> blocks;
     for (const InitAction& init : fr.initActions)
         if (core.firstRunOf(init.actions.data()))
-            blocks.push_back(init.actions);
+            core.queueActions(*this, content_, init.actions, mark++);
+    reconcile(state, mark);
     for (const auto& a : fr.actions)
-        blocks.push_back(a);
-    for (auto& b : blocks)
-        core.queueActions(*this, content_, b, mark++);
+        core.queueActions(*this, content_, a, mark++);
 }
 
 void MovieClip::replaceContent(std::shared_ptr<const MovieDef> m)
@@ -463,14 +466,16 @@ void MovieClip::duplicate(std::string_view newName, int scriptDepth)
 
 bool MovieClip::attachMovie(std::string_view linkage, std::string_view newName, int scriptDepth)
 {
-    // The player's one built-in symbol: the video player object. Movies bring
-    // no exported symbols of their own to this engine.
+    // The player's one built-in symbol, the video player object, comes first;
+    // any other linkage name is a symbol the movie exports.
     auto equalsIgnoreCase = [](std::string_view a, std::string_view b) {
         return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
                });
     };
-    if (removed || !equalsIgnoreCase(linkage, "FLVPlayback") || newName.empty())
+    if (!equalsIgnoreCase(linkage, "FLVPlayback"))
+        return attachSymbol(linkage, newName, scriptDepth);
+    if (removed || newName.empty())
         return false;
     if (scriptDepth < -16384 || scriptDepth > 1048575 || nesting + 1 > core.limits.clipNesting ||
         !core.mayCreateInstance())
@@ -497,6 +502,34 @@ bool MovieClip::attachMovie(std::string_view linkage, std::string_view newName, 
     children.emplace(newDepth, clip);
     core.scripting().makeVideoPlayer(*clip);
     clip->enterFirstFrame();
+    return true;
+}
+
+bool MovieClip::attachSymbol(std::string_view linkage, std::string_view newName, int scriptDepth)
+{
+    // A symbol the clip's movie exports under that linkage name; the script
+    // side makes it an instance of its registered class.
+    const std::optional<uint16_t> id = content_->exportedSymbol(linkage);
+    const Character* symbol = id ? content_->character(*id) : nullptr;
+    if (removed || !symbol || symbol->kind != Character::Kind::Sprite || newName.empty())
+        return false;
+    if (scriptDepth < -16384 || scriptDepth > 1048575)
+        return false;
+    const int newDepth = scriptDepth + 16384;
+    auto it = children.find(newDepth);
+    if (it == children.end() && children.size() >= core.limits.depthsPerClip)
+        return false;
+    auto made = createInstance(core, content_, *id, this, nesting + 1);
+    if (!made)
+        return false;
+    auto& clip = static_cast<MovieClip&>(*made);
+    clip.depth = newDepth;
+    clip.DisplayObject::name = std::string(newName);
+    clip.dynamic = true;
+    if (it != children.end())
+        removeChild(it);
+    children.emplace(newDepth, made);
+    clip.enterFirstFrame();
     return true;
 }
 
@@ -628,6 +661,19 @@ void MovieClip::setProperty(avm1::ClipProperty property, const avm1::PropertyVal
     }
     default: return;
     }
+    scriptMoved = true;
+}
+
+avm1::ClipColor MovieClip::clipColor() const
+{
+    const ColorTransform& t = colorTransform;
+    return {t.mr * 100, t.ar, t.mg * 100, t.ag, t.mb * 100, t.ab, t.ma * 100, t.aa};
+}
+
+void MovieClip::setClipColor(const avm1::ClipColor& c)
+{
+    colorTransform = ColorTransform{c.ra / 100, c.ga / 100, c.ba / 100, c.aa / 100, c.rb, c.gb, c.bb, c.ab};
+    // From now on the timeline leaves this clip's placement to script.
     scriptMoved = true;
 }
 

@@ -170,6 +170,9 @@ public:
     void duplicate(std::string_view newName, int depth) override;
     void remove() override;
     bool attachMovie(std::string_view linkage, std::string_view newName, int depth) override;
+    bool attachSymbol(std::string_view linkage, std::string_view newName, int depth);
+    avm1::ClipColor clipColor() const override;
+    void setClipColor(const avm1::ClipColor& color) override;
 
 private:
     struct Placement {
@@ -187,7 +190,10 @@ private:
 
     State liveState() const;
     void applyCommands(State& state, int frame) const;
-    void reconcile(const State& target);
+    // Brings the display list to `target`. Clips it creates that are
+    // exported symbols get their class construction queued at `constructAt`
+    // (advanced past each), ahead of the frame's own actions.
+    void reconcile(const State& target, size_t& constructAt);
     std::shared_ptr<DisplayObject> instantiate(int depth, const Placement& p);
     void removeChild(DisplayList::iterator it);
 

@@ -119,6 +119,8 @@ void Player::mouseDown(MouseButton button, int x, int y) { KV_GUARD_VOID(impl_->
 void Player::mouseUp(MouseButton button, int x, int y) { KV_GUARD_VOID(impl_->core.mouseUp(button, x, y)); }
 void Player::charInput(uint8_t byte) { KV_GUARD_VOID(impl_->core.charInput(byte)); }
 void Player::keyDown(int virtualKey) { KV_GUARD_VOID(impl_->core.keyDown(virtualKey)); }
+void Player::mouseWheel(int delta) { KV_GUARD_VOID(impl_->core.mouseWheel(delta)); }
+bool Player::pointerHidden() const { return impl_->core.pointerHidden(); }
 void Player::keyUp(int virtualKey) { KV_GUARD_VOID(impl_->core.keyUp(virtualKey)); }
 
 void Player::play() { KV_GUARD_VOID(impl_->core.play()); }

@@ -60,6 +60,9 @@ public:
     virtual void invalidate(const IRect& viewRect) = 0;
     // trace(...) output.
     virtual void trace(const std::string& /*text*/) {}
+    // What the movie is told it runs in (System.capabilities.playerType):
+    // "PlugIn", "ActiveX", "StandAlone" or "External".
+    virtual std::string playerType() const { return "StandAlone"; }
 };
 
 // One player instance: one root movie (plus levels), its timelines and script.
@@ -111,6 +114,10 @@ public:
     void charInput(uint8_t byte);
     void keyDown(int virtualKey);
     void keyUp(int virtualKey);
+    // The wheel turned by `delta` (WHEEL_DELTA units of 120 per notch, positive away from the user).
+    void mouseWheel(int delta);
+    // Whether the movie hid the pointer (Mouse.hide) over the view.
+    bool pointerHidden() const;
 
     // --- host control of the root timeline (frames are 0-based here) ----------
     void play();

@@ -47,6 +47,40 @@ uint8_t swfKeyOf(int virtualKey)
     }
 }
 
+constexpr int kShiftKey = 0x10;
+
+// The character a key gives on a US keyboard (what Key.getAscii answers while
+// it is down), 0 for keys that give none. The character typed after it, when
+// the host sends one, replaces this.
+int asciiOfKey(int virtualKey, bool shift)
+{
+    if (virtualKey >= 'A' && virtualKey <= 'Z')
+        return shift ? virtualKey : virtualKey + 32;
+    if (virtualKey >= '0' && virtualKey <= '9')
+        return shift ? ")!@#$%^&*("[virtualKey - '0'] : virtualKey;
+    if (virtualKey >= 0x60 && virtualKey <= 0x69)  // the number pad's digits
+        return '0' + (virtualKey - 0x60);
+    static constexpr struct {
+        int key;
+        char plain, shifted;
+    } kKeys[] = {
+        {0x20, ' ', ' '}, {0x6A, '*', '*'}, {0x6B, '+', '+'}, {0x6D, '-', '-'}, {0x6E, '.', '.'}, {0x6F, '/', '/'},
+        {0xBA, ';', ':'}, {0xBB, '=', '+'}, {0xBC, ',', '<'}, {0xBD, '-', '_'}, {0xBE, '.', '>'}, {0xBF, '/', '?'},
+        {0xC0, '`', '~'}, {0xDB, '[', '{'}, {0xDC, '\\', '|'}, {0xDD, ']', '}'}, {0xDE, '\'', '"'},
+    };
+    for (const auto& k : kKeys)
+        if (k.key == virtualKey)
+            return shift ? k.shifted : k.plain;
+    switch (virtualKey) {
+    case 0x08: return 8;    // backspace
+    case 0x09: return 9;    // tab
+    case 0x0D: return 13;   // enter
+    case 0x1B: return 27;   // escape
+    case 0x2E: return 127;  // delete
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 PlayerCore::PlayerCore(PlayerHost& h, Limits l) : host(h), limits(l), scripting_(Scripting::create(*this)) {}
@@ -95,7 +129,7 @@ void PlayerCore::queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> o
 {
     if (actions.empty())
         return;
-    Queued q{clip.weak_from_this(), std::move(owner), actions, {}};
+    Queued q{clip.weak_from_this(), std::move(owner), actions, {}, {}};
     if (at >= queue_.size())
         queue_.push_back(std::move(q));
     else
@@ -104,7 +138,16 @@ void PlayerCore::queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> o
 
 void PlayerCore::queueMethod(MovieClip& clip, std::string method)
 {
-    queue_.push_back(Queued{clip.weak_from_this(), nullptr, {}, std::move(method)});
+    queue_.push_back(Queued{clip.weak_from_this(), nullptr, {}, std::move(method), {}});
+}
+
+void PlayerCore::queueConstruct(MovieClip& clip, std::string linkage, size_t at)
+{
+    Queued q{clip.weak_from_this(), nullptr, {}, {}, std::move(linkage)};
+    if (at >= queue_.size())
+        queue_.push_back(std::move(q));
+    else
+        queue_.insert(queue_.begin() + static_cast<ptrdiff_t>(at), std::move(q));
 }
 
 void PlayerCore::queueClipEvent(MovieClip& clip, uint32_t event, uint8_t key)
@@ -145,6 +188,11 @@ void PlayerCore::runQueue()
             auto& clip = static_cast<MovieClip&>(*obj);
             if (!q.method.empty()) {
                 scripting_->callMethod(clip, q.method);
+                continue;
+            }
+            if (!q.construct.empty()) {
+                if (std::string err = scripting_->constructClip(clip, q.construct); !err.empty())
+                    setError("script: " + err);
                 continue;
             }
             std::string err = scripting_->run(clip, q.actions);
@@ -201,11 +249,24 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
         LoadResult r = parseMovie(data, limits);
         if (!r.movie) {
             setError(r.error);
+            if (d.pending.clipLoadId)
+                failUrl(id, d.pending);
             return false;
         }
         d.movie = std::move(r.movie);
+        d.bytes = data.size();
+        if (d.pending.clipLoadId && requestingData_) {
+            deferred_.push_back(std::move(d));
+            return true;
+        }
     } else if (d.pending.kind == RequestKind::Variables) {
         d.variables.assign(data.begin(), data.end());
+        if (d.pending.dataId && requestingData_) {
+            // Answered from inside the request: the script that asked is still
+            // running and hears of it afterwards, as of any other answer.
+            deferred_.push_back(std::move(d));
+            return true;
+        }
     } else if (d.pending.kind == RequestKind::Media) {
         std::string error;
         if (d.pending.slot == VideoPlayback::Slot::Video) {
@@ -238,16 +299,30 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
 void PlayerCore::apply(Deferred d)
 {
     const Pending& p = d.pending;
-    if (p.kind == RequestKind::Media) {
+    bool clipLoadFailed = false;
+    if (p.dataId) {
+        scripting_->dataArrived(p.dataId, d.failed ? std::nullopt : std::optional<std::string_view>(d.variables));
+    } else if (p.clipLoadId && (d.failed || (p.level < 0 && !clipByPath(p.clipPath)))) {
+        // No answer, or the clip it was for has gone.
+        clipLoadFailed = true;
+        scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Failed, 0);
+    } else if (p.kind == RequestKind::Media) {
         applyMedia(d);
     } else if (d.movie) {
         if (p.root || p.level == 0) {
             installRoot(d.movie, p.url);
         } else if (p.level > 0) {
+            if (p.clipLoadId)
+                scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Arrived, static_cast<double>(d.bytes));
             installLevel(p.level, d.movie, p.url);
         } else if (MovieClip* clip = clipByPath(p.clipPath)) {
-            clip->url = p.url;
-            clip->replaceContent(d.movie);
+            if (p.clipLoadId)
+                scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Arrived, static_cast<double>(d.bytes));
+            // The listeners may have moved things: look again.
+            if ((clip = clipByPath(p.clipPath))) {
+                clip->url = p.url;
+                clip->replaceContent(d.movie);
+            }
         }
     } else {
         MovieClip* clip = p.level >= 0 ? (levels.count(p.level) ? levels[p.level].get() : nullptr) : clipByPath(p.clipPath);
@@ -256,6 +331,11 @@ void PlayerCore::apply(Deferred d)
                 scripting_->setClipVariable(*clip, name, value);
     }
     runQueue();
+    // The new movie's first frame has run.
+    if (p.clipLoadId && d.movie && !clipLoadFailed && !(p.root || p.level == 0)) {
+        scripting_->clipLoaded(p.clipLoadId, Scripting::ClipLoad::Initialized, static_cast<double>(d.bytes));
+        runQueue();
+    }
     settle();
 }
 
@@ -271,6 +351,16 @@ void PlayerCore::failUrl(RequestId id)
 
 void PlayerCore::failUrl(RequestId, const Pending& p)
 {
+    if (p.observed()) {
+        Deferred d;
+        d.pending = p;
+        d.failed = true;
+        if (running_ || requestingData_)
+            deferred_.push_back(std::move(d));
+        else
+            apply(std::move(d));
+        return;
+    }
     if (p.kind != RequestKind::Media)
         return;
     auto owner = p.player.lock();
@@ -365,6 +455,12 @@ bool PlayerCore::installRoot(std::shared_ptr<MovieDef> movie, const std::string&
     // of the old movie survive. Clips of the old one may still hold references
     // into the old heap; those stay valid until they go.
     scripting_ = Scripting::create(*this);
+    scaleMode_ = ScaleMode::ShowAll;
+    align_.clear();
+    pointerHidden_ = false;
+    // Data loads belong to the old interpreter's objects: their answers go nowhere.
+    std::erase_if(pending_, [](const auto& entry) { return entry.second.observed(); });
+    std::erase_if(deferred_, [](const Deferred& d) { return d.pending.observed(); });
     clockMs_ = 0;
     installLevel(0, std::move(movie), url);
     viewChanged_ = true;
@@ -463,6 +559,10 @@ void PlayerCore::setViewSize(int width, int height)
     viewW_ = width;
     viewH_ = height;
     viewChanged_ = true;
+    if (hasMovie()) {
+        scripting_->stageResized();
+        runQueue();
+    }
     settle();
 }
 
@@ -481,15 +581,24 @@ Matrix PlayerCore::viewMatrix() const
     if (!m)
         return Matrix{1 / 20.0, 0, 0, 1 / 20.0, 0, 0};
     double sw = (m->stage.xMax - m->stage.xMin) / 20.0, sh = (m->stage.yMax - m->stage.yMin) / 20.0;
-    double s = 1;
+    double sx = 1, sy = 1;
     double ox = 0, oy = 0;
     if (sw > 0 && sh > 0 && viewW_ > 0 && viewH_ > 0) {
-        s = std::min(viewW_ / sw, viewH_ / sh);
-        // Whole-pixel offsets keep stage-aligned edges crisp.
-        ox = std::round((viewW_ - sw * s) / 2);
-        oy = std::round((viewH_ - sh * s) / 2);
+        switch (scaleMode_) {
+        case ScaleMode::ShowAll: sx = sy = std::min(viewW_ / sw, viewH_ / sh); break;
+        case ScaleMode::NoBorder: sx = sy = std::max(viewW_ / sw, viewH_ / sh); break;
+        case ScaleMode::ExactFit: sx = viewW_ / sw; sy = viewH_ / sh; break;
+        case ScaleMode::NoScale: break;
+        }
+        // The stage sits where Stage.align puts it, centred on an axis it does
+        // not name; whole-pixel offsets keep stage-aligned edges crisp.
+        const double spareX = viewW_ - sw * sx, spareY = viewH_ - sh * sy;
+        const bool left = align_.find('L') != std::string::npos, right = align_.find('R') != std::string::npos;
+        const bool top = align_.find('T') != std::string::npos, bottom = align_.find('B') != std::string::npos;
+        ox = left ? 0 : right ? spareX : std::round(spareX / 2);
+        oy = top ? 0 : bottom ? spareY : std::round(spareY / 2);
     }
-    return Matrix{s / 20, 0, 0, s / 20, ox - m->stage.xMin / 20.0 * s, oy - m->stage.yMin / 20.0 * s};
+    return Matrix{sx / 20, 0, 0, sy / 20, ox - m->stage.xMin / 20.0 * sx, oy - m->stage.yMin / 20.0 * sy};
 }
 
 void PlayerCore::render(Surface target, const IRect& clipIn)
@@ -657,6 +766,12 @@ void PlayerCore::tick()
     for (auto& c : clips)
         if (!c->removed && c->playback)
             c->playback->advance(tickMs);
+    runQueue();
+    // Timers fire between frames, on the clock getTimer reads; what they
+    // queue (a goto's frame scripts, say) runs before the frame is shown.
+    for (const std::string& err : scripting_->runTimers(clockMs_))
+        setError("script: " + err);
+    scripting_->frameEnded();
     runQueue();
     settle();
 }
@@ -859,7 +974,18 @@ void PlayerCore::mouseMove(int x, int y)
     if (!hasMovie())
         return;
     updateHover();
+    scripting_->pointerEvent(Scripting::Pointer::Move, 0);
     clipEvents(clipEvent::MouseMove);
+    runQueue();
+    settle();
+}
+
+void PlayerCore::mouseWheel(int delta)
+{
+    if (!hasMovie())
+        return;
+    // Mouse listeners hear notches, as the player counts them.
+    scripting_->pointerEvent(Scripting::Pointer::Wheel, delta / 120 ? delta / 120 : (delta > 0) - (delta < 0));
     runQueue();
     settle();
 }
@@ -893,6 +1019,7 @@ void PlayerCore::mouseDown(MouseButton button, int x, int y)
             focus_ = field->weak_from_this();
         }
     }
+    scripting_->pointerEvent(Scripting::Pointer::Down, 0);
     clipEvents(clipEvent::MouseDown);
     runQueue();
     settle();
@@ -924,6 +1051,7 @@ void PlayerCore::mouseUp(MouseButton button, int x, int y)
         }
     }
     updateHover();
+    scripting_->pointerEvent(Scripting::Pointer::Up, 0);
     clipEvents(clipEvent::MouseUp);
     runQueue();
     settle();
@@ -974,6 +1102,7 @@ void PlayerCore::charInput(uint8_t byte)
 {
     if (!hasMovie())
         return;
+    scripting_->keyChar(byte);
     if (TextObject* field = focusedField())
         editField(*field, byte);
     else if (byte >= 32 && byte < 127)
@@ -986,6 +1115,9 @@ void PlayerCore::keyDown(int virtualKey)
 {
     if (!hasMovie())
         return;
+    if (virtualKey == kShiftKey)
+        shiftDown_ = true;
+    scripting_->keyEvent(true, virtualKey, asciiOfKey(virtualKey, shiftDown_));
     clipEvents(clipEvent::KeyDown);
     // With a field focused the keys edit it (through charInput) instead.
     if (uint8_t key = swfKeyOf(virtualKey); key && !focusedField())
@@ -994,10 +1126,13 @@ void PlayerCore::keyDown(int virtualKey)
     settle();
 }
 
-void PlayerCore::keyUp(int)
+void PlayerCore::keyUp(int virtualKey)
 {
     if (!hasMovie())
         return;
+    if (virtualKey == kShiftKey)
+        shiftDown_ = false;
+    scripting_->keyEvent(false, virtualKey, asciiOfKey(virtualKey, shiftDown_));
     clipEvents(clipEvent::KeyUp);
     runQueue();
     settle();
@@ -1049,6 +1184,27 @@ void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlReques
     request(RequestKind::Movie, url, "", r.postData, std::move(p));
 }
 
+uint32_t PlayerCore::loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
+{
+    if (r.url.empty()) {
+        loadMovie(target, r);
+        return 0;
+    }
+    const uint32_t id = nextClipLoad_++;
+    if (nextClipLoad_ == 0)
+        nextClipLoad_ = 1;
+    Pending p;
+    p.kind = RequestKind::Movie;
+    p.level = target.level;
+    p.clipPath = target.path;
+    p.clipLoadId = id;
+    p.url = resolve(r.url);
+    std::string url = p.url;
+    Raise guard(requestingData_);
+    request(RequestKind::Movie, url, "", r.postData, std::move(p));
+    return id;
+}
+
 void PlayerCore::loadVariables(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
 {
     Pending p;
@@ -1068,6 +1224,41 @@ std::optional<std::string> PlayerCore::externalCall(const std::string& name, con
 bool PlayerCore::addCallback(const std::string&)
 {
     return true;
+}
+
+avm1::Host::Size PlayerCore::movieSize()
+{
+    const MovieDef* m = rootMovie();
+    if (!m)
+        return {0, 0};
+    return {static_cast<int>(std::lround((m->stage.xMax - m->stage.xMin) / 20.0)),
+            static_cast<int>(std::lround((m->stage.yMax - m->stage.yMin) / 20.0))};
+}
+
+void PlayerCore::stageLayout(std::string_view scaleMode, std::string_view align)
+{
+    scaleMode_ = scaleMode == "noScale"    ? ScaleMode::NoScale
+                 : scaleMode == "exactFit" ? ScaleMode::ExactFit
+                 : scaleMode == "noBorder" ? ScaleMode::NoBorder
+                                           : ScaleMode::ShowAll;
+    align_ = std::string(align);
+    // Everything moves: settle() redraws the whole view.
+    viewChanged_ = true;
+}
+
+uint32_t PlayerCore::loadData(const avm1::UrlRequest& r)
+{
+    const uint32_t id = nextData_++;
+    if (nextData_ == 0)
+        nextData_ = 1;
+    Pending p;
+    p.kind = RequestKind::Variables;
+    p.dataId = id;
+    p.url = resolve(r.url);
+    std::string url = p.url;
+    Raise guard(requestingData_);
+    request(RequestKind::Variables, url, "", r.postData, std::move(p));
+    return id;
 }
 
 }  // namespace refplayer::engine

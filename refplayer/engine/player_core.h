@@ -46,6 +46,10 @@ public:
     void queueActions(MovieClip& clip, std::shared_ptr<const MovieDef> owner, std::span<const uint8_t> actions,
                       size_t at = SIZE_MAX);
     void queueMethod(MovieClip& clip, std::string method);
+    // Queues the construction of a clip placed by the timeline as the class
+    // registered for `linkage` (checked when it runs, after the #initclip
+    // blocks before it), at `at` or at the end.
+    void queueConstruct(MovieClip& clip, std::string linkage, size_t at = SIZE_MAX);
     void queueClipEvent(MovieClip& clip, uint32_t event, uint8_t key = 0);
     // Init actions run once per movie.
     bool firstRunOf(const uint8_t* actions) { return initDone_.insert(actions).second; }
@@ -77,6 +81,8 @@ public:
     void charInput(uint8_t byte);
     void keyDown(int virtualKey);
     void keyUp(int virtualKey);
+    void mouseWheel(int delta);
+    bool pointerHidden() const { return pointerHidden_; }
     // The mouse in stage twips (for _xmouse/_ymouse).
     Point mouseStage() const { return viewMatrix().inverted().apply(mouseView_); }
     // Whether the host has told of the mouse at all (before, it is nowhere).
@@ -115,6 +121,13 @@ public:
     void loadVariables(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;
     std::optional<std::string> externalCall(const std::string& name, const std::string& invokeXml) override;
     bool addCallback(const std::string& name) override;
+    Size movieSize() override;
+    Size viewSize() override { return {viewW_, viewH_}; }
+    void stageLayout(std::string_view scaleMode, std::string_view align) override;
+    void setMouseVisible(bool visible) override { pointerHidden_ = !visible; }
+    std::string playerType() override { return host.playerType(); }
+    uint32_t loadData(const avm1::UrlRequest& request) override;
+    uint32_t loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;
 
     std::map<int, std::shared_ptr<MovieClip>> levels;
 
@@ -129,12 +142,18 @@ private:
         std::weak_ptr<DisplayObject> player;
         VideoPlayback::Slot slot = VideoPlayback::Slot::Video;
         uint32_t generation = 0;
+        // A script object's data load (XML, LoadVars): the interpreter's id for it.
+        uint32_t dataId = 0;
+        // A MovieClipLoader's load: the interpreter's id for it.
+        uint32_t clipLoadId = 0;
+        bool observed() const { return dataId || clipLoadId; }
     };
     struct Queued {
         std::weak_ptr<DisplayObject> clip;
         std::shared_ptr<const MovieDef> movie;  // keeps `actions` alive
         std::span<const uint8_t> actions;
         std::string method;
+        std::string construct;  // a registered class's linkage name
     };
 
     RequestId request(RequestKind kind, const std::string& url, const std::string& target, const std::string& post,
@@ -177,6 +196,8 @@ private:
         std::shared_ptr<MovieDef> movie;
         std::string variables;
         std::shared_ptr<const VideoStream> video;
+        bool failed = false;  // a data or clip load that got no answer
+        size_t bytes = 0;     // the answer's size
     };
     void applyMedia(Deferred& d);
     void issueMediaRequests();
@@ -203,6 +224,16 @@ private:
         }
     };
     std::vector<DrawnItem> drawn_;
+
+    // Stage.scaleMode and Stage.align as the movie set them.
+    enum class ScaleMode { ShowAll, ExactFit, NoBorder, NoScale };
+    ScaleMode scaleMode_ = ScaleMode::ShowAll;
+    std::string align_;
+    bool pointerHidden_ = false;
+    bool shiftDown_ = false;
+    uint32_t nextData_ = 1;
+    uint32_t nextClipLoad_ = 1;
+    int requestingData_ = 0;  // a data or clip load is being asked for: its answer waits
 
     double clockMs_ = 0;
     Point mouseView_;

@@ -51,7 +51,26 @@ public:
     // with the class's initial settings as its members.
     virtual void makeVideoPlayer(MovieClip& clip) = 0;
 
+    // Makes a clip the timeline just placed an instance of the class registered
+    // (Object.registerClass) for `linkage`, running its constructor. Answers an
+    // error text (empty when the constructor ran to its end or none is registered).
+    virtual std::string constructClip(MovieClip& clip, std::string_view linkage) = 0;
+    // Fires the setInterval/setTimeout timers due at `nowMs`; answers the
+    // failures' texts.
+    virtual std::vector<std::string> runTimers(double nowMs) = 0;
+
     virtual std::optional<std::string> callExternalCallback(std::string_view invokeXml) = 0;
+
+    // What the standard objects (Key, Mouse, Stage, XML, LoadVars) hear from the player.
+    enum class Pointer { Down, Up, Move, Wheel };
+    virtual void keyEvent(bool down, int code, int ascii) = 0;
+    virtual void keyChar(int ascii) = 0;
+    virtual void pointerEvent(Pointer event, int wheelDelta) = 0;
+    virtual void stageResized() = 0;
+    virtual void frameEnded() = 0;
+    enum class ClipLoad { Arrived, Initialized, Failed };
+    virtual void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) = 0;
+    virtual void dataArrived(uint32_t id, std::optional<std::string_view> body) = 0;
     virtual std::string lastError() const = 0;
     // Actions run so far, over every entry (only ever grows).
     virtual uint64_t actionsRun() const = 0;

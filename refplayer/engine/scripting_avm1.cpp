@@ -72,6 +72,17 @@ public:
         return vm_.getVariable(pathFrom(clip, name));
     }
 
+    std::string constructClip(MovieClip& clip, std::string_view linkage) override
+    {
+        const std::string before = vm_.lastError();
+        if (!vm_.constructClip(clip, linkage))
+            return {};
+        // The constructor's entry reports its failure through lastError.
+        return vm_.lastError() != before ? vm_.lastError() : std::string();
+    }
+
+    std::vector<std::string> runTimers(double nowMs) override { return vm_.runTimers(nowMs); }
+
     std::optional<std::string> callExternalCallback(std::string_view invokeXml) override
     {
         return vm_.callExternalCallback(invokeXml);
@@ -132,6 +143,29 @@ public:
         vars->setOwn("playheadTime", Value::number(0));
         vars->setOwn("state", Value::string("disconnected"));
     }
+
+    void keyEvent(bool down, int code, int ascii) override
+    {
+        if (down)
+            vm_.keyDown(code, ascii);
+        else
+            vm_.keyUp(code, ascii);
+    }
+    void keyChar(int ascii) override { vm_.keyChar(ascii); }
+    void pointerEvent(Pointer event, int wheelDelta) override
+    {
+        using E = avm1::Vm::MouseEvent;
+        const E e = event == Pointer::Down ? E::Down : event == Pointer::Up ? E::Up : event == Pointer::Move ? E::Move : E::Wheel;
+        vm_.mouseEvent(e, wheelDelta);
+    }
+    void stageResized() override { vm_.stageResized(); }
+    void frameEnded() override { vm_.frameEnded(); }
+    void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) override
+    {
+        using L = avm1::Vm::ClipLoad;
+        vm_.clipLoaded(id, outcome == ClipLoad::Arrived ? L::Arrived : outcome == ClipLoad::Initialized ? L::Initialized : L::Failed, bytes);
+    }
+    void dataArrived(uint32_t id, std::optional<std::string_view> body) override { vm_.dataArrived(id, body); }
 
     std::string lastError() const override { return vm_.lastError(); }
     uint64_t actionsRun() const override { return vm_.actionsRun(); }

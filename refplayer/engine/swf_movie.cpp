@@ -25,6 +25,40 @@ std::optional<int> Timeline::frameOfLabel(std::string_view label) const
 }
 
 namespace {
+std::string lowerAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+}  // namespace
+
+void MovieDef::addExport(std::string name, uint16_t id)
+{
+    exportIdsLower_.emplace(lowerAscii(name), id);
+    exportNames_.emplace(id, name);
+    exportIds_.emplace(std::move(name), id);
+}
+
+std::optional<uint16_t> MovieDef::exportedSymbol(std::string_view name) const
+{
+    if (auto it = exportIds_.find(std::string(name)); it != exportIds_.end())
+        return it->second;
+    if (version >= 7)
+        return std::nullopt;
+    if (auto it = exportIdsLower_.find(lowerAscii(name)); it != exportIdsLower_.end())
+        return it->second;
+    return std::nullopt;
+}
+
+const std::string* MovieDef::exportName(uint16_t id) const
+{
+    auto it = exportNames_.find(id);
+    return it == exportNames_.end() ? nullptr : &it->second;
+}
+
+namespace {
 
 const char* kRefusedPrefix = "not a playable SWF: ";
 
@@ -338,6 +372,16 @@ private:
         case tag::DefineButton2:
             button(body, code == tag::DefineButton2);
             break;
+        case tag::ExportAssets: {
+            const uint16_t count = body.u16();
+            for (uint16_t i = 0; i < count && !body.atEnd(); ++i) {
+                const uint16_t id = body.u16();
+                std::string name = body.string();
+                if (!name.empty())
+                    movie_.addExport(std::move(name), id);
+            }
+            break;
+        }
         case tag::DefineEditText:
             editText(body);
             break;

@@ -45,7 +45,8 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, PlaceObject = 4, Rem
                    SetBackgroundColor = 9, DoAction = 12, DefineShape2 = 22, PlaceObject2 = 26,
                    RemoveObject2 = 28, DefineShape3 = 32, DefineButton2 = 34, DefineEditText = 37,
                    DefineSprite = 39, FrameLabel = 43, DoInitAction = 59, DefineVideoStream = 60,
-                   VideoFrame = 61, FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83;
+                   VideoFrame = 61, FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83,
+                   ExportAssets = 56;
 }
 
 // --- shapes --------------------------------------------------------------------
@@ -245,12 +246,26 @@ struct MovieDef {
     std::unordered_map<uint16_t, std::unique_ptr<Character>> characters;
     Timeline timeline;
     size_t edgeCount = 0;
+    // ExportAssets: the linkage names of the symbols script may attach. The
+    // first export of a name, and a symbol's first name, count.
+    void addExport(std::string name, uint16_t id);
+    // The symbol exported as `name`: an exact match, or for movies before
+    // SWF 7 (which ignore case) one that differs only in ASCII case.
+    std::optional<uint16_t> exportedSymbol(std::string_view name) const;
+    // The first linkage name of symbol `id` (what Object.registerClass names it by).
+    const std::string* exportName(uint16_t id) const;
 
     const Character* character(uint16_t id) const
     {
         auto it = characters.find(id);
         return it == characters.end() ? nullptr : it->second.get();
     }
+
+private:
+    // Looked up by every attachMovie and every clip the timeline places, so
+    // a movie with very many exports costs no more per lookup.
+    std::unordered_map<std::string, uint16_t> exportIds_, exportIdsLower_;
+    std::unordered_map<uint16_t, std::string> exportNames_;
 };
 
 struct LoadResult {

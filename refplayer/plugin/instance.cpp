@@ -473,6 +473,11 @@ int16_t Instance::handleEvent(const NPEvent& event)
         run([this, px, py] { player_.mouseUp(refplayer::MouseButton::Left, px, py); });
         return 1;
     }
+    case WM_MOUSEWHEEL: {
+        int delta = GET_WHEEL_DELTA_WPARAM(event.wParam);
+        run([this, delta] { player_.mouseWheel(delta); });
+        return 1;
+    }
     case WM_RBUTTONDOWN:
         // The right button belongs to the player's context menu, not the
         // movie; the host gives the press in screen coordinates.

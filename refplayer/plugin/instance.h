@@ -77,6 +77,7 @@ private:
                     const std::string& target, const std::string& postData) override;
     void fsCommand(const std::string& command, const std::string& args) override;
     std::optional<std::string> externalCall(const std::string& functionName, const std::string& invokeXml) override;
+    std::string playerType() const override { return "PlugIn"; }
     // EngineSession
     void requestRepaint(const refplayer::IRect& viewRect) override;
     bool manualClockConfigured() const override;

@@ -64,6 +64,12 @@ struct LoadTarget {
     std::string path;
 };
 
+// A clip's colour transform as Color objects read and write it: multipliers
+// in percent, offsets added to each 0-255 channel.
+struct ClipColor {
+    double ra = 100, rb = 0, ga = 100, gb = 0, ba = 100, bb = 0, aa = 100, ab = 0;
+};
+
 // One movie clip (a level's root timeline or a sprite instance).
 // Frames are 0-based here; scripts see them 1-based and the interpreter
 // converts.
@@ -117,6 +123,10 @@ public:
     virtual bool attachMovie(std::string_view /*linkage*/, std::string_view /*newName*/, int /*depth*/) {
         return false;
     }
+    // The clip's own colour transform (Color.getTransform / setTransform).
+    // Setting it may redraw but runs no script.
+    virtual ClipColor clipColor() const { return {}; }
+    virtual void setClipColor(const ClipColor& /*color*/) {}
 };
 
 // The player around the interpreter.
@@ -129,8 +139,15 @@ public:
 
     // trace(...) output, already converted to text.
     virtual void trace(std::string_view text) = 0;
-    // getTimer(): milliseconds since the player started.
+    // getTimer(): milliseconds since the player started. Timers made by
+    // setInterval and setTimeout are due on this clock too.
     virtual double timerMs() = 0;
+    // Date: the wall clock, in milliseconds since 1970-01-01 00:00 UTC, and
+    // the local time zone's offset from UTC at the UTC time `utcMs` (in
+    // milliseconds, daylight saving included; east of Greenwich positive).
+    // The defaults ask the C library.
+    virtual double wallClockMs();
+    virtual double localOffsetMs(double utcMs);
 
     // getURL with a window target. "FSCommand:" URLs never arrive here; they
     // become fsCommand(command, args), the text after the prefix and the target.
@@ -153,6 +170,38 @@ public:
     // function; the host learns the name so that it can offer it to its
     // container. Answers whether the container can call it.
     virtual bool addCallback(const std::string& /*name*/) { return externalAvailable(); }
+
+    // --- the stage and the pointer, as Stage, Mouse and System report them ------
+    struct Size {
+        int width = 0;
+        int height = 0;
+    };
+    // The root movie's stage in pixels, and the area the player shows it in.
+    virtual Size movieSize() { return {550, 400}; }
+    virtual Size viewSize() { return movieSize(); }
+    // The screen System.capabilities reports.
+    virtual Size screenSize() { return {1024, 768}; }
+    // Stage.scaleMode ("showAll", "exactFit", "noBorder", "noScale") and
+    // Stage.align (letters of "TBLR", canonical order) changed: the host lays
+    // the stage out in its view accordingly.
+    virtual void stageLayout(std::string_view /*scaleMode*/, std::string_view /*align*/) {}
+    // Mouse.hide / Mouse.show.
+    virtual void setMouseVisible(bool /*visible*/) {}
+    // "PlugIn", "ActiveX", "StandAlone" or "External" (System.capabilities.playerType).
+    virtual std::string playerType() { return "StandAlone"; }
+
+    // --- data loads (XML.load, LoadVars.load and their sendAndLoad) --------------
+    // Asks for `request`'s body as text. Answers an id (never 0) that the host
+    // later hands to Vm::dataArrived with the body, or without one when the
+    // load failed; 0 when the host refuses at once (the load then fails too).
+    virtual uint32_t loadData(const UrlRequest& /*request*/) { return 0; }
+    // MovieClipLoader.loadClip: loadMovie whose outcome the host reports
+    // through Vm::clipLoaded with the id answered (never 0); 0 when the host
+    // cannot report it (the load is made all the same, unobserved).
+    virtual uint32_t loadClip(const LoadTarget& target, const UrlRequest& request) {
+        loadMovie(target, request);
+        return 0;
+    }
 };
 
 }  // namespace refplayer::avm1

@@ -116,6 +116,18 @@ struct ExternalCallback {
     Value function;
 };
 
+// A timer of setInterval or setTimeout: a function, or an object and the
+// name of its method (looked up when the timer fires).
+struct Timer {
+    Value function;
+    Value object;
+    std::string method;
+    std::vector<Value> args;
+    double intervalMs = 0;
+    double dueMs = 0;
+    bool repeat = false;
+};
+
 struct Vm::State {
     State(Vm& vm, Host& host, Limits limits);
 
@@ -133,6 +145,7 @@ struct Vm::State {
     Object* booleanProto = nullptr;
     Object* movieClipProto = nullptr;
     Object* externalInterface = nullptr;
+    Object* dateProto = nullptr;
 
     std::vector<Value> stack;
     std::vector<Frame*> frames;   // running activations, innermost last
@@ -147,6 +160,13 @@ struct Vm::State {
     std::string lastError;
 
     std::map<std::string, ExternalCallback, std::less<>> callbacks;
+    std::map<uint32_t, Timer> timers;  // by id, which only grows
+    uint32_t nextTimerId = 1;
+    // Object.registerClass: symbol linkage name -> constructor.
+    std::map<std::string, Value, std::less<>> registeredClasses;
+    // The standard objects the player's events reach (Key, Mouse, Stage, data
+    // loads in flight ...), by name; pinned, so deleting their globals keeps them working.
+    std::map<std::string, ObjectRef, std::less<>> standard;
     uint64_t rng = 0x9E3779B97F4A7C15ull;
     size_t liveAfterCollect = 0;
 
@@ -257,6 +277,13 @@ struct Vm::State {
 
     // The object at a dotted path under _global, created as needed.
     Object* package(std::string_view dottedPath);
+
+    // --- registered classes (avm1_object.cpp) ------------------------------------
+    // The constructor registered for a symbol's linkage name (undefined when none).
+    Value registeredClass(std::string_view linkage, bool caseSensitive);
+    // Makes `clip` an instance of `ctor`: its members come from ctor.prototype,
+    // and with `runConstructor` the constructor runs with the clip as `this`.
+    void becomeInstance(Clip& clip, const Value& ctor, bool runConstructor);
 };
 
 template <typename F>
@@ -312,6 +339,30 @@ inline RunResult Vm::State::entry(F&& body) {
     return result;
 }
 
+// Restores the frame list, the operand stack and the call depth whatever way
+// a call ends (return, script throw, abort).
+class FrameGuard {
+public:
+    FrameGuard(Vm::State& s, Frame& f) : s_(s), depth_(s.frames.size()), stack_(f.stackBase) {
+        s.frames.push_back(&f);
+    }
+    ~FrameGuard() {
+        s_.frames.resize(depth_);
+        if (s_.stack.size() > stack_) s_.stack.resize(stack_);
+    }
+    FrameGuard(const FrameGuard&) = delete;
+    FrameGuard& operator=(const FrameGuard&) = delete;
+
+private:
+    Vm::State& s_;
+    size_t depth_;
+    size_t stack_;
+};
+
+// Assignment to an object's member with accessors and read-only members
+// honoured (avm1_vm.cpp; a clip's variables go through it too).
+void setObjectMember(Vm::State& s, Object* o, const Value& thisValue, std::string_view key, const Value& value);
+
 // Executes frames: the dispatch loop (avm1_interp.cpp).
 struct Completion {
     enum Kind { Normal, Return, JumpOut, Malformed } kind = Normal;
@@ -320,9 +371,18 @@ struct Completion {
 };
 Completion execute(Vm::State& s, Frame& f, uint32_t begin, uint32_t end);
 
-// Natives (avm1_natives.cpp, avm1_movieclip.cpp).
+// Natives: installBuiltins (avm1_natives.cpp) fills the global object by
+// calling each family's install function, in order.
 void installBuiltins(Vm::State& s);
-void installMovieClip(Vm::State& s);
+void installObject(Vm::State& s);           // avm1_object.cpp
+void installPropFlags(Vm::State& s);        // avm1_object.cpp
+void installArray(Vm::State& s);            // avm1_array.cpp
+void installString(Vm::State& s);           // avm1_string.cpp
+void installNumber(Vm::State& s);           // avm1_math.cpp
+void installGlobalFunctions(Vm::State& s);  // avm1_math.cpp
+void installTimers(Vm::State& s);           // avm1_timers.cpp
+void installDate(Vm::State& s);             // avm1_date.cpp
+void installMovieClip(Vm::State& s);        // avm1_movieclip.cpp
 void installExternalInterface(Vm::State& s);
 
 }  // namespace refplayer::avm1

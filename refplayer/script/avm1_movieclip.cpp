@@ -2,20 +2,12 @@
 // when called on a clip) and flash.external.ExternalInterface.
 #include <cmath>
 
-#include "avm1_internal.h"
+#include "avm1_natives.h"
 #include "eixml.h"
 
 namespace refplayer::avm1 {
 
 namespace {
-
-using State = Vm::State;
-using Impl = Value (*)(State&, NativeCall&);
-
-void def(State& s, Object* on, std::string_view name, Impl fn) {
-    Object* f = s.newNative([&s, fn](NativeCall& c) { return fn(s, c); }, name);
-    on->setOwn(name, Value::object(f), kDontEnum);
-}
 
 Clip* thisClip(State& s, NativeCall& c) { return s.resolveClip(c.thisValue); }
 
@@ -136,6 +128,11 @@ Value attachMovie(State& s, NativeCall& c) {
         });
         for (const auto& [key, value] : members) s.setMember(made, key, value);
     }
+    // A registered class takes the clip over once the init object's members
+    // are in place: its constructor may read them.
+    child = s.resolveClip(made);
+    const Value ctor = child ? s.registeredClass(linkage, s.caseSensitive()) : Value();
+    if (child && ctor.objectValue()) s.becomeInstance(*child, ctor, true);
     return made;
 }
 

@@ -110,6 +110,7 @@ public:
         Function,  // script or native; see script()/native()
         Super,     // the `super` of a method: members from the parent prototype, calls with the method's `this`
         Boxed,     // new String/Number/Boolean(...): primitive()
+        Date,      // new Date(...): primitive() is its time value (a number, NaN when invalid)
     };
 
     Kind kind() const { return kind_; }
@@ -149,7 +150,7 @@ public:
     NativeFunction* native() const { return native_.get(); }
     const Value& superThis() const { return primitive_; }   // Kind::Super
     Object* superProto() const { return superProto_; }     // Kind::Super
-    const Value& primitive() const { return primitive_; }   // Kind::Boxed
+    const Value& primitive() const { return primitive_; }   // Kind::Boxed, Kind::Date
 
     NativeData* nativeData() const { return data_.get(); }
     void setNativeData(std::unique_ptr<NativeData> data) { data_ = std::move(data); }

@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "avm1_host.h"
 #include "avm1_value.h"
@@ -119,6 +120,44 @@ public:
     // malformed or no such callback exists (lastError() says which).
     std::optional<std::string> callExternalCallback(std::string_view invokeXml);
     bool hasExternalCallback(std::string_view name) const;
+
+    // --- timers -------------------------------------------------------------------
+    // Fires every setInterval/setTimeout timer due at `nowMs` (Host::timerMs's
+    // clock), each once and as an entry of its own: one that throws or runs
+    // past the budget stops alone. A repeating timer is next due one interval
+    // after it was due, or one interval from now when it fell further behind.
+    // Answers the failures' messages.
+    std::vector<std::string> runTimers(double nowMs);
+    size_t timerCount() const;
+
+    // --- registered classes (Object.registerClass) ----------------------------------
+    // Makes a clip just placed by the timeline an instance of the class
+    // registered for `linkage`, running its constructor with the clip as
+    // `this`. Answers false, doing nothing, when no class is registered.
+    bool constructClip(Clip& clip, std::string_view linkage);
+    // --- the player's events, as the standard objects report them -------------------
+    // Each broadcasts to the listeners of Key, Mouse or Stage as an entry of its
+    // own. Key codes are the player's (the Windows virtual-key codes); `ascii` is
+    // the character the key gives (0 when none).
+    enum class MouseEvent { Down, Up, Move, Wheel };
+    void keyDown(int code, int ascii);
+    void keyUp(int code, int ascii);
+    // A character typed (after its keyDown): what Key.getAscii() answers from now.
+    void keyChar(int ascii);
+    void mouseEvent(MouseEvent event, int wheelDelta = 0);
+    // The player's view changed size: Stage.onResize when the stage is not scaled.
+    void stageResized();
+    // What became of Host::loadClip's load `id`: its movie arrived (`bytes`
+    // long: onLoadProgress, onLoadComplete), then is in place with its first
+    // frame run (onLoadInit); or it failed (onLoadError).
+    enum class ClipLoad { Arrived, Initialized, Failed };
+    void clipLoaded(uint32_t id, ClipLoad outcome, double bytes = 0);
+    // The end of a frame: what the standard objects leave for it happens now
+    // (LocalConnection's deliveries and their onStatus).
+    void frameEnded();
+    // The answer to Host::loadData's request `id`: its body, or nullopt when the
+    // load failed. Unknown ids are ignored.
+    void dataArrived(uint32_t id, std::optional<std::string_view> body);
 
     // --- native classes and functions ---------------------------------------------
     Object* global();                 // _global

@@ -11,6 +11,7 @@
 #include "ax_support.h"
 #include "host_config.h"
 #include "kv_layer.h"
+#include "swfwriter/swf_text.h"
 
 using namespace axtest;
 using namespace nstest;
@@ -18,6 +19,7 @@ using namespace nstest;
 // Every case ends with nothing of the players left (BackEndCase).
 using HandlersByCode = nstest::BackEndCase;
 using AFailingControl = nstest::BackEndCase;
+using ClassBasedMovie = nstest::BackEndCase;
 
 namespace {
 
@@ -189,6 +191,121 @@ TEST_F(HandlersByCode, AssignedAfterLoadMovieTheyHearTheMovieOnBothBackEnds)
         CheckHandlersAssignedAfterLoadMovie<TkvFlashPlayerComp>(plugin, name);
         CheckHandlersAssignedAfterLoadMovie<TkvFlashLayer>(plugin, name);
     }
+}
+
+// An ActionScript 2 movie as a compiler emits it: the class app.Main, defined
+// in the #initclip block of the symbol exported as "app.Main" and registered
+// for it, is placed on the timeline. Its constructor offers three callbacks
+// (greet, add, count) to the container and tells it started("v1", 2).
+const char* const kClassMovie = R"(
+movie version=8 width=100 height=100 rate=12
+sprite main
+  frame
+end
+export main "app.Main"
+initactions main
+  get _global
+  push "app"
+  push 0
+  initobject
+  setmember
+  get _global.app
+  push "Main"
+  function ""
+    set this.calls 0
+    addcallback "greet" this this.greet
+    addcallback "add" this this.add
+    addcallback "count" this this.count
+    excall "started" "v1" 2
+  end
+  setmember
+  get _global.app.Main
+  get MovieClip
+  extends
+  get _global.app.Main.prototype
+  push "greet"
+  function "" who
+    push "hello "
+    get who
+    add2
+    return
+  end
+  setmember
+  get _global.app.Main.prototype
+  push "add"
+  function "" a b
+    get a
+    get b
+    add2
+    return
+  end
+  setmember
+  get _global.app.Main.prototype
+  push "count"
+  function ""
+    get this
+    push "calls"
+    get this.calls
+    increment
+    setmember
+    get this.calls
+    return
+  end
+  setmember
+  call Object.registerClass "app.Main" _global.app.Main
+end
+place 1 main name=main
+actions
+  stop
+end
+frame
+)";
+
+void CheckClassBasedMovie(TkvPlugin plugin, const std::wstring& expectedRequest)
+{
+    SCOPED_TRACE(plugin == kvActiveX ? "ActiveX" : "Netscape");
+    const auto compiled = sw::compileSwfText(kClassMovie);
+    ASSERT_TRUE(compiled.ok) << compiled.error;
+    Owned<TForm> form = NewShownForm();
+    TkvFlashList store(form.get());
+    TkvFlashStream* item = store.Flashs()->Add();
+    item->DataStream()->WriteBuffer(compiled.swf.data(), static_cast<std::int64_t>(compiled.swf.size()));
+    item->SetFlashStore(L"classes.swf");
+
+    auto* c = Place<TkvFlashPlayer>(form.get());
+    c->SetPlugin(plugin);
+    std::vector<std::wstring> requests;
+    c->OnFlashCall = TkvFlashCallEvent([&](TObject* sender, const WideString& request) {
+        requests.push_back(request);
+        static_cast<TkvFlashDriver*>(sender)->SetReturnValue(L"<string>welcome</string>");
+    });
+    c->LoadMovie(L"classes.swf");
+    Pump();
+    for (int i = 0; i < 4 && requests.empty(); ++i)
+        StepBoth();
+    // Each back-end's request text: the control's typed XML, the plug-in's
+    // arguments all as strings.
+    ASSERT_EQ(requests.size(), 1u) << (plugin == kvActiveX ? ControlLog() : PlayerLog());
+    EXPECT_EQ(requests[0], expectedRequest);
+    EXPECT_EQ(c->CallFunction(L"<invoke name=\"greet\" returntype=\"xml\"><arguments><string>host</string>"
+                              L"</arguments></invoke>"),
+              L"<string>hello host</string>");
+    EXPECT_EQ(c->CallFunction(L"<invoke name=\"add\" returntype=\"xml\"><arguments><number>2</number>"
+                              L"<number>3</number></arguments></invoke>"),
+              L"<number>5</number>");
+    c->CallFunction(L"<invoke name=\"count\" returntype=\"xml\"><arguments></arguments></invoke>");
+    EXPECT_EQ(c->CallFunction(L"<invoke name=\"count\" returntype=\"xml\"><arguments></arguments></invoke>"),
+              L"<number>2</number>");
+    EXPECT_EQ(c->GetVariable(L"main.calls"), L"2");
+}
+
+TEST_F(ClassBasedMovie, RegistersItsCallbacksAndCallsTheHostOnStartOnBothBackEnds)
+{
+    ProbeOnce();
+    CheckClassBasedMovie(kvActiveX, L"<invoke name=\"started\" returntype=\"xml\"><arguments><string>v1</string>"
+                                    L"<number>2</number></arguments></invoke>");
+    CheckClassBasedMovie(kvNetscape, L"<invoke name=\"started\" returntype=\"XML\"><arguments><string>v1</string>"
+                                     L"<string>2</string></arguments></invoke>");
 }
 
 // The component has a driver that works, whatever the control failed at: the

@@ -100,6 +100,12 @@ TEST_P(FlashLayerOn, AFormWithABorderKeepsItsPlaceAndSizeAndShowsTheMovieWhereTh
     ASSERT_GT(oy, 0) << "a caption above the client area";
     EXPECT_EQ(call.At(ox + 50, oy + 50), 0xFF00FF00u) << "the movie where the layer is";
     EXPECT_EQ(call.At(1, 1), 0u) << "the border shows nothing";
+    // Nothing anywhere round the layer: above, below and on both sides.
+    int shown = 0;
+    for (int y = 0; y < call.Size.cy; ++y)
+        for (int x = 0; x < call.Size.cx; ++x)
+            if ((x < ox || x >= ox + 100 || y < oy || y >= oy + 100) && call.At(x, y) != 0 && shown++ < 3)
+                ADD_FAILURE() << "border pixel (" << x << ", " << y << ") is " << std::hex << call.At(x, y);
 }
 
 TEST_F(FlashLayer, OnlyALayerThatCanUpdateItsFormMakesItLayeredAndItGivesItBack)

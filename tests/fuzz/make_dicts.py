@@ -71,7 +71,24 @@ def avm1_entries():
                  "parseInt", "parseFloat", "random", "round", "floor", "pow", "ASSetPropFlags", "onEnterFrame",
                  "gotoAndPlay", "attachMovie", "duplicateMovieClip", "createEmptyMovieClip", "_x", "_alpha",
                  "_width", "_xscale", "_rotation", "ExternalInterface", "call", "addCallback", "apply", "arguments",
-                 "undefined", "NaN", "Infinity", "a.b", "/a:y", "_level0.a.b"]:
+                 "undefined", "NaN", "Infinity", "a.b", "/a:y", "_level0.a.b", "setInterval", "clearInterval",
+                 "setTimeout", "clearTimeout", "getTimer", "registerClass", "UTC", "getTime", "setTime",
+                 "getFullYear", "setFullYear", "getUTCHours", "setUTCHours", "setMonth", "setDate", "setYear",
+                 "getTimezoneOffset", "getDay", "__constructor__", "x",
+                 # the standard objects
+                 "System", "capabilities", "security", "sandboxType", "allowDomain", "useCodepage", "Stage",
+                 "scaleMode", "noScale", "align", "width", "showMenu", "AsBroadcaster", "initialize", "_listeners",
+                 "addListener", "removeListener", "broadcastMessage", "onResize", "Key", "isDown", "isToggled",
+                 "getCode", "getAscii", "onKeyDown", "Mouse", "hide", "show", "onMouseDown", "onMouseWheel", "XML",
+                 "XMLNode", "parseXML", "ignoreWhite", "status", "firstChild", "lastChild", "childNodes",
+                 "nextSibling", "parentNode", "attributes", "nodeName", "nodeValue", "nodeType", "appendChild",
+                 "insertBefore", "removeNode", "cloneNode", "createElement", "createTextNode", "load", "send",
+                 "sendAndLoad", "onLoad", "onData", "loaded", "getBytesTotal", "LoadVars", "decode", "Color",
+                 "setRGB", "getRGB", "setTransform", "getTransform", "Sound", "setVolume", "setPan", "SharedObject",
+                 "getLocal", "data", "flush", "getSize", "LocalConnection", "connect", "onStatus",
+                 "MovieClipLoader", "loadClip", "unloadClip", "getProgress", "onLoadInit",
+                 "<a x='1'>", "</a>", "<b/>", "<![CDATA[", "]]>", "<!--", "-->", "<?xml ?>", "<!DOCTYPE a>",
+                 "&amp;", "&#65;", "a=1&b=2"]:
         e.append((f"name_{word}", word))
     return e
 

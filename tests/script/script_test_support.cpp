@@ -125,6 +125,18 @@ void FakeHost::loadVariables(const avm1::LoadTarget& t, const avm1::UrlRequest& 
     log.push_back("loadVariables " + where(t) + " " + r.url + " " + method(r.method) +
                   (r.postData.empty() ? "" : " post=" + r.postData));
 }
+uint32_t FakeHost::loadData(const avm1::UrlRequest& r) {
+    if (refuseLoads) return 0;
+    ++lastLoad;
+    log.push_back("loadData " + std::to_string(lastLoad) + " " + r.url + " " + method(r.method) +
+                  (r.postData.empty() ? "" : " post=" + r.postData));
+    return lastLoad;
+}
+uint32_t FakeHost::loadClip(const avm1::LoadTarget& t, const avm1::UrlRequest& r) {
+    ++lastLoad;
+    log.push_back("loadClip " + std::to_string(lastLoad) + " " + where(t) + " " + r.url);
+    return lastLoad;
+}
 std::optional<std::string> FakeHost::externalCall(const std::string& name, const std::string& xml) {
     externalCalls.emplace_back(name, xml);
     return externalAnswer;

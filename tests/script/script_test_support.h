@@ -49,6 +49,11 @@ public:
     void callFrame(int f) override;
     void duplicate(std::string_view newName, int depth) override;
     void remove() override;
+    avm1::ClipColor clipColor() const override { return color; }
+    void setClipColor(const avm1::ClipColor& c) override {
+        color = c;
+        log("setClipColor");
+    }
 
     std::string path() const;
 
@@ -59,6 +64,7 @@ public:
     std::map<std::string, int> labels;
     std::map<avm1::ClipProperty, avm1::PropertyValue> props;
     std::map<int, std::vector<uint8_t>> frameScripts;  // for the Call action
+    avm1::ClipColor color;
 
 private:
     void log(const std::string& what);
@@ -78,6 +84,8 @@ public:
     avm1::Clip* level(int n) override;
     void trace(std::string_view text) override { traces.emplace_back(text); }
     double timerMs() override { return timer; }
+    double wallClockMs() override { return wall; }
+    double localOffsetMs(double) override { return zoneMs; }
     void getUrl(const avm1::UrlRequest& r) override;
     void fsCommand(const std::string& command, const std::string& args) override;
     void loadMovie(const avm1::LoadTarget& t, const avm1::UrlRequest& r) override;
@@ -85,6 +93,17 @@ public:
     bool externalAvailable() override { return available; }
     std::optional<std::string> externalCall(const std::string& name, const std::string& xml) override;
     bool addCallback(const std::string& name) override;
+    Size movieSize() override { return movie; }
+    Size viewSize() override { return view; }
+    void stageLayout(std::string_view scaleMode, std::string_view align) override {
+        log.push_back("stageLayout " + std::string(scaleMode) + " " + std::string(align));
+    }
+    void setMouseVisible(bool visible) override { log.push_back(visible ? "mouse shown" : "mouse hidden"); }
+    std::string playerType() override { return "PlugIn"; }
+    // Logs "loadData <id> <url> <method>[ post=...]"; answers the next id, or 0 when refuseLoads.
+    uint32_t loadData(const avm1::UrlRequest& r) override;
+    // Logs "loadClip <id> <target> <url>" and answers the next id.
+    uint32_t loadClip(const avm1::LoadTarget& t, const avm1::UrlRequest& r) override;
 
     avm1::Vm* vm = nullptr;
     std::vector<std::string> log;
@@ -92,7 +111,13 @@ public:
     std::vector<std::pair<std::string, std::string>> externalCalls;  // name, request XML
     std::optional<std::string> externalAnswer;
     double timer = 0;
+    double wall = 1109631570250;  // Mon, 28 Feb 2005 22:59:30.250 UTC
+    double zoneMs = 0;
     bool available = true;
+    Size movie{550, 400};
+    Size view{550, 400};
+    bool refuseLoads = false;
+    uint32_t lastLoad = 0;
 
 private:
     std::map<int, std::unique_ptr<FakeClip>> levels_;

@@ -1011,13 +1011,9 @@ void PlayerCore::mouseDown(MouseButton button, int x, int y)
         pressed_ = hovered;
     } else {
         TextObject* field = fieldAt(mouseView_);
-        if (TextObject* old = focusedField())
-            old->focused = false;
-        focus_.reset();
-        if (field && field->editable()) {
-            field->focused = true;
-            focus_ = field->weak_from_this();
-        }
+        if (field && !field->editable())
+            field = nullptr;
+        setFocus(field);
     }
     scripting_->pointerEvent(Scripting::Pointer::Down, 0);
     clipEvents(clipEvent::MouseDown);
@@ -1089,13 +1085,36 @@ void PlayerCore::editField(TextObject& field, uint8_t byte)
     } else if (byte < 0x20 || byte == 0x7F) {
         return;
     } else {
-        if (def.maxLength && field.text.size() >= *def.maxLength)
+        if (!field.accepts(byte))
             return;
         field.text += static_cast<char>(byte);
     }
+    field.relayout();
+    // The handlers below may remove the field: keep it until they are done.
+    auto keep = field.shared_from_this();
     if (!def.variable.empty())
         if (MovieClip* clip = field.parentClip())
             scripting_->setClipVariable(*clip, def.variable, field.text);
+    if (!field.removed)
+        scripting_->textFieldChanged(field);
+}
+
+void PlayerCore::setFocus(TextObject* field)
+{
+    TextObject* old = focusedField();
+    if (old == field)
+        return;
+    if (old)
+        old->focused = false;
+    focus_.reset();
+    if (field) {
+        field->focused = true;
+        focus_ = field->weak_from_this();
+    }
+    // Either field may go while the handlers run.
+    std::shared_ptr<DisplayObject> keepOld = old ? old->shared_from_this() : nullptr;
+    std::shared_ptr<DisplayObject> keepNew = field ? field->shared_from_this() : nullptr;
+    scripting_->focusChanged(old, field);
 }
 
 void PlayerCore::charInput(uint8_t byte)

@@ -37,6 +37,8 @@ public:
     // inside a call on it.
     void release(std::shared_ptr<DisplayObject> object);
     TextObject* focusedField() const;
+    // Moves the keyboard focus to `field` (nullptr: to no field), telling script.
+    void setFocus(TextObject* field);
 
     // --- actions ----------------------------------------------------------------------
     size_t queueMark() const { return queue_.size(); }

@@ -243,6 +243,8 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
     }
 }
 
+}  // namespace
+
 std::string stripHtml(const std::string& html)
 {
     std::string out;
@@ -283,16 +285,20 @@ std::string stripHtml(const std::string& html)
     return out;
 }
 
+namespace {
+
 void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
               const IRect& clipIn)
 {
     const EditTextDef& f = obj.field();
     const Box& b = f.bounds;
     Rasterizer r;
-    if (f.border) {
+    if (f.background) {
         r.clear();
         addRect(r, world, b.xMin, b.yMin, b.xMax, b.yMax);
-        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(Rgba{255, 255, 255, 255}))});
+        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(f.backgroundColor))});
+    }
+    if (f.border) {
         r.clear();
         std::vector<Segment> outline;
         auto edge = [&](double x0, double y0, double x1, double y1) {
@@ -308,7 +314,7 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
         edge(b.xMax, b.yMax, b.xMin, b.yMax);
         edge(b.xMin, b.yMax, b.xMin, b.yMin);
         addStroke(r, outline, world, 0.5);
-        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(Rgba{0, 0, 0, 255}))});
+        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(f.borderColor))});
     }
     // Text stays inside the field.
     IRect clip = intersect(clipIn, boxToPixels(b.transformed(world)));
@@ -318,8 +324,10 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const double lineHeight = f.fontHeight + f.leading;
     const double avail = (b.xMax - b.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
+    // A scrolled field starts with its scroll line at the top.
+    const size_t first = static_cast<size_t>(std::max(obj.scrollLine, 1) - 1);
     r.clear();
-    for (size_t li = 0; li < lines.size(); ++li) {
+    for (size_t li = first; li < lines.size(); ++li) {
         const std::string& line = lines[li];
         double width = line.empty() ? 0 : (line.size() * font::kAdvance - 1) * unit;
         double x = b.xMin + kGutter + f.leftMargin + (li == 0 ? f.indent : 0);
@@ -327,7 +335,7 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
             x += avail - width;
         else if (f.align == 2)
             x += (avail - width) / 2;
-        double top = b.yMin + kGutter / 2.0 + li * lineHeight;
+        double top = b.yMin + kGutter / 2.0 + (li - first) * lineHeight;
         if (top > b.yMax)
             break;
         for (size_t ci = 0; ci < line.size(); ++ci) {
@@ -520,6 +528,7 @@ uint64_t contentKey(const Visit& v)
         const auto& t = static_cast<const TextObject&>(*v.object);
         h = mix(h, t.text.data(), t.text.size());
         h = mix(h, &t.focused, sizeof t.focused);
+        h = mix(h, &t.revision, sizeof t.revision);
     } else if (v.object->type == DisplayObject::Type::Video) {
         const auto& vid = static_cast<const VideoObject&>(*v.object);
         h = mix(h, &vid.decodedFrame, sizeof vid.decodedFrame);
@@ -602,6 +611,8 @@ bool hitsObject(const DisplayObject& obj, Point local, int nesting)
             if (hitsObject(*child, child->matrix.inverted().apply(local), nesting + 1))
                 return true;
         return false;
+    case DisplayObject::Type::Text:
+        return static_cast<const TextObject&>(obj).field().bounds.contains(local);
     default:
         return obj.def && hitsCharacter(*obj.movie, *obj.def, local);
     }
@@ -652,6 +663,22 @@ std::vector<std::string> layoutText(const EditTextDef& f, const std::string& tex
         lines.push_back(p.substr(at));
     }
     return lines;
+}
+
+TextMetrics measureText(const EditTextDef& f, const std::string& text)
+{
+    const std::vector<std::string> lines = layoutText(f, text);
+    const double unit = f.fontHeight / static_cast<double>(font::kEm);
+    TextMetrics m;
+    for (const std::string& line : lines)
+        if (!line.empty())
+            m.widest = std::max(m.widest, (line.size() * font::kAdvance - 1) * unit);
+    m.lineHeight = f.fontHeight + f.leading;
+    m.lines = static_cast<int>(std::min<size_t>(lines.size(), INT32_MAX));
+    const double room = (f.bounds.yMax - f.bounds.yMin) - kGutter;
+    m.visibleLines = m.lineHeight > 0 ? num::truncClamp<int>(std::floor(room / m.lineHeight), 1, INT32_MAX) : 1;
+    m.gutter = kGutter;
+    return m;
 }
 
 }  // namespace refplayer::engine

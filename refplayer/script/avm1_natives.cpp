@@ -29,6 +29,7 @@ void installBuiltins(State& s) {
     installColorSound(s);
     installShared(s);
     installLoader(s);
+    installTextField(s);        // TextField, MovieClip.createTextField (avm1_textfield.cpp)
 }
 
 }  // namespace refplayer::avm1

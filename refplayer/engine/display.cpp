@@ -232,13 +232,217 @@ bool restrictAllows(std::string_view restrict, char32_t c)
     return allowed;
 }
 
+namespace {
+
+// A format with every member the engine knows given, from a field's definition.
+avm1::TextFormatValues formatOf(const EditTextDef& d)
+{
+    static constexpr const char* kAlign[] = {"left", "right", "center", "justify"};
+    avm1::TextFormatValues f;
+    // The engine draws every face with its own cell font; the name is kept.
+    f.font = "Times New Roman";
+    f.size = d.fontHeight / 20.0;
+    f.color = rgbOf(d.color);
+    f.bold = f.italic = f.underline = f.bullet = f.kerning = false;
+    f.url = f.target = "";
+    f.align = kAlign[d.align & 3];
+    f.leftMargin = d.leftMargin / 20.0;
+    f.rightMargin = d.rightMargin / 20.0;
+    f.indent = d.indent / 20.0;
+    f.blockIndent = 0.0;
+    f.leading = d.leading / 20.0;
+    f.letterSpacing = 0.0;
+    return f;
+}
+
+// `onto` with the members `given` sets replaced.
+void mergeFormat(avm1::TextFormatValues& onto, const avm1::TextFormatValues& given)
+{
+    auto take = [](auto& to, const auto& from) {
+        if (from)
+            to = from;
+    };
+    take(onto.font, given.font);
+    take(onto.url, given.url);
+    take(onto.target, given.target);
+    take(onto.align, given.align);
+    take(onto.size, given.size);
+    take(onto.leftMargin, given.leftMargin);
+    take(onto.rightMargin, given.rightMargin);
+    take(onto.indent, given.indent);
+    take(onto.blockIndent, given.blockIndent);
+    take(onto.leading, given.leading);
+    take(onto.letterSpacing, given.letterSpacing);
+    take(onto.color, given.color);
+    take(onto.bold, given.bold);
+    take(onto.italic, given.italic);
+    take(onto.underline, given.underline);
+    take(onto.bullet, given.bullet);
+    take(onto.kerning, given.kerning);
+}
+
+// `common` keeps only the members `other` shares with it.
+void intersectFormat(avm1::TextFormatValues& common, const avm1::TextFormatValues& other)
+{
+    auto keep = [](auto& a, const auto& b) {
+        if (a != b)
+            a.reset();
+    };
+    keep(common.font, other.font);
+    keep(common.url, other.url);
+    keep(common.target, other.target);
+    keep(common.align, other.align);
+    keep(common.size, other.size);
+    keep(common.leftMargin, other.leftMargin);
+    keep(common.rightMargin, other.rightMargin);
+    keep(common.indent, other.indent);
+    keep(common.blockIndent, other.blockIndent);
+    keep(common.leading, other.leading);
+    keep(common.letterSpacing, other.letterSpacing);
+    keep(common.color, other.color);
+    keep(common.bold, other.bold);
+    keep(common.italic, other.italic);
+    keep(common.underline, other.underline);
+    keep(common.bullet, other.bullet);
+    keep(common.kerning, other.kerning);
+}
+
+// Pixels as the definition's 16-bit twips hold them.
+uint16_t twipsU16(double px) { return static_cast<uint16_t>(std::clamp(px * 20, 0.0, 65535.0)); }
+int16_t twipsI16(double px) { return static_cast<int16_t>(std::clamp(px * 20, -32768.0, 32767.0)); }
+
+}  // namespace
+
 TextObject::TextObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const EditTextDef* d)
-    : DisplayObject(Type::Text, c, std::move(m), d), settings_(*d)
+    : DisplayObject(Type::Text, c, std::move(m), d), settings_(*d), newFormat_(formatOf(*d))
 {
     if (d->initialText)
         text = *d->initialText;
     if (d->autoSize)
         autoSize_ = "left";
+    applyFormats();
+}
+
+TextObject::Look TextObject::lookAt(size_t index) const
+{
+    Look look{settings_.color};
+    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                [](size_t i, const FormatRun& r) { return i < r.end; });
+    if (run == runs_.end())
+        return look;
+    if (run->format.color)
+        look.color = rgbaOf(*run->format.color);
+    look.bold = run->format.bold.value_or(false);
+    look.underline = run->format.underline.value_or(false);
+    return look;
+}
+
+void TextObject::splitRunsAt(size_t at)
+{
+    size_t begin = 0;
+    for (size_t i = 0; i < runs_.size(); begin = runs_[i].end, ++i) {
+        if (at > begin && at < runs_[i].end) {
+            FormatRun head{at, runs_[i].format};
+            runs_.insert(runs_.begin() + static_cast<ptrdiff_t>(i), std::move(head));
+            return;
+        }
+    }
+}
+
+void TextObject::applyFormats()
+{
+    const size_t length = contents(false).size();
+    // Text only grows or shrinks at its end outside setContents (typing, the
+    // bound variable): what is new takes the new text format.
+    while (runs_.size() > 1 && runs_[runs_.size() - 2].end >= length)
+        runs_.pop_back();
+    if (length == 0)
+        runs_.clear();
+    else if (!runs_.empty() && runs_.back().end > length)
+        runs_.back().end = length;
+    const size_t covered = runs_.empty() ? 0 : runs_.back().end;
+    if (covered < length) {
+        if (!runs_.empty() && runs_.back().format == newFormat_)
+            runs_.back().end = length;
+        else
+            runs_.push_back({length, newFormat_});
+    }
+    // The engine lays a field out in one size, alignment and set of margins:
+    // the first character's.
+    const avm1::TextFormatValues& lead = runs_.empty() || runs_.front().end == 0 ? newFormat_ : runs_.front().format;
+    if (lead.size)
+        settings_.fontHeight = twipsU16(std::clamp(*lead.size, 1.0, 1000.0));
+    if (lead.align) {
+        const std::string& a = *lead.align;
+        settings_.align = a == "right" ? 1 : a == "center" ? 2 : a == "justify" ? 3 : 0;
+    }
+    if (lead.leftMargin)
+        settings_.leftMargin = twipsU16(*lead.leftMargin + lead.blockIndent.value_or(0));
+    if (lead.rightMargin)
+        settings_.rightMargin = twipsU16(*lead.rightMargin);
+    if (lead.indent)
+        settings_.indent = twipsU16(*lead.indent);
+    if (lead.leading)
+        settings_.leading = twipsI16(*lead.leading);
+    if (lead.color)
+        settings_.color = rgbaOf(*lead.color);
+}
+
+avm1::TextFormatValues TextObject::textFormat(size_t begin, size_t end) const
+{
+    const size_t length = runs_.empty() ? 0 : runs_.back().end;
+    end = std::min(end, length);
+    if (begin >= end) {
+        // No character: the one at `begin`, or the new text format past the end.
+        if (begin < length)
+            end = begin + 1;
+        else
+            return newFormat_;
+    }
+    std::optional<avm1::TextFormatValues> common;
+    size_t runBegin = 0;
+    for (const FormatRun& run : runs_) {
+        if (run.end > begin && runBegin < end) {
+            if (!common)
+                common = run.format;
+            else
+                intersectFormat(*common, run.format);
+        }
+        runBegin = run.end;
+    }
+    return common.value_or(newFormat_);
+}
+
+void TextObject::setTextFormat(size_t begin, size_t end, const avm1::TextFormatValues& format)
+{
+    const size_t length = runs_.empty() ? 0 : runs_.back().end;
+    end = std::min(end, length);
+    if (begin >= end)
+        return;
+    splitRunsAt(begin);
+    splitRunsAt(end);
+    size_t runBegin = 0;
+    for (FormatRun& run : runs_) {
+        if (runBegin >= begin && run.end <= end)
+            mergeFormat(run.format, format);
+        runBegin = run.end;
+    }
+    // Neighbours that came out alike become one run.
+    std::vector<FormatRun> merged;
+    for (FormatRun& run : runs_) {
+        if (!merged.empty() && merged.back().format == run.format)
+            merged.back().end = run.end;
+        else
+            merged.push_back(std::move(run));
+    }
+    runs_ = std::move(merged);
+    relayout();
+}
+
+void TextObject::setNewTextFormat(const avm1::TextFormatValues& format)
+{
+    mergeFormat(newFormat_, format);
+    ++revision;
 }
 
 TextObject::~TextObject()
@@ -257,6 +461,7 @@ bool TextObject::accepts(uint8_t byte) const
 
 void TextObject::relayout()
 {
+    applyFormats();
     const TextMetrics m = measureText(settings_, text);
     if (autoSize_ != "none") {
         Box& b = settings_.bounds;
@@ -323,7 +528,13 @@ void TextObject::setSettings(const avm1::TextFieldSettings& s)
     settings_.readOnly = !s.input;
     settings_.border = s.border;
     settings_.background = s.background;
-    settings_.color = rgbaOf(s.textColor);
+    if (s.textColor != rgbOf(settings_.color)) {
+        // textColor colours all the text, and what is typed next.
+        for (FormatRun& run : runs_)
+            run.format.color = s.textColor;
+        newFormat_.color = s.textColor;
+        settings_.color = rgbaOf(s.textColor);
+    }
     settings_.borderColor = rgbaOf(s.borderColor);
     settings_.backgroundColor = rgbaOf(s.backgroundColor);
     autoSize_ = s.autoSize;
@@ -359,6 +570,8 @@ std::string TextObject::contents(bool markup) const
 void TextObject::setContents(std::string_view newText, bool markup)
 {
     text = settings_.html && !markup ? escapeHtml(newText) : std::string(newText);
+    // New text takes the new text format throughout.
+    runs_.clear();
     relayout();
     storeVariable();
 }

@@ -78,6 +78,12 @@ public:
     ~TextObject() override;
     const EditTextDef& field() const { return settings_; }
     bool editable() const { return !settings_.readOnly; }
+    // How the character at `index` of the shown text is drawn.
+    struct Look {
+        Rgba color;
+        bool bold = false, underline = false;
+    };
+    Look lookAt(size_t index) const;
     // Whether typing may enter `byte` (restrict), and may add to the text (maxChars).
     bool accepts(uint8_t byte) const;
     // After the text or the settings changed: the size autoSize gives, and a
@@ -102,6 +108,10 @@ public:
     void setSettings(const avm1::TextFieldSettings& settings) override;
     void setContents(std::string_view text, bool markup) override;
     void setScroll(int line) override;
+    avm1::TextFormatValues textFormat(size_t begin, size_t end) const override;
+    void setTextFormat(size_t begin, size_t end, const avm1::TextFormatValues& format) override;
+    avm1::TextFormatValues newTextFormat() const override { return newFormat_; }
+    void setNewTextFormat(const avm1::TextFormatValues& format) override;
     void setProperty(avm1::ClipProperty property, const avm1::PropertyValue& value) override;
     void setName(std::string_view name) override { DisplayObject::name = std::string(name); }
     void remove() override;
@@ -111,7 +121,20 @@ private:
     // Gives the bound variable the field's text.
     void storeVariable();
 
+    // Formats over the shown text: runs in order, each up to `end`.
+    struct FormatRun {
+        size_t end = 0;
+        avm1::TextFormatValues format;
+    };
+    // Splits the run holding offset `at` so that a run ends there.
+    void splitRunsAt(size_t at);
+    // Brings the runs to the shown text's length, and the field-wide layout
+    // (size, alignment, margins, leading) to the first character's format.
+    void applyFormats();
+
     EditTextDef settings_;
+    std::vector<FormatRun> runs_;
+    avm1::TextFormatValues newFormat_;
     std::string autoSize_ = "none";
     std::optional<std::string> restrict_;
     avm1::ObjectRef object_;

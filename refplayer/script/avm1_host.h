@@ -82,6 +82,17 @@ struct TextFieldSettings {
     std::string variable;                 // the bound variable; "" when none
 };
 
+// A text format as TextFormat objects carry it: every member may be unset
+// (null to scripts). Sizes and margins in pixels, colour 0xRRGGBB, align one of
+// "left", "right", "center", "justify".
+struct TextFormatValues {
+    std::optional<std::string> font, url, target, align;
+    std::optional<double> size, leftMargin, rightMargin, indent, blockIndent, leading, letterSpacing;
+    std::optional<uint32_t> color;
+    std::optional<bool> bold, italic, underline, bullet, kerning;
+    bool operator==(const TextFormatValues&) const = default;
+};
+
 // A text field's laid-out text, in pixels and lines.
 struct TextFieldMetrics {
     double textWidth = 0, textHeight = 0;
@@ -120,6 +131,14 @@ public:
     // otherwise (an HTML field then holds it escaped).
     virtual void setContents(std::string_view text, bool markup) = 0;
     virtual void setScroll(int line) = 0;  // clamped to the lines there are
+    // Formats over the shown text, by byte offset: what the characters in
+    // [begin, end) share (members that differ are unset), and setting the
+    // members `format` gives on them. The new text format is what text
+    // set or typed from now on takes.
+    virtual TextFormatValues textFormat(size_t begin, size_t end) const = 0;
+    virtual void setTextFormat(size_t begin, size_t end, const TextFormatValues& format) = 0;
+    virtual TextFormatValues newTextFormat() const = 0;
+    virtual void setNewTextFormat(const TextFormatValues& format) = 0;
     virtual void setProperty(ClipProperty property, const PropertyValue& value) = 0;
     virtual void setName(std::string_view name) = 0;
     // removeTextField: only fields script made go; others ignore it.

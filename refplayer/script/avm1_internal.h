@@ -386,6 +386,7 @@ void installDate(Vm::State& s);             // avm1_date.cpp
 void installMovieClip(Vm::State& s);        // avm1_movieclip.cpp
 void installExternalInterface(Vm::State& s);
 void installTextField(Vm::State& s);        // avm1_textfield.cpp
+void installTextFormat(Vm::State& s);       // avm1_textformat.cpp (after installTextField)
 
 // The text field a script object denotes (nullptr when it denotes none, or
 // its field has gone).

@@ -30,6 +30,7 @@ void installBuiltins(State& s) {
     installShared(s);
     installLoader(s);
     installTextField(s);        // TextField, MovieClip.createTextField (avm1_textfield.cpp)
+    installTextFormat(s);       // TextFormat, TextField's format methods (avm1_textformat.cpp)
 }
 
 }  // namespace refplayer::avm1

@@ -284,3 +284,130 @@ TEST(TextField, TypingHonoursRestrictAndMaxCharsAndReachesHandlers)
     l.player.mouseUp(refplayer::MouseButton::Left, 50, 90);
     EXPECT_EQ(l.var("log"), "focus,a,ab,abc,abcd,blur,");
 }
+
+namespace {
+
+// name = new className(args...)
+void newObject(sw::ActionAssembler& a, const std::string& name, const std::string& className,
+               const std::vector<sw::PushValue>& args)
+{
+    a.setPath(name, sw::Emitter([className, args](sw::ActionAssembler& e) {
+        for (auto it = args.rbegin(); it != args.rend(); ++it)
+            e.push(*it);
+        e.push(sw::PushValue(static_cast<int32_t>(args.size()))).push(sw::PushValue(className)).newObject();
+    }));
+}
+
+// name = object.method(args...)
+void callInto(sw::ActionAssembler& a, const std::string& name, const std::string& object, const std::string& method,
+              const std::vector<sw::Operand>& args)
+{
+    a.setPath(name, sw::Emitter([=](sw::ActionAssembler& e) { e.callMethod(object, method, args, true); }));
+}
+
+}  // namespace
+
+TEST(TextFormat, ConstructorArgumentsFillTheMembersAndTheRestAreNull)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    newObject(a, "f", "TextFormat", {"Arial", 20, 0xFF0000, true, sw::Null{}, false, "http://x.test/", "_blank", "center"});
+    for (const char* member : {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
+                               "leftMargin", "leading", "bullet", "tabStops", "display"})
+        a.setPath(std::string("r_") + member, path(std::string("f.") + member));
+    newObject(a, "e", "TextFormat", {});
+    a.setPath("empty", sw::Emitter([](sw::ActionAssembler& e) {
+        e.getPath("e.font").typeOf().getPath("e.size").typeOf().add2().getPath("e.bold").typeOf().add2();
+    }));
+    m.doAction(a).showFrame();
+    Loaded l(m);
+    EXPECT_EQ(l.var("r_font"), "Arial");
+    EXPECT_EQ(l.var("r_size"), "20");
+    EXPECT_EQ(l.var("r_color"), std::to_string(0xFF0000));
+    EXPECT_EQ(l.var("r_bold"), "true");
+    EXPECT_EQ(l.var("r_italic"), "null");
+    EXPECT_EQ(l.var("r_underline"), "false");
+    EXPECT_EQ(l.var("r_url"), "http://x.test/");
+    EXPECT_EQ(l.var("r_target"), "_blank");
+    EXPECT_EQ(l.var("r_align"), "center");
+    EXPECT_EQ(l.var("r_leftMargin"), "null");
+    EXPECT_EQ(l.var("r_leading"), "null");
+    EXPECT_EQ(l.var("r_bullet"), "null");
+    EXPECT_EQ(l.var("r_tabStops"), "null");
+    EXPECT_EQ(l.var("r_display"), "block");
+    EXPECT_EQ(l.var("empty"), "nullnullnull");
+}
+
+TEST(TextFormat, SetTextFormatAppliesToTheWholeTextOneIndexOrARange)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 20);
+    a.setPath("t.text", sw::PushValue("abcdef"));
+    newObject(a, "red", "TextFormat", {sw::Null{}, sw::Null{}, 0xFF0000});
+    a.callMethod("t", "setTextFormat", {sw::PushValue(2), sw::PushValue(4), path("red")});
+    newObject(a, "under", "TextFormat", {sw::Null{}, sw::Null{}, sw::Null{}, sw::Null{}, sw::Null{}, true});
+    a.callMethod("t", "setTextFormat", {sw::PushValue(5), path("under")});
+    callInto(a, "fmtRange", "t", "getTextFormat", {sw::PushValue(2), sw::PushValue(4)});
+    a.setPath("inRange", path("fmtRange.color"));
+    callInto(a, "fmtAll", "t", "getTextFormat", {});
+    a.setPath("mixed", path("fmtAll.color"));
+    a.setPath("font", path("fmtAll.font"));
+    a.setPath("size", path("fmtAll.size"));
+    callInto(a, "fmt0", "t", "getTextFormat", {sw::PushValue(0)});
+    a.setPath("first", path("fmt0.color"));
+    callInto(a, "fmt5", "t", "getTextFormat", {sw::PushValue(5)});
+    a.setPath("underlined", path("fmt5.underline"));
+    callInto(a, "fmt4", "t", "getTextFormat", {sw::PushValue(4)});
+    a.setPath("notUnderlined", path("fmt4.underline"));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("inRange"), std::to_string(0xFF0000));
+    EXPECT_EQ(l.var("mixed"), "null");
+    EXPECT_EQ(l.var("font"), "Times New Roman");
+    EXPECT_EQ(l.var("size"), "12");
+    EXPECT_EQ(l.var("first"), "0");
+    EXPECT_EQ(l.var("underlined"), "true");
+    EXPECT_EQ(l.var("notUnderlined"), "false");
+    // Cells are 8 pixels apart after a 2-pixel gutter: "cd" lies at 18-34 and is red, "ab" black.
+    View v = render(l.player, 100, 100);
+    EXPECT_GT(countPixels(v, kRedPx, 18, 0, 34, 20), 5);
+    EXPECT_EQ(countPixels(v, kRedPx, 0, 0, 17, 20), 0);
+    EXPECT_GT(countPixels(v, 0xFF000000u, 0, 0, 17, 20), 5);
+}
+
+TEST(TextFormat, NewTextFormatGoesToNewTextAndTheLeadFormatLaysTheFieldOut)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 40);
+    a.setPath("t.text", sw::PushValue("ab"));
+    a.setPath("h12", path("t.textHeight"));
+    newObject(a, "big", "TextFormat", {sw::Null{}, 24, 0x00FF00});
+    a.callMethod("t", "setNewTextFormat", {path("big")});
+    callInto(a, "nf", "t", "getNewTextFormat", {});
+    a.setPath("newSize", path("nf.size"));
+    callInto(a, "old", "t", "getTextFormat", {});
+    a.setPath("oldSize", path("old.size"));  // what is there keeps its format
+    a.setPath("t.text", sw::PushValue("ab"));
+    a.setPath("h24", path("t.textHeight"));
+    newObject(a, "right", "TextFormat", {});
+    a.setPath("right.align", sw::PushValue("right"));
+    a.callMethod("t", "setTextFormat", {path("right")});
+    callInto(a, "now", "t", "getTextFormat", {});
+    a.setPath("align", path("now.align"));
+    a.setPath("color", path("now.color"));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("newSize"), "24");
+    EXPECT_EQ(l.var("oldSize"), "12");
+    EXPECT_DOUBLE_EQ(std::stod(l.var("h24")), 2 * std::stod(l.var("h12")));
+    EXPECT_EQ(l.var("align"), "right");
+    EXPECT_EQ(l.var("color"), std::to_string(0x00FF00));
+    // Green, large and against the right edge.
+    View v = render(l.player, 100, 100);
+    EXPECT_GT(countPixels(v, kGreenPx, 70, 0, 100, 40), 20);
+    EXPECT_EQ(countPixels(v, kGreenPx, 0, 0, 50, 40), 0);
+}

@@ -439,6 +439,13 @@ void TextObject::setTextFormat(size_t begin, size_t end, const avm1::TextFormatV
     relayout();
 }
 
+void TextObject::setSelection(size_t begin, size_t end)
+{
+    const size_t length = shownLength();
+    selBegin_ = std::min(begin, length);
+    selEnd_ = std::min(std::max(end, selBegin_), length);
+}
+
 void TextObject::setNewTextFormat(const avm1::TextFormatValues& format)
 {
     mergeFormat(newFormat_, format);

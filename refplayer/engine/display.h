@@ -104,6 +104,9 @@ public:
     avm1::TextFieldMetrics metrics() const override;
     std::string contents(bool markup) const override;
     int scroll() const override { return scrollLine; }
+    size_t selectionBegin() const override { return std::min(selBegin_, shownLength()); }
+    size_t selectionEnd() const override { return std::min(selEnd_, shownLength()); }
+    void setSelection(size_t begin, size_t end) override;
     avm1::PropertyValue getProperty(avm1::ClipProperty property) const override;
     void setSettings(const avm1::TextFieldSettings& settings) override;
     void setContents(std::string_view text, bool markup) override;
@@ -126,6 +129,7 @@ private:
         size_t end = 0;
         avm1::TextFormatValues format;
     };
+    size_t shownLength() const { return runs_.empty() ? 0 : runs_.back().end; }
     // Splits the run holding offset `at` so that a run ends there.
     void splitRunsAt(size_t at);
     // Brings the runs to the shown text's length, and the field-wide layout
@@ -135,6 +139,8 @@ private:
     EditTextDef settings_;
     std::vector<FormatRun> runs_;
     avm1::TextFormatValues newFormat_;
+    // Typing always adds at the end; the selection is kept for script to read.
+    size_t selBegin_ = 0, selEnd_ = 0;
     std::string autoSize_ = "none";
     std::optional<std::string> restrict_;
     avm1::ObjectRef object_;

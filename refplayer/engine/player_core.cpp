@@ -1013,7 +1013,7 @@ void PlayerCore::mouseDown(MouseButton button, int x, int y)
         TextObject* field = fieldAt(mouseView_);
         if (field && !field->editable())
             field = nullptr;
-        setFocus(field);
+        moveFocus(field);
     }
     scripting_->pointerEvent(Scripting::Pointer::Down, 0);
     clipEvents(clipEvent::MouseDown);
@@ -1090,6 +1090,8 @@ void PlayerCore::editField(TextObject& field, uint8_t byte)
         field.text += static_cast<char>(byte);
     }
     field.relayout();
+    // The caret follows what was typed.
+    field.setSelection(SIZE_MAX, SIZE_MAX);
     // The handlers below may remove the field: keep it until they are done.
     auto keep = field.shared_from_this();
     if (!def.variable.empty())
@@ -1099,7 +1101,7 @@ void PlayerCore::editField(TextObject& field, uint8_t byte)
         scripting_->textFieldChanged(field);
 }
 
-void PlayerCore::setFocus(TextObject* field)
+void PlayerCore::moveFocus(TextObject* field)
 {
     TextObject* old = focusedField();
     if (old == field)
@@ -1110,6 +1112,8 @@ void PlayerCore::setFocus(TextObject* field)
     if (field) {
         field->focused = true;
         focus_ = field->weak_from_this();
+        // A field taking the focus has its caret after its text.
+        field->setSelection(SIZE_MAX, SIZE_MAX);
     }
     // Either field may go while the handlers run.
     std::shared_ptr<DisplayObject> keepOld = old ? old->shared_from_this() : nullptr;
@@ -1242,6 +1246,16 @@ std::optional<std::string> PlayerCore::externalCall(const std::string& name, con
 
 bool PlayerCore::addCallback(const std::string&)
 {
+    return true;
+}
+
+bool PlayerCore::setFocus(avm1::TextField* field)
+{
+    // Every text field the interpreter sees is one of the engine's.
+    auto* text = static_cast<TextObject*>(field);
+    if (text && (!text->alive() || !text->visibleOnStage()))
+        return false;
+    moveFocus(text);
     return true;
 }
 

@@ -122,6 +122,9 @@ public:
     // shown (tags taken out, paragraph ends as "\r").
     virtual std::string contents(bool markup) const = 0;
     virtual int scroll() const = 0;  // the first line shown, from 1
+    // The selection as byte offsets into the shown text (begin == end: the caret).
+    virtual size_t selectionBegin() const = 0;
+    virtual size_t selectionEnd() const = 0;
     // X, Y, XScale, YScale, Alpha, Visible, Width, Height, Rotation, XMouse, YMouse.
     virtual PropertyValue getProperty(ClipProperty property) const = 0;
 
@@ -131,6 +134,7 @@ public:
     // otherwise (an HTML field then holds it escaped).
     virtual void setContents(std::string_view text, bool markup) = 0;
     virtual void setScroll(int line) = 0;  // clamped to the lines there are
+    virtual void setSelection(size_t begin, size_t end) = 0;  // clamped to the text
     // Formats over the shown text, by byte offset: what the characters in
     // [begin, end) share (members that differ are unset), and setting the
     // members `format` gives on them. The new text format is what text
@@ -271,6 +275,12 @@ public:
     virtual void stageLayout(std::string_view /*scaleMode*/, std::string_view /*align*/) {}
     // Mouse.hide / Mouse.show.
     virtual void setMouseVisible(bool /*visible*/) {}
+    // The keyboard focus as Selection reports and moves it: the focused text
+    // field (nullptr when none), and moving it to `field` (nullptr: to none).
+    // setFocus answers whether the focus went there; it tells the
+    // interpreter (Vm::focusChanged) when it moved.
+    virtual TextField* focusedTextField() { return nullptr; }
+    virtual bool setFocus(TextField* /*field*/) { return false; }
     // "PlugIn", "ActiveX", "StandAlone" or "External" (System.capabilities.playerType).
     virtual std::string playerType() { return "StandAlone"; }
 

@@ -387,6 +387,9 @@ void installMovieClip(Vm::State& s);        // avm1_movieclip.cpp
 void installExternalInterface(Vm::State& s);
 void installTextField(Vm::State& s);        // avm1_textfield.cpp
 void installTextFormat(Vm::State& s);       // avm1_textformat.cpp (after installTextField)
+void installSelection(Vm::State& s);        // avm1_selection.cpp
+// Selection.onSetFocus(oldFocus, newFocus) for Selection's listeners.
+void selectionFocusChanged(Vm::State& s, const Value& oldFocus, const Value& newFocus);
 
 // The text field a script object denotes (nullptr when it denotes none, or
 // its field has gone).

@@ -256,6 +256,14 @@ Value getTarget(State& s, NativeCall& c) {
     return s.str(path + f->name());
 }
 
+// A field converts to its dot target path, as clips do.
+Value fieldToString(State& s, NativeCall& c) {
+    TextField* f = self(c);
+    Clip* parent = f ? f->parent() : nullptr;
+    if (!parent) return s.str("[object Object]");
+    return s.str(s.targetPath(*parent) + "." + f->name());
+}
+
 Value removeTextField(State&, NativeCall& c) {
     if (TextField* f = self(c)) f->remove();
     return {};
@@ -344,6 +352,7 @@ void installTextField(State& s) {
     accessor(s, p, "_parent", getParent);
     accessor(s, p, "_target", getTarget);
     method(s, p, "removeTextField", removeTextField);
+    method(s, p, "toString", fieldToString);
     method(s, s.movieClipProto, "createTextField", createTextField);
 }
 
@@ -383,6 +392,7 @@ void Vm::focusChanged(TextField* oldFocus, TextField* newFocus) {
         const Value newValue = newFocus ? Value::object(newFocus->scriptObject()) : Value::null();
         if (TextField* f = textFieldOf(oldValue)) fieldEvent(s, *f, "onKillFocus", {&newValue, 1});
         if (TextField* f = textFieldOf(newValue)) fieldEvent(s, *f, "onSetFocus", {&oldValue, 1});
+        selectionFocusChanged(s, oldValue, newValue);
     });
 }
 

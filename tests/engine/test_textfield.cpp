@@ -411,3 +411,58 @@ TEST(TextFormat, NewTextFormatGoesToNewTextAndTheLeadFormatLaysTheFieldOut)
     EXPECT_GT(countPixels(v, kGreenPx, 70, 0, 100, 40), 20);
     EXPECT_EQ(countPixels(v, kGreenPx, 0, 0, 50, 40), 0);
 }
+
+TEST(Selection, FocusFollowsScriptAndClicksAndListenersHearIt)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 30);
+    a.setPath("t.type", sw::PushValue("input"));
+    a.setPath("t.text", sw::PushValue("hello"));
+    createField(a, "u", 2, 0, 50, 100, 30);
+    a.setPath("u.type", sw::PushValue("input"));
+    a.setPath("log", sw::PushValue(""));
+    sw::ActionAssembler heard;
+    heard.setPath("_root.log", sw::Emitter([](sw::ActionAssembler& e) {
+        e.getPath("_root.log").push({"old"}).getVariable().add2().push({">"}).add2();
+        e.push({"now"}).getVariable().add2().push({","}).add2();
+    }));
+    a.setPath("l", sw::Emitter([](sw::ActionAssembler& e) { e.push({0}).initObject(); }));
+    a.setPath("l.onSetFocus", sw::Emitter([&](sw::ActionAssembler& e) { e.defineFunction("", {"old", "now"}, heard); }));
+    a.callMethod("Selection", "addListener", {path("l")});
+    callInto(a, "none", "Selection", "getFocus", {});
+    callInto(a, "noCaret", "Selection", "getCaretIndex", {});
+    callInto(a, "went", "Selection", "setFocus", {sw::PushValue("_root.t")});
+    callInto(a, "focus", "Selection", "getFocus", {});
+    callInto(a, "caret", "Selection", "getCaretIndex", {});
+    a.callMethod("Selection", "setSelection", {sw::PushValue(1), sw::PushValue(3)});
+    callInto(a, "begin", "Selection", "getBeginIndex", {});
+    callInto(a, "end", "Selection", "getEndIndex", {});
+    a.callMethod("Selection", "setSelection", {sw::PushValue(2), sw::PushValue(99)});
+    callInto(a, "clampedEnd", "Selection", "getEndIndex", {});
+    callInto(a, "toObject", "Selection", "setFocus", {path("u")});
+    callInto(a, "focus2", "Selection", "getFocus", {});
+    callInto(a, "nowhere", "Selection", "setFocus", {sw::PushValue("_root.missing")});
+    callInto(a, "focus3", "Selection", "getFocus", {});
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("none"), "null");
+    EXPECT_EQ(l.var("noCaret"), "-1");
+    EXPECT_EQ(l.var("went"), "true");
+    EXPECT_EQ(l.var("focus"), "_level0.t");
+    EXPECT_EQ(l.var("caret"), "5");
+    EXPECT_EQ(l.var("begin"), "1");
+    EXPECT_EQ(l.var("end"), "3");
+    EXPECT_EQ(l.var("clampedEnd"), "5");
+    EXPECT_EQ(l.var("toObject"), "true");
+    EXPECT_EQ(l.var("focus2"), "_level0.u");
+    EXPECT_EQ(l.var("nowhere"), "false");
+    EXPECT_EQ(l.var("focus3"), "_level0.u");
+    // Typing goes to the field script focused; a click elsewhere takes the focus away.
+    l.player.charInput('x');
+    EXPECT_EQ(l.var("u.text"), "x");
+    l.player.mouseDown(refplayer::MouseButton::Left, 50, 95);
+    l.player.mouseUp(refplayer::MouseButton::Left, 50, 95);
+    EXPECT_EQ(l.var("log"), "null>_level0.t,_level0.t>_level0.u,_level0.u>null,");
+}

@@ -700,10 +700,13 @@ void PlayerCore::syncFieldsAndVideos()
                 continue;
             }
         }
-        if (value && *value != f->text)
+        if (value && *value != f->text) {
             f->text = *value;
-        else if (!value && !f->text.empty())
+            f->relayout();
+        } else if (!value && !f->text.empty()) {
             f->text.clear();
+            f->relayout();
+        }
     }
 }
 

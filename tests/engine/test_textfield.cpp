@@ -153,6 +153,10 @@ TEST(TextField, AutoSizeScrollAndMetricsFollowTheText)
     a.setPath("bottom", path("s.bottomScroll"));
     a.setPath("s.scroll", sw::PushValue(-3));
     a.setPath("scroll2", path("s.scroll"));
+    // A bound field sizes itself to what its variable brings.
+    createField(a, "b", 3, 0, 80, 10, 10);
+    a.setPath("b.autoSize", sw::PushValue(true));
+    a.setPath("b.variable", sw::PushValue("bound"));
     m.doAction(a).showFrame();
 
     Loaded l(m, 200, 100);
@@ -173,6 +177,14 @@ TEST(TextField, AutoSizeScrollAndMetricsFollowTheText)
     EXPECT_EQ(l.var("scroll"), "4");
     EXPECT_EQ(l.var("bottom"), "5");
     EXPECT_EQ(l.var("scroll2"), "1");
+    l.player.setVariable("bound", "ab");
+    const double narrow = std::stod(l.var("b._width"));
+    l.player.setVariable("bound", "abcdefgh");
+    EXPECT_EQ(l.var("b.text"), "abcdefgh");
+    // Eight cells are 47 font units of ink, two are 11 (a unit: 1/9 of 12 pixels).
+    const double unit = 12 / 9.0;
+    EXPECT_NEAR(narrow, 11 * unit + 4, 1e-9);
+    EXPECT_NEAR(std::stod(l.var("b._width")), 47 * unit + 4, 1e-9);
 }
 
 TEST(TextField, HtmlTextKeepsMarkupAndTextReadsItPlain)

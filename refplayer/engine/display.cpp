@@ -3,6 +3,7 @@
 #include "media/screen_video.h"
 #include "player_core.h"
 #include "render.h"
+#include "../script/avm1_vm.h"
 #include "video_playback.h"
 
 #include <algorithm>
@@ -57,11 +58,577 @@ bool DisplayObject::visibleOnStage() const
     return true;
 }
 
+// --- text fields ---------------------------------------------------------------------------
+
+namespace {
+
+uint32_t rgbOf(Rgba c) { return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b; }
+Rgba rgbaOf(uint32_t rgb)
+{
+    return Rgba{static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb), 255};
+}
+
+// Plain text as an HTML field holds it.
+std::string escapeHtml(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '\r':
+        case '\n': out += "<br>"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+bool sameName(std::string_view a, std::string_view b, bool caseSensitive)
+{
+    if (a.size() != b.size())
+        return false;
+    if (caseSensitive)
+        return a == b;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+double xScale(const Matrix& m) { return std::sqrt(m.a * m.a + m.b * m.b); }
+double yScale(const Matrix& m) { return std::sqrt(m.c * m.c + m.d * m.d); }
+double rotationDegrees(const Matrix& m) { return std::atan2(m.b, m.a) * 180 / std::numbers::pi; }
+
+// The placement properties clips and text fields share: position, scale,
+// rotation, alpha, visibility, size and the mouse in local coordinates.
+avm1::PropertyValue placementProperty(const DisplayObject& o, avm1::ClipProperty property)
+{
+    using P = avm1::ClipProperty;
+    const Matrix& matrix = o.matrix;
+    switch (property) {
+    case P::X: return matrix.tx / 20.0;
+    case P::Y: return matrix.ty / 20.0;
+    case P::XScale: return xScale(matrix) * 100;
+    case P::YScale: return yScale(matrix) * 100;
+    case P::Rotation: return rotationDegrees(matrix);
+    case P::Alpha: return o.colorTransform.ma * 100;
+    case P::Visible: return o.visible;
+    case P::Width:
+    case P::Height: {
+        Box b = localBounds(o).transformed(matrix);
+        if (b.empty())
+            return 0.0;
+        return property == P::Width ? (b.xMax - b.xMin) / 20.0 : (b.yMax - b.yMin) / 20.0;
+    }
+    case P::XMouse:
+    case P::YMouse: {
+        Point p = o.stageMatrix().inverted().apply(o.core.mouseStage());
+        return (property == P::XMouse ? p.x : p.y) / 20.0;
+    }
+    default: return std::monostate{};
+    }
+}
+
+// Sets one of them; answers whether it was one (finite numbers only).
+bool setPlacementProperty(DisplayObject& o, avm1::ClipProperty property, const avm1::PropertyValue& value)
+{
+    using P = avm1::ClipProperty;
+    if (property == P::Visible) {
+        if (const auto* b = std::get_if<bool>(&value))
+            o.visible = *b;
+        return true;
+    }
+    const double* n = std::get_if<double>(&value);
+    if (!n || !std::isfinite(*n))
+        return false;
+    const double v = *n;
+    Matrix& matrix = o.matrix;
+    switch (property) {
+    case P::X: matrix.tx = v * 20; break;
+    case P::Y: matrix.ty = v * 20; break;
+    case P::XScale:
+    case P::YScale:
+    case P::Rotation: {
+        double sx = xScale(matrix), sy = yScale(matrix);
+        double rot = std::atan2(matrix.b, matrix.a);
+        double skew = std::atan2(-matrix.c, matrix.d) - rot;  // keeps a skew as it is
+        if (property == P::XScale)
+            sx = v / 100;
+        else if (property == P::YScale)
+            sy = v / 100;
+        else
+            rot = v * std::numbers::pi / 180;
+        matrix.a = sx * std::cos(rot);
+        matrix.b = sx * std::sin(rot);
+        matrix.c = -sy * std::sin(rot + skew);
+        matrix.d = sy * std::cos(rot + skew);
+        break;
+    }
+    case P::Alpha: o.colorTransform.ma = v / 100; break;
+    case P::Width:
+    case P::Height: {
+        Box b = localBounds(o).transformed(matrix);
+        double size = property == P::Width ? b.xMax - b.xMin : b.yMax - b.yMin;
+        if (b.empty() || size <= 0)
+            return false;
+        double f = v * 20 / size;
+        if (property == P::Width) {
+            matrix.a *= f;
+            matrix.b *= f;
+        } else {
+            matrix.c *= f;
+            matrix.d *= f;
+        }
+        break;
+    }
+    default: return false;
+    }
+    o.scriptMoved = true;
+    return true;
+}
+
+// What createTextField starts from: an empty single-line dynamic field of
+// 12-pixel black text, selectable, without border or background.
+const EditTextDef& scriptFieldDef()
+{
+    static const EditTextDef def = [] {
+        EditTextDef d(0);
+        d.readOnly = true;
+        d.fontHeight = 240;
+        return d;
+    }();
+    return def;
+}
+
+}  // namespace
+
+bool restrictAllows(std::string_view restrict, char32_t c)
+{
+    // Last match wins: included characters let in, those after a '^' keep out.
+    // A pattern that starts with '^' lets in whatever it does not name.
+    bool allowed = !restrict.empty() && restrict.front() == '^';
+    bool including = true;
+    for (size_t i = 0; i < restrict.size(); ++i) {
+        char32_t from = static_cast<unsigned char>(restrict[i]);
+        if (from == '^') {
+            including = !including;
+            continue;
+        }
+        if (from == '\\' && i + 1 < restrict.size())
+            from = static_cast<unsigned char>(restrict[++i]);
+        char32_t to = from;
+        if (i + 2 < restrict.size() && restrict[i + 1] == '-') {
+            i += 2;
+            to = static_cast<unsigned char>(restrict[i]);
+            if (to == '\\' && i + 1 < restrict.size())
+                to = static_cast<unsigned char>(restrict[++i]);
+        }
+        if (c >= from && c <= to)
+            allowed = including;
+    }
+    return allowed;
+}
+
+namespace {
+
+// A format with every member the engine knows given, from a field's definition.
+avm1::TextFormatValues formatOf(const EditTextDef& d)
+{
+    static constexpr const char* kAlign[] = {"left", "right", "center", "justify"};
+    avm1::TextFormatValues f;
+    // The engine draws every face with its own cell font; the name is kept.
+    f.font = "Times New Roman";
+    f.size = d.fontHeight / 20.0;
+    f.color = rgbOf(d.color);
+    f.bold = f.italic = f.underline = f.bullet = f.kerning = false;
+    f.url = f.target = "";
+    f.align = kAlign[d.align & 3];
+    f.leftMargin = d.leftMargin / 20.0;
+    f.rightMargin = d.rightMargin / 20.0;
+    f.indent = d.indent / 20.0;
+    f.blockIndent = 0.0;
+    f.leading = d.leading / 20.0;
+    f.letterSpacing = 0.0;
+    return f;
+}
+
+// `onto` with the members `given` sets replaced.
+void mergeFormat(avm1::TextFormatValues& onto, const avm1::TextFormatValues& given)
+{
+    auto take = [](auto& to, const auto& from) {
+        if (from)
+            to = from;
+    };
+    take(onto.font, given.font);
+    take(onto.url, given.url);
+    take(onto.target, given.target);
+    take(onto.align, given.align);
+    take(onto.size, given.size);
+    take(onto.leftMargin, given.leftMargin);
+    take(onto.rightMargin, given.rightMargin);
+    take(onto.indent, given.indent);
+    take(onto.blockIndent, given.blockIndent);
+    take(onto.leading, given.leading);
+    take(onto.letterSpacing, given.letterSpacing);
+    take(onto.color, given.color);
+    take(onto.bold, given.bold);
+    take(onto.italic, given.italic);
+    take(onto.underline, given.underline);
+    take(onto.bullet, given.bullet);
+    take(onto.kerning, given.kerning);
+}
+
+// `common` keeps only the members `other` shares with it.
+void intersectFormat(avm1::TextFormatValues& common, const avm1::TextFormatValues& other)
+{
+    auto keep = [](auto& a, const auto& b) {
+        if (a != b)
+            a.reset();
+    };
+    keep(common.font, other.font);
+    keep(common.url, other.url);
+    keep(common.target, other.target);
+    keep(common.align, other.align);
+    keep(common.size, other.size);
+    keep(common.leftMargin, other.leftMargin);
+    keep(common.rightMargin, other.rightMargin);
+    keep(common.indent, other.indent);
+    keep(common.blockIndent, other.blockIndent);
+    keep(common.leading, other.leading);
+    keep(common.letterSpacing, other.letterSpacing);
+    keep(common.color, other.color);
+    keep(common.bold, other.bold);
+    keep(common.italic, other.italic);
+    keep(common.underline, other.underline);
+    keep(common.bullet, other.bullet);
+    keep(common.kerning, other.kerning);
+}
+
+// Pixels as the definition's 16-bit twips hold them.
+uint16_t twipsU16(double px) { return static_cast<uint16_t>(std::clamp(px * 20, 0.0, 65535.0)); }
+int16_t twipsI16(double px) { return static_cast<int16_t>(std::clamp(px * 20, -32768.0, 32767.0)); }
+
+}  // namespace
+
 TextObject::TextObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const EditTextDef* d)
-    : DisplayObject(Type::Text, c, std::move(m), d)
+    : DisplayObject(Type::Text, c, std::move(m), d), settings_(*d), newFormat_(formatOf(*d))
 {
     if (d->initialText)
         text = *d->initialText;
+    if (d->autoSize)
+        autoSize_ = "left";
+    applyFormats();
+}
+
+TextObject::Look TextObject::lookAt(size_t index) const
+{
+    Look look{settings_.color};
+    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                [](size_t i, const FormatRun& r) { return i < r.end; });
+    if (run == runs_.end())
+        return look;
+    if (run->format.color)
+        look.color = rgbaOf(*run->format.color);
+    look.bold = run->format.bold.value_or(false);
+    look.underline = run->format.underline.value_or(false);
+    return look;
+}
+
+void TextObject::splitRunsAt(size_t at)
+{
+    size_t begin = 0;
+    for (size_t i = 0; i < runs_.size(); begin = runs_[i].end, ++i) {
+        if (at > begin && at < runs_[i].end) {
+            FormatRun head{at, runs_[i].format};
+            runs_.insert(runs_.begin() + static_cast<ptrdiff_t>(i), std::move(head));
+            return;
+        }
+    }
+}
+
+void TextObject::applyFormats()
+{
+    const size_t length = contents(false).size();
+    // Text only grows or shrinks at its end outside setContents (typing, the
+    // bound variable): what is new takes the new text format.
+    while (runs_.size() > 1 && runs_[runs_.size() - 2].end >= length)
+        runs_.pop_back();
+    if (length == 0)
+        runs_.clear();
+    else if (!runs_.empty() && runs_.back().end > length)
+        runs_.back().end = length;
+    const size_t covered = runs_.empty() ? 0 : runs_.back().end;
+    if (covered < length) {
+        if (!runs_.empty() && runs_.back().format == newFormat_)
+            runs_.back().end = length;
+        else
+            runs_.push_back({length, newFormat_});
+    }
+    // The engine lays a field out in one size, alignment and set of margins:
+    // the first character's.
+    const avm1::TextFormatValues& lead = runs_.empty() || runs_.front().end == 0 ? newFormat_ : runs_.front().format;
+    if (lead.size)
+        settings_.fontHeight = twipsU16(std::clamp(*lead.size, 1.0, 1000.0));
+    if (lead.align) {
+        const std::string& a = *lead.align;
+        settings_.align = a == "right" ? 1 : a == "center" ? 2 : a == "justify" ? 3 : 0;
+    }
+    if (lead.leftMargin)
+        settings_.leftMargin = twipsU16(*lead.leftMargin + lead.blockIndent.value_or(0));
+    if (lead.rightMargin)
+        settings_.rightMargin = twipsU16(*lead.rightMargin);
+    if (lead.indent)
+        settings_.indent = twipsU16(*lead.indent);
+    if (lead.leading)
+        settings_.leading = twipsI16(*lead.leading);
+    if (lead.color)
+        settings_.color = rgbaOf(*lead.color);
+}
+
+avm1::TextFormatValues TextObject::textFormat(size_t begin, size_t end) const
+{
+    const size_t length = runs_.empty() ? 0 : runs_.back().end;
+    end = std::min(end, length);
+    if (begin >= end) {
+        // No character: the one at `begin`, or the new text format past the end.
+        if (begin < length)
+            end = begin + 1;
+        else
+            return newFormat_;
+    }
+    std::optional<avm1::TextFormatValues> common;
+    size_t runBegin = 0;
+    for (const FormatRun& run : runs_) {
+        if (run.end > begin && runBegin < end) {
+            if (!common)
+                common = run.format;
+            else
+                intersectFormat(*common, run.format);
+        }
+        runBegin = run.end;
+    }
+    return common.value_or(newFormat_);
+}
+
+void TextObject::setTextFormat(size_t begin, size_t end, const avm1::TextFormatValues& format)
+{
+    const size_t length = runs_.empty() ? 0 : runs_.back().end;
+    end = std::min(end, length);
+    if (begin >= end)
+        return;
+    splitRunsAt(begin);
+    splitRunsAt(end);
+    size_t runBegin = 0;
+    for (FormatRun& run : runs_) {
+        if (runBegin >= begin && run.end <= end)
+            mergeFormat(run.format, format);
+        runBegin = run.end;
+    }
+    // Neighbours that came out alike become one run.
+    std::vector<FormatRun> merged;
+    for (FormatRun& run : runs_) {
+        if (!merged.empty() && merged.back().format == run.format)
+            merged.back().end = run.end;
+        else
+            merged.push_back(std::move(run));
+    }
+    runs_ = std::move(merged);
+    relayout();
+}
+
+void TextObject::setSelection(size_t begin, size_t end)
+{
+    const size_t length = shownLength();
+    selBegin_ = std::min(begin, length);
+    selEnd_ = std::min(std::max(end, selBegin_), length);
+}
+
+void TextObject::setNewTextFormat(const avm1::TextFormatValues& format)
+{
+    mergeFormat(newFormat_, format);
+    ++revision;
+}
+
+TextObject::~TextObject()
+{
+    // Script objects may outlive the field (and the interpreter): they then
+    // read as a field no longer there.
+    avm1::Vm::unlinkTextField(object_.get());
+}
+
+bool TextObject::accepts(uint8_t byte) const
+{
+    if (restrict_ && !restrictAllows(*restrict_, byte))
+        return false;
+    return !settings_.maxLength || text.size() < *settings_.maxLength;
+}
+
+void TextObject::relayout()
+{
+    applyFormats();
+    const TextMetrics m = measureText(settings_, text);
+    if (autoSize_ != "none") {
+        Box& b = settings_.bounds;
+        const double height = m.lines * m.lineHeight + 2.0 * m.gutter;
+        b.yMax = b.yMin + height;
+        if (!settings_.wordWrap) {
+            const double width = m.widest + 2.0 * m.gutter + settings_.leftMargin + settings_.rightMargin;
+            if (autoSize_ == "right") {
+                b.xMin = b.xMax - width;
+            } else if (autoSize_ == "center") {
+                const double middle = (b.xMin + b.xMax) / 2;
+                b.xMin = middle - width / 2;
+                b.xMax = middle + width / 2;
+            } else {
+                b.xMax = b.xMin + width;
+            }
+        }
+    }
+    const TextMetrics after = measureText(settings_, text);
+    scrollLine = std::clamp(scrollLine, 1, std::max(1, after.lines - after.visibleLines + 1));
+    ++revision;
+}
+
+avm1::Object* TextObject::scriptObject()
+{
+    if (!object_)
+        object_ = core.scripting().newTextFieldObject(*this);
+    return object_.get();
+}
+
+avm1::Clip* TextObject::parent()
+{
+    return parentClip();
+}
+
+avm1::TextFieldSettings TextObject::settings() const
+{
+    avm1::TextFieldSettings s;
+    s.html = settings_.html;
+    s.wordWrap = settings_.wordWrap;
+    s.multiline = settings_.multiline;
+    s.password = settings_.password;
+    s.selectable = !settings_.noSelect;
+    s.input = !settings_.readOnly;
+    s.border = settings_.border;
+    s.background = settings_.background;
+    s.textColor = rgbOf(settings_.color);
+    s.borderColor = rgbOf(settings_.borderColor);
+    s.backgroundColor = rgbOf(settings_.backgroundColor);
+    s.autoSize = autoSize_;
+    s.restrict = restrict_;
+    s.maxChars = settings_.maxLength ? *settings_.maxLength : 0;
+    s.variable = settings_.variable;
+    return s;
+}
+
+void TextObject::setSettings(const avm1::TextFieldSettings& s)
+{
+    settings_.html = s.html;
+    settings_.wordWrap = s.wordWrap;
+    settings_.multiline = s.multiline;
+    settings_.password = s.password;
+    settings_.noSelect = !s.selectable;
+    settings_.readOnly = !s.input;
+    settings_.border = s.border;
+    settings_.background = s.background;
+    if (s.textColor != rgbOf(settings_.color)) {
+        // textColor colours all the text, and what is typed next.
+        for (FormatRun& run : runs_)
+            run.format.color = s.textColor;
+        newFormat_.color = s.textColor;
+        settings_.color = rgbaOf(s.textColor);
+    }
+    settings_.borderColor = rgbaOf(s.borderColor);
+    settings_.backgroundColor = rgbaOf(s.backgroundColor);
+    autoSize_ = s.autoSize;
+    restrict_ = s.restrict;
+    // The definition's limit is 16 bits; a larger one is as good as none.
+    if (s.maxChars > 0 && s.maxChars <= 0xFFFF)
+        settings_.maxLength = static_cast<uint16_t>(s.maxChars);
+    else
+        settings_.maxLength.reset();
+    if (s.variable != settings_.variable) {
+        settings_.variable = s.variable;
+        bound = false;  // linked afresh, as a newly placed field is
+    }
+    relayout();
+}
+
+avm1::TextFieldMetrics TextObject::metrics() const
+{
+    const TextMetrics m = measureText(settings_, text);
+    avm1::TextFieldMetrics out;
+    out.lines = m.lines;
+    out.visibleLines = m.visibleLines;
+    out.textWidth = m.widest / 20.0;
+    out.textHeight = text.empty() ? 0 : m.lines * m.lineHeight / 20.0;
+    return out;
+}
+
+std::string TextObject::contents(bool markup) const
+{
+    return settings_.html && !markup ? stripHtml(text) : text;
+}
+
+void TextObject::setContents(std::string_view newText, bool markup)
+{
+    text = settings_.html && !markup ? escapeHtml(newText) : std::string(newText);
+    // New text takes the new text format throughout.
+    runs_.clear();
+    relayout();
+    storeVariable();
+}
+
+void TextObject::storeVariable()
+{
+    if (settings_.variable.empty())
+        return;
+    if (MovieClip* clip = parentClip())
+        core.scripting().setClipVariable(*clip, settings_.variable, text);
+}
+
+void TextObject::setScroll(int line)
+{
+    const TextMetrics m = measureText(settings_, text);
+    scrollLine = std::clamp(line, 1, std::max(1, m.lines - m.visibleLines + 1));
+    ++revision;
+}
+
+avm1::PropertyValue TextObject::getProperty(avm1::ClipProperty property) const
+{
+    return placementProperty(*this, property);
+}
+
+void TextObject::setProperty(avm1::ClipProperty property, const avm1::PropertyValue& value)
+{
+    using P = avm1::ClipProperty;
+    const double* n = std::get_if<double>(&value);
+    if ((property == P::Width || property == P::Height) && n) {
+        // A field's size is its box, not a scale: the text keeps its size.
+        if (!std::isfinite(*n) || *n < 0)
+            return;
+        const double scale = property == P::Width ? xScale(matrix) : yScale(matrix);
+        if (scale <= 0)
+            return;
+        Box& b = settings_.bounds;
+        (property == P::Width ? b.xMax : b.yMax) = (property == P::Width ? b.xMin : b.yMin) + *n * 20 / scale;
+        scriptMoved = true;
+        relayout();
+        return;
+    }
+    setPlacementProperty(*this, property, value);
+}
+
+void TextObject::remove()
+{
+    MovieClip* owner = parentClip();
+    if (!dynamic || !owner || removed)
+        return;
+    owner->removeChildObject(*this);
 }
 
 // --- video -------------------------------------------------------------------------------------
@@ -234,7 +801,7 @@ MovieClip::State MovieClip::liveState() const
 {
     State s;
     for (const auto& [d, obj] : children) {
-        if (obj->type == Type::Clip && static_cast<const MovieClip&>(*obj).dynamic)
+        if (obj->dynamic)
             continue;
         Placement p;
         p.character = obj->characterId();
@@ -324,7 +891,7 @@ void MovieClip::reconcile(const State& target, size_t& constructAt)
     for (auto it = children.begin(); it != children.end();) {
         auto want = target.find(it->first);
         DisplayObject& obj = *it->second;
-        if (obj.type == Type::Clip && static_cast<MovieClip&>(obj).dynamic) {
+        if (obj.dynamic) {
             ++it;  // made by script: the timeline does not own it
             continue;
         }
@@ -551,117 +1118,70 @@ avm1::Clip* MovieClip::parent()
 
 avm1::Clip* MovieClip::childByName(std::string_view want, bool caseSensitive)
 {
-    auto same = [&](const std::string& n) {
-        if (n.size() != want.size())
-            return false;
-        if (caseSensitive)
-            return n == want;
-        for (size_t i = 0; i < n.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(n[i])) != std::tolower(static_cast<unsigned char>(want[i])))
-                return false;
-        return true;
-    };
     for (auto& [d, obj] : children)
-        if (obj->type == Type::Clip && !obj->removed && same(obj->name))
+        if (obj->type == Type::Clip && !obj->removed && sameName(obj->name, want, caseSensitive))
             return static_cast<MovieClip*>(obj.get());
     return nullptr;
 }
 
-namespace {
+avm1::TextField* MovieClip::textFieldByName(std::string_view want, bool caseSensitive)
+{
+    for (auto& [d, obj] : children)
+        if (obj->type == Type::Text && !obj->removed && sameName(obj->name, want, caseSensitive))
+            return static_cast<TextObject*>(obj.get());
+    return nullptr;
+}
 
-double xScale(const Matrix& m) { return std::sqrt(m.a * m.a + m.b * m.b); }
-double yScale(const Matrix& m) { return std::sqrt(m.c * m.c + m.d * m.d); }
-double rotationDegrees(const Matrix& m) { return std::atan2(m.b, m.a) * 180 / std::numbers::pi; }
+avm1::TextField* MovieClip::createTextField(std::string_view newName, int scriptDepth, double x, double y,
+                                            double width, double height)
+{
+    if (removed || newName.empty() || scriptDepth < -16384 || scriptDepth > 1048575 || !core.mayCreateInstance())
+        return nullptr;
+    const int newDepth = scriptDepth + 16384;
+    auto it = children.find(newDepth);
+    if (it == children.end() && children.size() >= core.limits.depthsPerClip)
+        return nullptr;
+    auto field = std::make_shared<TextObject>(core, content_, &scriptFieldDef());
+    field->container = this;
+    field->nesting = nesting + 1;
+    field->depth = newDepth;
+    field->DisplayObject::name = std::string(newName);
+    field->dynamic = true;
+    field->matrix.tx = x * 20;
+    field->matrix.ty = y * 20;
+    field->settings_.bounds = Box{0, 0, width * 20, height * 20};
+    field->relayout();
+    if (it != children.end())
+        removeChild(it);
+    children.emplace(newDepth, field);
+    return field.get();
+}
 
-}  // namespace
+void MovieClip::removeChildObject(DisplayObject& child)
+{
+    auto it = children.find(child.depth);
+    if (it != children.end() && it->second.get() == &child)
+        removeChild(it);
+}
 
 avm1::PropertyValue MovieClip::getProperty(avm1::ClipProperty property) const
 {
     using P = avm1::ClipProperty;
     switch (property) {
-    case P::X: return matrix.tx / 20.0;
-    case P::Y: return matrix.ty / 20.0;
-    case P::XScale: return xScale(matrix) * 100;
-    case P::YScale: return yScale(matrix) * 100;
-    case P::Rotation: return rotationDegrees(matrix);
-    case P::Alpha: return colorTransform.ma * 100;
-    case P::Visible: return visible;
-    case P::Width:
-    case P::Height: {
-        Box b = localBounds(*this).transformed(matrix);
-        if (b.empty())
-            return 0.0;
-        return property == P::Width ? (b.xMax - b.xMin) / 20.0 : (b.yMax - b.yMin) / 20.0;
-    }
     case P::DropTarget: return std::string();
     case P::Url: return url;
-    case P::XMouse:
-    case P::YMouse: {
-        Point p = stageMatrix().inverted().apply(core.mouseStage());
-        return (property == P::XMouse ? p.x : p.y) / 20.0;
-    }
-    default: return std::monostate{};
+    default: return placementProperty(*this, property);
     }
 }
 
 void MovieClip::setProperty(avm1::ClipProperty property, const avm1::PropertyValue& value)
 {
-    using P = avm1::ClipProperty;
-    if (property == P::Name) {
+    if (property == avm1::ClipProperty::Name) {
         if (const auto* s = std::get_if<std::string>(&value))
             DisplayObject::name = *s;
         return;
     }
-    if (property == P::Visible) {
-        if (const auto* b = std::get_if<bool>(&value))
-            visible = *b;
-        return;
-    }
-    const double* n = std::get_if<double>(&value);
-    if (!n || !std::isfinite(*n))
-        return;
-    double v = *n;
-    switch (property) {
-    case P::X: matrix.tx = v * 20; break;
-    case P::Y: matrix.ty = v * 20; break;
-    case P::XScale:
-    case P::YScale:
-    case P::Rotation: {
-        double sx = xScale(matrix), sy = yScale(matrix);
-        double rot = std::atan2(matrix.b, matrix.a);
-        double skew = std::atan2(-matrix.c, matrix.d) - rot;  // keeps a skew as it is
-        if (property == P::XScale)
-            sx = v / 100;
-        else if (property == P::YScale)
-            sy = v / 100;
-        else
-            rot = v * std::numbers::pi / 180;
-        matrix.a = sx * std::cos(rot);
-        matrix.b = sx * std::sin(rot);
-        matrix.c = -sy * std::sin(rot + skew);
-        matrix.d = sy * std::cos(rot + skew);
-        break;
-    }
-    case P::Alpha: colorTransform.ma = v / 100; break;
-    case P::Width:
-    case P::Height: {
-        Box b = localBounds(*this).transformed(matrix);
-        double size = property == P::Width ? b.xMax - b.xMin : b.yMax - b.yMin;
-        if (b.empty() || size <= 0)
-            return;
-        double f = v * 20 / size;
-        if (property == P::Width) {
-            matrix.a *= f;
-            matrix.b *= f;
-        } else {
-            matrix.c *= f;
-            matrix.d *= f;
-        }
-        break;
-    }
-    default: return;
-    }
-    scriptMoved = true;
+    setPlacementProperty(*this, property, value);
 }
 
 avm1::ClipColor MovieClip::clipColor() const

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ public:
     bool visible = true;
     bool scriptMoved = false;               // script set a transform: the timeline leaves it alone
     bool removed = false;
+    bool dynamic = false;                   // made by script: the timeline leaves it alone
     int nesting = 0;                        // containers (clips, buttons) between it and its level
 
     uint16_t characterId() const { return def ? def->id : 0; }
@@ -68,15 +70,85 @@ public:
     const ShapeDef& shape() const { return static_cast<const ShapeDef&>(*def); }
 };
 
-class TextObject : public DisplayObject {
+// A text field: the definition's settings as script has changed them since,
+// and its text.
+class TextObject : public DisplayObject, public avm1::TextField {
 public:
     TextObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const EditTextDef* d);
-    const EditTextDef& field() const { return static_cast<const EditTextDef&>(*def); }
-    bool editable() const { return !field().readOnly; }
+    ~TextObject() override;
+    const EditTextDef& field() const { return settings_; }
+    bool editable() const { return !settings_.readOnly; }
+    // How the character at `index` of the shown text is drawn.
+    struct Look {
+        Rgba color;
+        bool bold = false, underline = false;
+    };
+    Look lookAt(size_t index) const;
+    // Whether typing may enter `byte` (restrict), and may add to the text (maxChars).
+    bool accepts(uint8_t byte) const;
+    // After the text or the settings changed: the size autoSize gives, and a
+    // scroll position within the lines there are.
+    void relayout();
     std::string text;     // bytes, as the variable holds them
     bool focused = false;
     bool bound = false;   // the variable has been linked (initial text given to it when unset)
+    int scrollLine = 1;   // the first line shown, from 1
+    uint64_t revision = 0;  // counts script's changes to what the field shows
+
+    // --- avm1::TextField ------------------------------------------------------------
+    avm1::Object* scriptObject() override;
+    bool alive() const override { return !removed; }
+    avm1::Clip* parent() override;
+    std::string name() const override { return DisplayObject::name; }
+    avm1::TextFieldSettings settings() const override;
+    avm1::TextFieldMetrics metrics() const override;
+    std::string contents(bool markup) const override;
+    int scroll() const override { return scrollLine; }
+    size_t selectionBegin() const override { return std::min(selBegin_, shownLength()); }
+    size_t selectionEnd() const override { return std::min(selEnd_, shownLength()); }
+    void setSelection(size_t begin, size_t end) override;
+    avm1::PropertyValue getProperty(avm1::ClipProperty property) const override;
+    void setSettings(const avm1::TextFieldSettings& settings) override;
+    void setContents(std::string_view text, bool markup) override;
+    void setScroll(int line) override;
+    avm1::TextFormatValues textFormat(size_t begin, size_t end) const override;
+    void setTextFormat(size_t begin, size_t end, const avm1::TextFormatValues& format) override;
+    avm1::TextFormatValues newTextFormat() const override { return newFormat_; }
+    void setNewTextFormat(const avm1::TextFormatValues& format) override;
+    void setProperty(avm1::ClipProperty property, const avm1::PropertyValue& value) override;
+    void setName(std::string_view name) override { DisplayObject::name = std::string(name); }
+    void remove() override;
+
+private:
+    friend class MovieClip;  // createTextField sets a new field's box
+    // Gives the bound variable the field's text.
+    void storeVariable();
+
+    // Formats over the shown text: runs in order, each up to `end`.
+    struct FormatRun {
+        size_t end = 0;
+        avm1::TextFormatValues format;
+    };
+    size_t shownLength() const { return runs_.empty() ? 0 : runs_.back().end; }
+    // Splits the run holding offset `at` so that a run ends there.
+    void splitRunsAt(size_t at);
+    // Brings the runs to the shown text's length, and the field-wide layout
+    // (size, alignment, margins, leading) to the first character's format.
+    void applyFormats();
+
+    EditTextDef settings_;
+    std::vector<FormatRun> runs_;
+    avm1::TextFormatValues newFormat_;
+    // Typing always adds at the end; the selection is kept for script to read.
+    size_t selBegin_ = 0, selEnd_ = 0;
+    std::string autoSize_ = "none";
+    std::optional<std::string> restrict_;
+    avm1::ObjectRef object_;
 };
+
+// Whether `restrict` (a TextField.restrict pattern: characters, ranges "a-z",
+// "^" switching to characters refused, "\\" escaping the next) lets `c` in.
+bool restrictAllows(std::string_view restrict, char32_t c);
 
 class VideoObject : public DisplayObject {
 public:
@@ -143,7 +215,6 @@ public:
     bool playing = true;
     int levelNumber = -1;  // for level roots
     MouseState mouseState = MouseState::Idle;  // when script gave it mouse handlers
-    bool dynamic = false;  // made by duplicateMovieClip: the timeline leaves it alone
     std::string url;       // of the movie this clip plays, for _url
     DisplayList children;
     std::vector<ClipAction> clipActions;
@@ -173,6 +244,11 @@ public:
     bool attachSymbol(std::string_view linkage, std::string_view newName, int depth);
     avm1::ClipColor clipColor() const override;
     void setClipColor(const avm1::ClipColor& color) override;
+    avm1::TextField* textFieldByName(std::string_view name, bool caseSensitive) override;
+    avm1::TextField* createTextField(std::string_view name, int depth, double x, double y, double width,
+                                     double height) override;
+    // Takes `child` (one of this clip's) off the display list.
+    void removeChildObject(DisplayObject& child);
 
 private:
     struct Placement {

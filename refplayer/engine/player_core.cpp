@@ -700,10 +700,13 @@ void PlayerCore::syncFieldsAndVideos()
                 continue;
             }
         }
-        if (value && *value != f->text)
+        if (value && *value != f->text) {
             f->text = *value;
-        else if (!value && !f->text.empty())
+            f->relayout();
+        } else if (!value && !f->text.empty()) {
             f->text.clear();
+            f->relayout();
+        }
     }
 }
 
@@ -1011,13 +1014,9 @@ void PlayerCore::mouseDown(MouseButton button, int x, int y)
         pressed_ = hovered;
     } else {
         TextObject* field = fieldAt(mouseView_);
-        if (TextObject* old = focusedField())
-            old->focused = false;
-        focus_.reset();
-        if (field && field->editable()) {
-            field->focused = true;
-            focus_ = field->weak_from_this();
-        }
+        if (field && !field->editable())
+            field = nullptr;
+        moveFocus(field);
     }
     scripting_->pointerEvent(Scripting::Pointer::Down, 0);
     clipEvents(clipEvent::MouseDown);
@@ -1089,13 +1088,40 @@ void PlayerCore::editField(TextObject& field, uint8_t byte)
     } else if (byte < 0x20 || byte == 0x7F) {
         return;
     } else {
-        if (def.maxLength && field.text.size() >= *def.maxLength)
+        if (!field.accepts(byte))
             return;
         field.text += static_cast<char>(byte);
     }
+    field.relayout();
+    // The caret follows what was typed.
+    field.setSelection(SIZE_MAX, SIZE_MAX);
+    // The handlers below may remove the field: keep it until they are done.
+    auto keep = field.shared_from_this();
     if (!def.variable.empty())
         if (MovieClip* clip = field.parentClip())
             scripting_->setClipVariable(*clip, def.variable, field.text);
+    if (!field.removed)
+        scripting_->textFieldChanged(field);
+}
+
+void PlayerCore::moveFocus(TextObject* field)
+{
+    TextObject* old = focusedField();
+    if (old == field)
+        return;
+    if (old)
+        old->focused = false;
+    focus_.reset();
+    if (field) {
+        field->focused = true;
+        focus_ = field->weak_from_this();
+        // A field taking the focus has its caret after its text.
+        field->setSelection(SIZE_MAX, SIZE_MAX);
+    }
+    // Either field may go while the handlers run.
+    std::shared_ptr<DisplayObject> keepOld = old ? old->shared_from_this() : nullptr;
+    std::shared_ptr<DisplayObject> keepNew = field ? field->shared_from_this() : nullptr;
+    scripting_->focusChanged(old, field);
 }
 
 void PlayerCore::charInput(uint8_t byte)
@@ -1223,6 +1249,16 @@ std::optional<std::string> PlayerCore::externalCall(const std::string& name, con
 
 bool PlayerCore::addCallback(const std::string&)
 {
+    return true;
+}
+
+bool PlayerCore::setFocus(avm1::TextField* field)
+{
+    // Every text field the interpreter sees is one of the engine's.
+    auto* text = static_cast<TextObject*>(field);
+    if (text && (!text->alive() || !text->visibleOnStage()))
+        return false;
+    moveFocus(text);
     return true;
 }
 

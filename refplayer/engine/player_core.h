@@ -37,6 +37,8 @@ public:
     // inside a call on it.
     void release(std::shared_ptr<DisplayObject> object);
     TextObject* focusedField() const;
+    // Moves the keyboard focus to `field` (nullptr: to no field), telling script.
+    void moveFocus(TextObject* field);
 
     // --- actions ----------------------------------------------------------------------
     size_t queueMark() const { return queue_.size(); }
@@ -125,6 +127,8 @@ public:
     Size viewSize() override { return {viewW_, viewH_}; }
     void stageLayout(std::string_view scaleMode, std::string_view align) override;
     void setMouseVisible(bool visible) override { pointerHidden_ = !visible; }
+    avm1::TextField* focusedTextField() override { return focusedField(); }
+    bool setFocus(avm1::TextField* field) override;
     std::string playerType() override { return host.playerType(); }
     uint32_t loadData(const avm1::UrlRequest& request) override;
     uint32_t loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;

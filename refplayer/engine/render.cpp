@@ -243,6 +243,8 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
     }
 }
 
+}  // namespace
+
 std::string stripHtml(const std::string& html)
 {
     std::string out;
@@ -283,16 +285,20 @@ std::string stripHtml(const std::string& html)
     return out;
 }
 
+namespace {
+
 void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
               const IRect& clipIn)
 {
     const EditTextDef& f = obj.field();
     const Box& b = f.bounds;
     Rasterizer r;
-    if (f.border) {
+    if (f.background) {
         r.clear();
         addRect(r, world, b.xMin, b.yMin, b.xMax, b.yMax);
-        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(Rgba{255, 255, 255, 255}))});
+        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(f.backgroundColor))});
+    }
+    if (f.border) {
         r.clear();
         std::vector<Segment> outline;
         auto edge = [&](double x0, double y0, double x1, double y1) {
@@ -308,26 +314,36 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
         edge(b.xMax, b.yMax, b.xMin, b.yMax);
         edge(b.xMin, b.yMax, b.xMin, b.yMin);
         addStroke(r, outline, world, 0.5);
-        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(Rgba{0, 0, 0, 255}))});
+        r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(f.borderColor))});
     }
     // Text stays inside the field.
     IRect clip = intersect(clipIn, boxToPixels(b.transformed(world)));
     if (clip.empty())
         return;
-    std::vector<std::string> lines = layoutText(f, obj.text);
+    const std::vector<LaidLine> lines = layoutTextIndexed(f, obj.contents(false));
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const double lineHeight = f.fontHeight + f.leading;
     const double avail = (b.xMax - b.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
-    r.clear();
-    for (size_t li = 0; li < lines.size(); ++li) {
-        const std::string& line = lines[li];
+    // A scrolled field starts with its scroll line at the top.
+    const size_t first = static_cast<size_t>(std::max(obj.scrollLine, 1) - 1);
+    // One rasteriser per colour the text uses.
+    std::vector<std::pair<Rgba, Rasterizer>> inks;
+    auto inkFor = [&](Rgba c) -> Rasterizer& {
+        for (auto& [ink, raster] : inks)
+            if (ink == c)
+                return raster;
+        inks.emplace_back(c, Rasterizer{});
+        return inks.back().second;
+    };
+    for (size_t li = first; li < lines.size(); ++li) {
+        const std::string& line = lines[li].text;
         double width = line.empty() ? 0 : (line.size() * font::kAdvance - 1) * unit;
         double x = b.xMin + kGutter + f.leftMargin + (li == 0 ? f.indent : 0);
         if (f.align == 1)
             x += avail - width;
         else if (f.align == 2)
             x += (avail - width) / 2;
-        double top = b.yMin + kGutter / 2.0 + li * lineHeight;
+        double top = b.yMin + kGutter / 2.0 + (li - first) * lineHeight;
         if (top > b.yMax)
             break;
         for (size_t ci = 0; ci < line.size(); ++ci) {
@@ -336,6 +352,11 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
                 break;  // the rest of the line lies outside the field
             if (gx + font::kAdvance * unit < b.xMin)
                 continue;
+            const TextObject::Look look = obj.lookAt(lines[li].index[ci]);
+            Rasterizer& r = inkFor(look.color);
+            // Bold widens each stroke of the cell by a unit; underline runs
+            // under the whole advance.
+            const int widen = look.bold ? 1 : 0;
             const uint8_t* rows = font::glyph(static_cast<uint8_t>(line[ci]));
             for (int row = 0; row < font::kRows; ++row) {
                 uint8_t bits = rows[row];
@@ -348,12 +369,17 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
                     int start = col;
                     while (col < font::kGlyphWidth && (bits & (0x10 >> col)))
                         ++col;
-                    addRect(r, world, gx + start * unit, top + row * unit, gx + col * unit, top + (row + 1) * unit);
+                    addRect(r, world, gx + start * unit, top + row * unit, gx + (col + widen) * unit,
+                            top + (row + 1) * unit);
                 }
             }
+            if (look.underline)
+                addRect(r, world, gx, top + (font::kAscent + 1) * unit, gx + font::kAdvance * unit,
+                        top + (font::kAscent + 1.5) * unit);
         }
     }
-    r.fill(canvas, clip, FillRule::NonZero, Paint{premultiply(color.apply(f.color))});
+    for (auto& [ink, raster] : inks)
+        raster.fill(canvas, clip, FillRule::NonZero, Paint{premultiply(color.apply(ink))});
 }
 
 void drawVideo(const VideoObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
@@ -520,6 +546,7 @@ uint64_t contentKey(const Visit& v)
         const auto& t = static_cast<const TextObject&>(*v.object);
         h = mix(h, t.text.data(), t.text.size());
         h = mix(h, &t.focused, sizeof t.focused);
+        h = mix(h, &t.revision, sizeof t.revision);
     } else if (v.object->type == DisplayObject::Type::Video) {
         const auto& vid = static_cast<const VideoObject&>(*v.object);
         h = mix(h, &vid.decodedFrame, sizeof vid.decodedFrame);
@@ -602,56 +629,87 @@ bool hitsObject(const DisplayObject& obj, Point local, int nesting)
             if (hitsObject(*child, child->matrix.inverted().apply(local), nesting + 1))
                 return true;
         return false;
+    case DisplayObject::Type::Text:
+        return static_cast<const TextObject&>(obj).field().bounds.contains(local);
     default:
         return obj.def && hitsCharacter(*obj.movie, *obj.def, local);
     }
 }
 
-std::vector<std::string> layoutText(const EditTextDef& f, const std::string& text)
+std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string& shown)
 {
-    std::string shown = f.html ? stripHtml(text) : text;
-    if (f.password)
-        shown.assign(shown.size(), '*');
-    std::vector<std::string> paragraphs;
-    std::string current;
+    std::vector<LaidLine> paragraphs;
+    LaidLine current;
     for (size_t i = 0; i < shown.size(); ++i) {
         char c = shown[i];
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n')
                 ++i;
             if (f.multiline) {
-                paragraphs.push_back(current);
-                current.clear();
+                paragraphs.push_back(std::move(current));
+                current = {};
             }
             continue;
         }
         if (static_cast<unsigned char>(c) < 0x20)
             continue;  // other control characters draw nothing
-        current += c;
+        current.text += f.password ? '*' : c;
+        current.index.push_back(static_cast<uint32_t>(std::min<size_t>(i, UINT32_MAX)));
     }
-    paragraphs.push_back(current);
+    paragraphs.push_back(std::move(current));
     if (!(f.wordWrap && f.multiline))
         return paragraphs;
 
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const double avail = (f.bounds.xMax - f.bounds.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
     size_t perLine = unit > 0 ? num::truncClamp<size_t>(std::floor((avail + unit) / (font::kAdvance * unit)), 1, SIZE_MAX) : 1;
-    std::vector<std::string> lines;
-    for (const std::string& p : paragraphs) {
+    std::vector<LaidLine> lines;
+    auto piece = [](const LaidLine& p, size_t at, size_t n) {
+        LaidLine l;
+        l.text = p.text.substr(at, n);
+        l.index.assign(p.index.begin() + static_cast<ptrdiff_t>(at),
+                       p.index.begin() + static_cast<ptrdiff_t>(at + l.text.size()));
+        return l;
+    };
+    for (const LaidLine& p : paragraphs) {
         size_t at = 0;
-        while (p.size() - at > perLine) {
-            size_t cut = p.rfind(' ', at + perLine);
+        while (p.text.size() - at > perLine) {
+            size_t cut = p.text.rfind(' ', at + perLine);
             if (cut == std::string::npos || cut <= at) {
-                lines.push_back(p.substr(at, perLine));
+                lines.push_back(piece(p, at, perLine));
                 at += perLine;
             } else {
-                lines.push_back(p.substr(at, cut - at));
+                lines.push_back(piece(p, at, cut - at));
                 at = cut + 1;
             }
         }
-        lines.push_back(p.substr(at));
+        lines.push_back(piece(p, at, std::string::npos));
     }
     return lines;
+}
+
+std::vector<std::string> layoutText(const EditTextDef& f, const std::string& text)
+{
+    std::vector<std::string> out;
+    for (LaidLine& line : layoutTextIndexed(f, f.html ? stripHtml(text) : text))
+        out.push_back(std::move(line.text));
+    return out;
+}
+
+TextMetrics measureText(const EditTextDef& f, const std::string& text)
+{
+    const std::vector<std::string> lines = layoutText(f, text);
+    const double unit = f.fontHeight / static_cast<double>(font::kEm);
+    TextMetrics m;
+    for (const std::string& line : lines)
+        if (!line.empty())
+            m.widest = std::max(m.widest, (line.size() * font::kAdvance - 1) * unit);
+    m.lineHeight = f.fontHeight + f.leading;
+    m.lines = static_cast<int>(std::min<size_t>(lines.size(), INT32_MAX));
+    const double room = (f.bounds.yMax - f.bounds.yMin) - kGutter;
+    m.visibleLines = m.lineHeight > 0 ? num::truncClamp<int>(std::floor(room / m.lineHeight), 1, INT32_MAX) : 1;
+    m.gutter = kGutter;
+    return m;
 }
 
 }  // namespace refplayer::engine

@@ -46,5 +46,25 @@ bool hitsObject(const DisplayObject& object, Point local, int nesting = 0);
 
 // What a text field shows, one entry per line, after HTML, password and wrapping rules.
 std::vector<std::string> layoutText(const EditTextDef& field, const std::string& text);
+// The same from the shown text (tags already out), each character with its
+// index in `shown`.
+struct LaidLine {
+    std::string text;
+    std::vector<uint32_t> index;
+};
+std::vector<LaidLine> layoutTextIndexed(const EditTextDef& field, const std::string& shown);
+// An HTML field's text as shown: tags out, entities decoded, paragraph and
+// line breaks as '\r'.
+std::string stripHtml(const std::string& html);
+
+// The laid-out text of a field, in twips.
+struct TextMetrics {
+    double widest = 0;      // the widest line's ink
+    double lineHeight = 0;
+    int lines = 1;
+    int visibleLines = 1;   // whole lines the field's height holds (at least one)
+    int gutter = 0;         // between the field's edge and its text, on each side
+};
+TextMetrics measureText(const EditTextDef& field, const std::string& text);
 
 }  // namespace refplayer::engine

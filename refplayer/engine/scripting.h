@@ -24,6 +24,11 @@ public:
 
     // The variables object of a new clip (empty without an interpreter).
     virtual avm1::ObjectRef newClipObject() = 0;
+    // The script object of a text field (empty without an interpreter).
+    virtual avm1::ObjectRef newTextFieldObject(avm1::TextField& field) = 0;
+    // The user changed a field's text; focus moved between fields (either may be null).
+    virtual void textFieldChanged(avm1::TextField& field) = 0;
+    virtual void focusChanged(avm1::TextField* oldFocus, avm1::TextField* newFocus) = 0;
     // Runs an action block with `clip` as this and target; answers an error text
     // (empty when the block ran to its end).
     virtual std::string run(MovieClip& clip, std::span<const uint8_t> actions) = 0;

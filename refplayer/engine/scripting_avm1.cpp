@@ -38,6 +38,12 @@ public:
     explicit Avm1Scripting(avm1::Host& host) : vm_(host) { defineVideoPlayerClass(); }
 
     avm1::ObjectRef newClipObject() override { return vm_.newClipObject(); }
+    avm1::ObjectRef newTextFieldObject(avm1::TextField& field) override { return vm_.newTextFieldObject(field); }
+    void textFieldChanged(avm1::TextField& field) override { vm_.textFieldChanged(field); }
+    void focusChanged(avm1::TextField* oldFocus, avm1::TextField* newFocus) override
+    {
+        vm_.focusChanged(oldFocus, newFocus);
+    }
 
     std::string run(MovieClip& clip, std::span<const uint8_t> actions) override
     {

@@ -477,6 +477,7 @@ private:
         def.autoSize = f2 & 0x40;
         def.noSelect = f2 & 0x10;
         def.border = f2 & 0x08;
+        def.background = def.border;
         def.html = f2 & 0x02;
         if (hasFont)
             def.fontId = r.u16();

@@ -207,6 +207,11 @@ struct EditTextDef : Character {
     Box bounds;  // twips
     bool wordWrap = false, multiline = false, password = false, readOnly = false, autoSize = false,
          noSelect = false, border = false, html = false;
+    // A field's border flag gives it both an outline and a white background;
+    // script sets them apart.
+    bool background = false;
+    Rgba borderColor{0, 0, 0, 255};
+    Rgba backgroundColor{255, 255, 255, 255};
     uint16_t fontId = 0;
     uint16_t fontHeight = 240;  // twips
     Rgba color{0, 0, 0, 255};

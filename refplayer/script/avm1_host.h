@@ -17,6 +17,7 @@
 //   externalCall ...) may do anything, including re-entering the interpreter.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,84 @@ struct LoadTarget {
 // in percent, offsets added to each 0-255 channel.
 struct ClipColor {
     double ra = 100, rb = 0, ga = 100, gb = 0, ba = 100, bb = 0, aa = 100, ab = 0;
+};
+
+// A text field's settings as scripts read and write them. Colours are 0xRRGGBB.
+struct TextFieldSettings {
+    bool html = false, wordWrap = false, multiline = false, password = false, selectable = true,
+         input = false, border = false, background = false;
+    uint32_t textColor = 0x000000, borderColor = 0x000000, backgroundColor = 0xFFFFFF;
+    std::string autoSize = "none";        // "none", "left", "center" or "right"
+    std::optional<std::string> restrict;  // what typing may enter; nullopt: anything
+    int maxChars = 0;                     // what typing may fill; 0: no limit
+    std::string variable;                 // the bound variable; "" when none
+};
+
+// A text format as TextFormat objects carry it: every member may be unset
+// (null to scripts). Sizes and margins in pixels, colour 0xRRGGBB, align one of
+// "left", "right", "center", "justify".
+struct TextFormatValues {
+    std::optional<std::string> font, url, target, align;
+    std::optional<double> size, leftMargin, rightMargin, indent, blockIndent, leading, letterSpacing;
+    std::optional<uint32_t> color;
+    std::optional<bool> bold, italic, underline, bullet, kerning;
+    bool operator==(const TextFormatValues&) const = default;
+};
+
+// A text field's laid-out text, in pixels and lines.
+struct TextFieldMetrics {
+    double textWidth = 0, textHeight = 0;
+    int lines = 1;         // lines of text after wrapping
+    int visibleLines = 1;  // lines the field's height shows at once
+};
+
+// A text field (placed by the timeline or made by createTextField) as scripts
+// see it. The interpreter reaches fields only through Clip::textFieldByName
+// and Clip::createTextField and keeps no TextField* between calls: script
+// values hold the field's script object, which the engine unlinks
+// (Vm::unlinkTextField) when the field goes.
+class TextField {
+public:
+    virtual ~TextField() = default;
+
+    // --- navigation (must not change the display list) -----------------------
+    // The object scripts use for the field: made on first use, the same for
+    // the field's whole life.
+    virtual Object* scriptObject() = 0;
+    virtual bool alive() const = 0;  // false once taken off the stage
+    virtual Clip* parent() = 0;
+    virtual std::string name() const = 0;
+    virtual TextFieldSettings settings() const = 0;
+    virtual TextFieldMetrics metrics() const = 0;
+    // The text as held (with `markup` and an HTML field: the markup), or as
+    // shown (tags taken out, paragraph ends as "\r").
+    virtual std::string contents(bool markup) const = 0;
+    virtual int scroll() const = 0;  // the first line shown, from 1
+    // The selection as byte offsets into the shown text (begin == end: the caret).
+    virtual size_t selectionBegin() const = 0;
+    virtual size_t selectionEnd() const = 0;
+    // X, Y, XScale, YScale, Alpha, Visible, Width, Height, Rotation, XMouse, YMouse.
+    virtual PropertyValue getProperty(ClipProperty property) const = 0;
+
+    // --- commands (may change the display list) --------------------------------
+    virtual void setSettings(const TextFieldSettings& settings) = 0;
+    // New text: markup when `markup` and the field is an HTML field; plain text
+    // otherwise (an HTML field then holds it escaped).
+    virtual void setContents(std::string_view text, bool markup) = 0;
+    virtual void setScroll(int line) = 0;  // clamped to the lines there are
+    virtual void setSelection(size_t begin, size_t end) = 0;  // clamped to the text
+    // Formats over the shown text, by byte offset: what the characters in
+    // [begin, end) share (members that differ are unset), and setting the
+    // members `format` gives on them. The new text format is what text
+    // set or typed from now on takes.
+    virtual TextFormatValues textFormat(size_t begin, size_t end) const = 0;
+    virtual void setTextFormat(size_t begin, size_t end, const TextFormatValues& format) = 0;
+    virtual TextFormatValues newTextFormat() const = 0;
+    virtual void setNewTextFormat(const TextFormatValues& format) = 0;
+    virtual void setProperty(ClipProperty property, const PropertyValue& value) = 0;
+    virtual void setName(std::string_view name) = 0;
+    // removeTextField: only fields script made go; others ignore it.
+    virtual void remove() = 0;
 };
 
 // One movie clip (a level's root timeline or a sprite instance).
@@ -127,6 +206,15 @@ public:
     // Setting it may redraw but runs no script.
     virtual ClipColor clipColor() const { return {}; }
     virtual void setClipColor(const ClipColor& /*color*/) {}
+    // The child text field named `name` (navigation: must not change the
+    // display list), and createTextField: a new field at script depth `depth`,
+    // `x`, `y`, `width` by `height` pixels, replacing what lay at that depth.
+    // nullptr when the clip has no text fields or none was made.
+    virtual TextField* textFieldByName(std::string_view /*name*/, bool /*caseSensitive*/) { return nullptr; }
+    virtual TextField* createTextField(std::string_view /*name*/, int /*depth*/, double /*x*/, double /*y*/,
+                                       double /*width*/, double /*height*/) {
+        return nullptr;
+    }
 };
 
 // The player around the interpreter.
@@ -187,6 +275,12 @@ public:
     virtual void stageLayout(std::string_view /*scaleMode*/, std::string_view /*align*/) {}
     // Mouse.hide / Mouse.show.
     virtual void setMouseVisible(bool /*visible*/) {}
+    // The keyboard focus as Selection reports and moves it: the focused text
+    // field (nullptr when none), and moving it to `field` (nullptr: to none).
+    // setFocus answers whether the focus went there; it tells the
+    // interpreter (Vm::focusChanged) when it moved.
+    virtual TextField* focusedTextField() { return nullptr; }
+    virtual bool setFocus(TextField* /*field*/) { return false; }
     // "PlugIn", "ActiveX", "StandAlone" or "External" (System.capabilities.playerType).
     virtual std::string playerType() { return "StandAlone"; }
 

@@ -146,6 +146,7 @@ struct Vm::State {
     Object* movieClipProto = nullptr;
     Object* externalInterface = nullptr;
     Object* dateProto = nullptr;
+    Object* textFieldProto = nullptr;
 
     std::vector<Value> stack;
     std::vector<Frame*> frames;   // running activations, innermost last
@@ -384,5 +385,14 @@ void installTimers(Vm::State& s);           // avm1_timers.cpp
 void installDate(Vm::State& s);             // avm1_date.cpp
 void installMovieClip(Vm::State& s);        // avm1_movieclip.cpp
 void installExternalInterface(Vm::State& s);
+void installTextField(Vm::State& s);        // avm1_textfield.cpp
+void installTextFormat(Vm::State& s);       // avm1_textformat.cpp (after installTextField)
+void installSelection(Vm::State& s);        // avm1_selection.cpp
+// Selection.onSetFocus(oldFocus, newFocus) for Selection's listeners.
+void selectionFocusChanged(Vm::State& s, const Value& oldFocus, const Value& newFocus);
+
+// The text field a script object denotes (nullptr when it denotes none, or
+// its field has gone).
+TextField* textFieldOf(const Value& v);
 
 }  // namespace refplayer::avm1

@@ -29,6 +29,9 @@ void installBuiltins(State& s) {
     installColorSound(s);
     installShared(s);
     installLoader(s);
+    installTextField(s);        // TextField, MovieClip.createTextField (avm1_textfield.cpp)
+    installTextFormat(s);       // TextFormat, TextField's format methods (avm1_textformat.cpp)
+    installSelection(s);        // avm1_selection.cpp
 }
 
 }  // namespace refplayer::avm1

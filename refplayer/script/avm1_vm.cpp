@@ -674,7 +674,8 @@ void Vm::State::maybeCollect() {
 void Vm::State::collect() {
     if (entryDepth != 0) return;  // natives may hold raw pointers while script runs
     std::vector<Object*> roots = {global,       objectProto,  functionProto, arrayProto,       stringProto,
-                                  numberProto, booleanProto, movieClipProto, externalInterface, dateProto};
+                                  numberProto, booleanProto, movieClipProto, externalInterface, dateProto,
+                                  textFieldProto};
     std::vector<const Value*> values;
     for (const Value& v : stack) values.push_back(&v);
     for (const auto& [name, cb] : callbacks) {

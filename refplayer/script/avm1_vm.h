@@ -102,6 +102,20 @@ public:
     std::string targetPath(Clip& clip);   // "_level0.a.b"
     std::string slashPath(Clip& clip);    // "/a/b" (the _target property)
 
+    // --- text fields ----------------------------------------------------------------
+    // The script object of a text field (TextField::scriptObject answers it),
+    // and what the engine calls when the field goes: the object then reads as
+    // a field no longer there. unlinkTextField needs no interpreter, so it may
+    // run after the interpreter is gone.
+    ObjectRef newTextFieldObject(TextField& field);
+    static void unlinkTextField(Object* object);
+    // Events of a field, as the engine reports them: the user changed its text
+    // (onChanged, to the field and its listeners), or focus moved from
+    // `oldFocus` to `newFocus` (either may be null: onKillFocus, onSetFocus and
+    // Selection's listeners).
+    void textFieldChanged(TextField& field);
+    void focusChanged(TextField* oldFocus, TextField* newFocus);
+
     // --- the host's view of variables ------------------------------------------
     // `path` is relative to _level0: "name", "a.b.c", "_level1.x", "/clip:var",
     // "_root.clip.var". Values cross as text, as the control's SetVariable and

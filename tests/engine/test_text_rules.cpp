@@ -1,5 +1,6 @@
 // Text rules: URLs a movie asks for resolved against its own, the
 // url-encoded form of variables, and how a text field lays out its text.
+#include "display.h"
 #include "render.h"
 #include "url_text.h"
 
@@ -70,4 +71,29 @@ TEST(TextLayout, FieldsBreakWrapMaskAndStripAsTheirFlagsSay)
     f.html = true;
     EXPECT_EQ(layoutText(f, "<p><b>bold</b> &amp; &lt;x&gt;</p><p>next</p>"), (Lines{"bold & <x>", "next"}));
     EXPECT_EQ(layoutText(f, "a<br>b\tc"), (Lines{"a", "bc"}));
+}
+
+TEST(TextRules, RestrictPatternsLetInWhatTheyNameAndKeepOutWhatFollowsACaret)
+{
+    struct Case {
+        const char* pattern;
+        const char* allowed;
+        const char* refused;
+    } cases[] = {
+        {"", "", "a1 "},                      // an empty pattern lets nothing in
+        {"abc", "abc", "dA1"},
+        {"a-z", "amz", "A0{"},
+        {"A-Z^Q", "AZP", "Qa"},               // a range, then one of it refused
+        {"^0-9", "aZ ", "059"},               // a leading caret refuses only what it names
+        {"0-9^5^5", "05", "a"},               // the last match wins
+        {"\\-\\^\\\\", "-^\\", "a"},          // escaped specials are plain characters
+        {"a-", "a-", "b"},                    // a dash at the end is itself
+        {"z-a", "", "amz"},                   // a reversed range holds nothing
+    };
+    for (const Case& c : cases) {
+        for (const char* p = c.allowed; *p; ++p)
+            EXPECT_TRUE(restrictAllows(c.pattern, static_cast<unsigned char>(*p))) << c.pattern << " " << *p;
+        for (const char* p = c.refused; *p; ++p)
+            EXPECT_FALSE(restrictAllows(c.pattern, static_cast<unsigned char>(*p))) << c.pattern << " " << *p;
+    }
 }

@@ -87,6 +87,15 @@ def avm1_entries():
                  "setRGB", "getRGB", "setTransform", "getTransform", "Sound", "setVolume", "setPan", "SharedObject",
                  "getLocal", "data", "flush", "getSize", "LocalConnection", "connect", "onStatus",
                  "MovieClipLoader", "loadClip", "unloadClip", "getProgress", "onLoadInit",
+                 # text fields, formats and the focus
+                 "createTextField", "removeTextField", "TextField", "text", "htmlText", "html", "autoSize",
+                 "wordWrap", "multiline", "restrict", "maxChars", "scroll", "maxscroll", "bottomScroll",
+                 "onChanged", "onSetFocus", "onKillFocus", "textColor", "border", "borderColor", "background",
+                 "backgroundColor", "variable", "selectable", "type", "input", "password", "textWidth",
+                 "textHeight", "TextFormat", "setTextFormat", "getTextFormat", "setNewTextFormat",
+                 "getNewTextFormat", "bold", "underline", "size", "color", "leftMargin", "Selection", "getFocus",
+                 "setFocus", "getBeginIndex", "getEndIndex", "getCaretIndex", "setSelection", "a-z^q",
+                 "<b>x</b>", "<br>", "<font color='#ff0000' size='20'>", "<p align='right'>",
                  "<a x='1'>", "</a>", "<b/>", "<![CDATA[", "]]>", "<!--", "-->", "<?xml ?>", "<!DOCTYPE a>",
                  "&amp;", "&#65;", "a=1&b=2"]:
         e.append((f"name_{word}", word))

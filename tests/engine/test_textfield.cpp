@@ -1,0 +1,480 @@
+// Text fields as scripts use them: createTextField and the field's members,
+// what the drawn field shows of them, fields the timeline placed, and the
+// user's typing reaching onChanged and the focus handlers.
+#include "engine_test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace enginetest;
+
+namespace {
+
+constexpr uint32_t kRedPx = 0xFFFF0000u, kGreenPx = 0xFF00FF00u, kWhitePx = 0xFFFFFFFFu;
+
+sw::Emitter path(const std::string& dotted)
+{
+    return [dotted](sw::ActionAssembler& e) { e.getPath(dotted); };
+}
+
+// _root.createTextField(name, depth, x, y, w, h)
+void createField(sw::ActionAssembler& a, const std::string& name, int depth, int x, int y, int w, int h)
+{
+    a.callMethod("_root", "createTextField",
+                 {sw::PushValue(name), sw::PushValue(depth), sw::PushValue(x), sw::PushValue(y), sw::PushValue(w),
+                  sw::PushValue(h)});
+}
+
+// name = typeof(dotted)
+void typeOf(sw::ActionAssembler& a, const std::string& name, const std::string& dotted)
+{
+    a.setPath(name, sw::Emitter([dotted](sw::ActionAssembler& e) { e.getPath(dotted).typeOf(); }));
+}
+
+// name = name + <value of dotted> + ","
+void append(sw::ActionAssembler& a, const std::string& name, const std::string& dotted)
+{
+    a.setPath(name, sw::Emitter([name, dotted](sw::ActionAssembler& e) {
+        e.getPath(name).getPath(dotted).add2().push({","}).add2();
+    }));
+}
+
+struct Loaded {
+    RecordingHost host;
+    Player player{host};
+    explicit Loaded(sw::Movie& m, int w = 100, int h = 100) { load(player, m.build(), w, h); }
+    std::string var(const std::string& name) { return player.getVariable(name).value_or("<none>"); }
+};
+
+int countPixels(const View& v, uint32_t px, int x0, int y0, int x1, int y1)
+{
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            n += v.at(x, y) == px;
+    return n;
+}
+
+}  // namespace
+
+TEST(TextField, CreateTextField_MakesAFieldWhoseMembersReadBackAndDraw)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 5, 10, 20, 60, 30);
+    typeOf(a, "kind", "t");
+    a.setPath("t.text", sw::PushValue("hi"));
+    a.setPath("len", path("t.length"));
+    a.setPath("x", path("t._x"));
+    a.setPath("w", path("t._width"));
+    a.setPath("type", path("t.type"));
+    a.setPath("max", path("t.maxChars"));
+    a.setPath("sel", path("t.selectable"));
+    a.setPath("size", path("t.autoSize"));
+    // Settings that take only what they know keep their value otherwise.
+    a.setPath("t.type", sw::PushValue("input"));
+    a.setPath("t.type", sw::PushValue("bogus"));
+    a.setPath("type2", path("t.type"));
+    a.setPath("t.autoSize", sw::PushValue("sideways"));
+    a.setPath("size2", path("t.autoSize"));
+    a.setPath("t.maxChars", sw::PushValue(3));
+    a.setPath("max2", path("t.maxChars"));
+    a.setPath("t.background", sw::PushValue(true));
+    a.setPath("t.backgroundColor", sw::PushValue(0x1000FF00));  // only the low 24 bits count
+    a.setPath("bg", path("t.backgroundColor"));
+    a.setPath("t.border", sw::PushValue(true));
+    a.setPath("t.borderColor", sw::PushValue(0xFF0000));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("kind"), "object");
+    EXPECT_EQ(l.var("len"), "2");
+    EXPECT_EQ(l.var("x"), "10");
+    EXPECT_EQ(l.var("w"), "60");
+    EXPECT_EQ(l.var("type"), "dynamic");
+    EXPECT_EQ(l.var("max"), "null");
+    EXPECT_EQ(l.var("sel"), "true");
+    EXPECT_EQ(l.var("size"), "none");
+    EXPECT_EQ(l.var("type2"), "input");
+    EXPECT_EQ(l.var("size2"), "none");
+    EXPECT_EQ(l.var("max2"), "3");
+    EXPECT_EQ(l.var("bg"), std::to_string(0x00FF00));
+
+    // Green inside the 60 x 30 box at (10, 20), a red outline, white outside.
+    View v = render(l.player, 100, 100);
+    EXPECT_EQ(v.at(50, 45), kGreenPx);
+    EXPECT_EQ(v.at(68, 48), kGreenPx);
+    EXPECT_EQ(v.at(5, 5), kWhitePx);
+    EXPECT_EQ(v.at(75, 35), kWhitePx);
+    // The hairline outline half covers the pixels on either side of the edge.
+    int reddish = 0;
+    for (int x = 0; x < 100; ++x)
+        for (int y = 18; y < 22; ++y)
+            reddish += (v.at(x, y) >> 16 & 0xFF) > (v.at(x, y) >> 8 & 0xFF);
+    EXPECT_GT(reddish, 60);  // along the top edge
+    // The text itself in the default black.
+    EXPECT_GT(countPixels(v, 0xFF000000u, 10, 20, 30, 40), 5);
+}
+
+TEST(TextField, TextColorAndAlignmentShowOnTheDrawnText)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 20);
+    a.setPath("t.textColor", sw::PushValue(0xFF0000));
+    a.setPath("t.text", sw::PushValue("MMMM"));
+    m.doAction(a).showFrame();
+    Loaded l(m);
+    View v = render(l.player, 100, 100);
+    EXPECT_GT(countPixels(v, kRedPx, 0, 0, 40, 20), 10);
+    EXPECT_EQ(countPixels(v, 0xFF000000u, 0, 0, 100, 100), 0);
+}
+
+TEST(TextField, AutoSizeScrollAndMetricsFollowTheText)
+{
+    auto m = movie(200, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 50, 0, 10, 10);
+    a.setPath("tw0", path("t.textWidth"));
+    a.setPath("t.autoSize", sw::PushValue("right"));
+    a.setPath("t.text", sw::PushValue("abcdef"));
+    a.setPath("tw", path("t.textWidth"));
+    a.setPath("th", path("t.textHeight"));
+    a.setPath("w", path("t._width"));
+    a.setPath("h", path("t._height"));
+    a.setPath("x", path("t._x"));
+    a.setPath("t.background", sw::PushValue(true));
+    a.setPath("t.backgroundColor", sw::PushValue(0x00FF00));
+    createField(a, "s", 2, 0, 50, 100, 30);
+    a.setPath("s.multiline", sw::PushValue(true));
+    a.setPath("s.text", sw::PushValue("a\rb\rc\rd\re"));
+    a.setPath("max", path("s.maxscroll"));
+    a.setPath("s.scroll", sw::PushValue(10));
+    a.setPath("scroll", path("s.scroll"));
+    a.setPath("bottom", path("s.bottomScroll"));
+    a.setPath("s.scroll", sw::PushValue(-3));
+    a.setPath("scroll2", path("s.scroll"));
+    // A bound field sizes itself to what its variable brings.
+    createField(a, "b", 3, 0, 80, 10, 10);
+    a.setPath("b.autoSize", sw::PushValue(true));
+    a.setPath("b.variable", sw::PushValue("bound"));
+    m.doAction(a).showFrame();
+
+    Loaded l(m, 200, 100);
+    EXPECT_EQ(l.var("tw0"), "0");
+    const double tw = std::stod(l.var("tw")), th = std::stod(l.var("th"));
+    EXPECT_GT(tw, 30);
+    EXPECT_GT(th, 8);
+    // Two pixels of gutter on each side of the text.
+    EXPECT_DOUBLE_EQ(std::stod(l.var("w")), tw + 4);
+    EXPECT_DOUBLE_EQ(std::stod(l.var("h")), th + 4);
+    // Right-aligned, the box grew to the left: its right edge stayed at 60.
+    View v = render(l.player, 200, 100);
+    EXPECT_EQ(v.at(58, 5), kGreenPx);
+    EXPECT_EQ(v.at(62, 5), kWhitePx);
+    EXPECT_EQ(v.at(static_cast<int>(60 - tw), 5), kGreenPx);
+    // Five lines of 12 pixels in 30: two show, so scrolling stops at line 4.
+    EXPECT_EQ(l.var("max"), "4");
+    EXPECT_EQ(l.var("scroll"), "4");
+    EXPECT_EQ(l.var("bottom"), "5");
+    EXPECT_EQ(l.var("scroll2"), "1");
+    l.player.setVariable("bound", "ab");
+    const double narrow = std::stod(l.var("b._width"));
+    l.player.setVariable("bound", "abcdefgh");
+    EXPECT_EQ(l.var("b.text"), "abcdefgh");
+    // Eight cells are 47 font units of ink, two are 11 (a unit: 1/9 of 12 pixels).
+    const double unit = 12 / 9.0;
+    EXPECT_NEAR(narrow, 11 * unit + 4, 1e-9);
+    EXPECT_NEAR(std::stod(l.var("b._width")), 47 * unit + 4, 1e-9);
+}
+
+TEST(TextField, HtmlTextKeepsMarkupAndTextReadsItPlain)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 40);
+    a.setPath("t.html", sw::PushValue(true));
+    a.setPath("t.htmlText", sw::PushValue("<b>Hi</b> &amp; <a href=\"http://x.test/\">you</a><br>there"));
+    a.setPath("plain", path("t.text"));
+    a.setPath("markup", path("t.htmlText"));
+    a.setPath("len", path("t.length"));
+    // Plain text given to an HTML field is kept as text, not as markup.
+    a.setPath("t.text", sw::PushValue("a<b & c"));
+    a.setPath("escaped", path("t.htmlText"));
+    a.setPath("back", path("t.text"));
+    // A plain field takes markup literally.
+    createField(a, "p", 2, 0, 50, 100, 40);
+    a.setPath("p.htmlText", sw::PushValue("<b>x</b>"));
+    a.setPath("literal", path("p.text"));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("plain"), "Hi & you\rthere");
+    EXPECT_EQ(l.var("markup"), "<b>Hi</b> &amp; <a href=\"http://x.test/\">you</a><br>there");
+    EXPECT_EQ(l.var("len"), "14");
+    EXPECT_EQ(l.var("escaped"), "a&lt;b &amp; c");
+    EXPECT_EQ(l.var("back"), "a<b & c");
+    EXPECT_EQ(l.var("literal"), "<b>x</b>");
+}
+
+TEST(TextField, RemovedFieldsReadUndefinedAndTimelineFieldsStay)
+{
+    auto m = movie(100, 100);
+    sw::EditText placed;
+    placed.bounds = {0, 2000, 0, 400};
+    placed.initialText = "placed";
+    placed.fontHeight = 240;
+    auto where = placeAt(m.defineEditText(placed), 1);
+    where.name = "tl";
+    m.place(where);
+    sw::ActionAssembler a;
+    createField(a, "t", 3, 0, 50, 50, 20);
+    a.setPath("keep", path("t"));
+    a.callMethod("t", "removeTextField", {});
+    typeOf(a, "gone", "t");
+    typeOf(a, "husk", "keep.text");
+    a.setPath("keep.text", sw::PushValue("ignored"));
+    // A field the timeline placed is there by name, and script cannot remove it.
+    a.setPath("placedText", path("tl.text"));
+    a.setPath("placedName", path("tl._name"));
+    a.setPath("placedTarget", path("tl._target"));
+    a.callMethod("tl", "removeTextField", {});
+    typeOf(a, "still", "tl");
+    // A new field at a taken depth replaces what lay there.
+    createField(a, "u", 7, 0, 0, 10, 10);
+    createField(a, "v", 7, 0, 0, 10, 10);
+    typeOf(a, "replaced", "u");
+    sw::ActionAssembler second;
+    typeOf(second, "after", "v");
+    second.stop();
+    m.doAction(a).showFrame().doAction(second).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("gone"), "undefined");
+    EXPECT_EQ(l.var("husk"), "undefined");
+    EXPECT_EQ(l.var("placedText"), "placed");
+    EXPECT_EQ(l.var("placedName"), "tl");
+    EXPECT_EQ(l.var("placedTarget"), "/tl");
+    EXPECT_EQ(l.var("still"), "object");
+    EXPECT_EQ(l.var("replaced"), "undefined");
+    // A created field survives the timeline moving on.
+    l.player.tick();
+    EXPECT_EQ(l.var("after"), "object");
+}
+
+TEST(TextField, TypingHonoursRestrictAndMaxCharsAndReachesHandlers)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 30);
+    a.setPath("t.type", sw::PushValue("input"));
+    a.setPath("t.restrict", sw::PushValue("a-z^q"));
+    a.setPath("t.maxChars", sw::PushValue(4));
+    a.setPath("log", sw::PushValue(""));
+    sw::ActionAssembler changed;
+    append(changed, "_root.log", "_root.t.text");
+    a.setPath("t.onChanged", sw::Emitter([&](sw::ActionAssembler& e) { e.defineFunction("", {"f"}, changed); }));
+    sw::ActionAssembler focused;
+    focused.setPath("_root.log", sw::Emitter([](sw::ActionAssembler& e) {
+        e.getPath("_root.log").push({"focus,"}).add2();
+    }));
+    a.setPath("t.onSetFocus", sw::Emitter([&](sw::ActionAssembler& e) { e.defineFunction("", {"old"}, focused); }));
+    sw::ActionAssembler blurred;
+    blurred.setPath("_root.log", sw::Emitter([](sw::ActionAssembler& e) {
+        e.getPath("_root.log").push({"blur,"}).add2();
+    }));
+    a.setPath("t.onKillFocus", sw::Emitter([&](sw::ActionAssembler& e) { e.defineFunction("", {"next"}, blurred); }));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    l.player.mouseDown(refplayer::MouseButton::Left, 20, 10);
+    l.player.mouseUp(refplayer::MouseButton::Left, 20, 10);
+    for (char c : std::string("aQqb1cde"))
+        l.player.charInput(static_cast<uint8_t>(c));
+    // 'Q' and '1' are outside a-z, 'q' is refused by name, 'e' is one too many.
+    EXPECT_EQ(l.var("t.text"), "abcd");
+    l.player.mouseDown(refplayer::MouseButton::Left, 50, 90);
+    l.player.mouseUp(refplayer::MouseButton::Left, 50, 90);
+    EXPECT_EQ(l.var("log"), "focus,a,ab,abc,abcd,blur,");
+}
+
+namespace {
+
+// name = new className(args...)
+void newObject(sw::ActionAssembler& a, const std::string& name, const std::string& className,
+               const std::vector<sw::PushValue>& args)
+{
+    a.setPath(name, sw::Emitter([className, args](sw::ActionAssembler& e) {
+        for (auto it = args.rbegin(); it != args.rend(); ++it)
+            e.push(*it);
+        e.push(sw::PushValue(static_cast<int32_t>(args.size()))).push(sw::PushValue(className)).newObject();
+    }));
+}
+
+// name = object.method(args...)
+void callInto(sw::ActionAssembler& a, const std::string& name, const std::string& object, const std::string& method,
+              const std::vector<sw::Operand>& args)
+{
+    a.setPath(name, sw::Emitter([=](sw::ActionAssembler& e) { e.callMethod(object, method, args, true); }));
+}
+
+}  // namespace
+
+TEST(TextFormat, ConstructorArgumentsFillTheMembersAndTheRestAreNull)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    newObject(a, "f", "TextFormat", {"Arial", 20, 0xFF0000, true, sw::Null{}, false, "http://x.test/", "_blank", "center"});
+    for (const char* member : {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
+                               "leftMargin", "leading", "bullet", "tabStops", "display"})
+        a.setPath(std::string("r_") + member, path(std::string("f.") + member));
+    newObject(a, "e", "TextFormat", {});
+    a.setPath("empty", sw::Emitter([](sw::ActionAssembler& e) {
+        e.getPath("e.font").typeOf().getPath("e.size").typeOf().add2().getPath("e.bold").typeOf().add2();
+    }));
+    m.doAction(a).showFrame();
+    Loaded l(m);
+    EXPECT_EQ(l.var("r_font"), "Arial");
+    EXPECT_EQ(l.var("r_size"), "20");
+    EXPECT_EQ(l.var("r_color"), std::to_string(0xFF0000));
+    EXPECT_EQ(l.var("r_bold"), "true");
+    EXPECT_EQ(l.var("r_italic"), "null");
+    EXPECT_EQ(l.var("r_underline"), "false");
+    EXPECT_EQ(l.var("r_url"), "http://x.test/");
+    EXPECT_EQ(l.var("r_target"), "_blank");
+    EXPECT_EQ(l.var("r_align"), "center");
+    EXPECT_EQ(l.var("r_leftMargin"), "null");
+    EXPECT_EQ(l.var("r_leading"), "null");
+    EXPECT_EQ(l.var("r_bullet"), "null");
+    EXPECT_EQ(l.var("r_tabStops"), "null");
+    EXPECT_EQ(l.var("r_display"), "block");
+    EXPECT_EQ(l.var("empty"), "nullnullnull");
+}
+
+TEST(TextFormat, SetTextFormatAppliesToTheWholeTextOneIndexOrARange)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 20);
+    a.setPath("t.text", sw::PushValue("abcdef"));
+    newObject(a, "red", "TextFormat", {sw::Null{}, sw::Null{}, 0xFF0000});
+    a.callMethod("t", "setTextFormat", {sw::PushValue(2), sw::PushValue(4), path("red")});
+    newObject(a, "under", "TextFormat", {sw::Null{}, sw::Null{}, sw::Null{}, sw::Null{}, sw::Null{}, true});
+    a.callMethod("t", "setTextFormat", {sw::PushValue(5), path("under")});
+    callInto(a, "fmtRange", "t", "getTextFormat", {sw::PushValue(2), sw::PushValue(4)});
+    a.setPath("inRange", path("fmtRange.color"));
+    callInto(a, "fmtAll", "t", "getTextFormat", {});
+    a.setPath("mixed", path("fmtAll.color"));
+    a.setPath("font", path("fmtAll.font"));
+    a.setPath("size", path("fmtAll.size"));
+    callInto(a, "fmt0", "t", "getTextFormat", {sw::PushValue(0)});
+    a.setPath("first", path("fmt0.color"));
+    callInto(a, "fmt5", "t", "getTextFormat", {sw::PushValue(5)});
+    a.setPath("underlined", path("fmt5.underline"));
+    callInto(a, "fmt4", "t", "getTextFormat", {sw::PushValue(4)});
+    a.setPath("notUnderlined", path("fmt4.underline"));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("inRange"), std::to_string(0xFF0000));
+    EXPECT_EQ(l.var("mixed"), "null");
+    EXPECT_EQ(l.var("font"), "Times New Roman");
+    EXPECT_EQ(l.var("size"), "12");
+    EXPECT_EQ(l.var("first"), "0");
+    EXPECT_EQ(l.var("underlined"), "true");
+    EXPECT_EQ(l.var("notUnderlined"), "false");
+    // Cells are 8 pixels apart after a 2-pixel gutter: "cd" lies at 18-34 and is red, "ab" black.
+    View v = render(l.player, 100, 100);
+    EXPECT_GT(countPixels(v, kRedPx, 18, 0, 34, 20), 5);
+    EXPECT_EQ(countPixels(v, kRedPx, 0, 0, 17, 20), 0);
+    EXPECT_GT(countPixels(v, 0xFF000000u, 0, 0, 17, 20), 5);
+}
+
+TEST(TextFormat, NewTextFormatGoesToNewTextAndTheLeadFormatLaysTheFieldOut)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 40);
+    a.setPath("t.text", sw::PushValue("ab"));
+    a.setPath("h12", path("t.textHeight"));
+    newObject(a, "big", "TextFormat", {sw::Null{}, 24, 0x00FF00});
+    a.callMethod("t", "setNewTextFormat", {path("big")});
+    callInto(a, "nf", "t", "getNewTextFormat", {});
+    a.setPath("newSize", path("nf.size"));
+    callInto(a, "old", "t", "getTextFormat", {});
+    a.setPath("oldSize", path("old.size"));  // what is there keeps its format
+    a.setPath("t.text", sw::PushValue("ab"));
+    a.setPath("h24", path("t.textHeight"));
+    newObject(a, "right", "TextFormat", {});
+    a.setPath("right.align", sw::PushValue("right"));
+    a.callMethod("t", "setTextFormat", {path("right")});
+    callInto(a, "now", "t", "getTextFormat", {});
+    a.setPath("align", path("now.align"));
+    a.setPath("color", path("now.color"));
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("newSize"), "24");
+    EXPECT_EQ(l.var("oldSize"), "12");
+    EXPECT_DOUBLE_EQ(std::stod(l.var("h24")), 2 * std::stod(l.var("h12")));
+    EXPECT_EQ(l.var("align"), "right");
+    EXPECT_EQ(l.var("color"), std::to_string(0x00FF00));
+    // Green, large and against the right edge.
+    View v = render(l.player, 100, 100);
+    EXPECT_GT(countPixels(v, kGreenPx, 70, 0, 100, 40), 20);
+    EXPECT_EQ(countPixels(v, kGreenPx, 0, 0, 50, 40), 0);
+}
+
+TEST(Selection, FocusFollowsScriptAndClicksAndListenersHearIt)
+{
+    auto m = movie(100, 100);
+    sw::ActionAssembler a;
+    createField(a, "t", 1, 0, 0, 100, 30);
+    a.setPath("t.type", sw::PushValue("input"));
+    a.setPath("t.text", sw::PushValue("hello"));
+    createField(a, "u", 2, 0, 50, 100, 30);
+    a.setPath("u.type", sw::PushValue("input"));
+    a.setPath("log", sw::PushValue(""));
+    sw::ActionAssembler heard;
+    heard.setPath("_root.log", sw::Emitter([](sw::ActionAssembler& e) {
+        e.getPath("_root.log").push({"old"}).getVariable().add2().push({">"}).add2();
+        e.push({"now"}).getVariable().add2().push({","}).add2();
+    }));
+    a.setPath("l", sw::Emitter([](sw::ActionAssembler& e) { e.push({0}).initObject(); }));
+    a.setPath("l.onSetFocus", sw::Emitter([&](sw::ActionAssembler& e) { e.defineFunction("", {"old", "now"}, heard); }));
+    a.callMethod("Selection", "addListener", {path("l")});
+    callInto(a, "none", "Selection", "getFocus", {});
+    callInto(a, "noCaret", "Selection", "getCaretIndex", {});
+    callInto(a, "went", "Selection", "setFocus", {sw::PushValue("_root.t")});
+    callInto(a, "focus", "Selection", "getFocus", {});
+    callInto(a, "caret", "Selection", "getCaretIndex", {});
+    a.callMethod("Selection", "setSelection", {sw::PushValue(1), sw::PushValue(3)});
+    callInto(a, "begin", "Selection", "getBeginIndex", {});
+    callInto(a, "end", "Selection", "getEndIndex", {});
+    a.callMethod("Selection", "setSelection", {sw::PushValue(2), sw::PushValue(99)});
+    callInto(a, "clampedEnd", "Selection", "getEndIndex", {});
+    callInto(a, "toObject", "Selection", "setFocus", {path("u")});
+    callInto(a, "focus2", "Selection", "getFocus", {});
+    callInto(a, "nowhere", "Selection", "setFocus", {sw::PushValue("_root.missing")});
+    callInto(a, "focus3", "Selection", "getFocus", {});
+    m.doAction(a).showFrame();
+
+    Loaded l(m);
+    EXPECT_EQ(l.var("none"), "null");
+    EXPECT_EQ(l.var("noCaret"), "-1");
+    EXPECT_EQ(l.var("went"), "true");
+    EXPECT_EQ(l.var("focus"), "_level0.t");
+    EXPECT_EQ(l.var("caret"), "5");
+    EXPECT_EQ(l.var("begin"), "1");
+    EXPECT_EQ(l.var("end"), "3");
+    EXPECT_EQ(l.var("clampedEnd"), "5");
+    EXPECT_EQ(l.var("toObject"), "true");
+    EXPECT_EQ(l.var("focus2"), "_level0.u");
+    EXPECT_EQ(l.var("nowhere"), "false");
+    EXPECT_EQ(l.var("focus3"), "_level0.u");
+    // Typing goes to the field script focused; a click elsewhere takes the focus away.
+    l.player.charInput('x');
+    EXPECT_EQ(l.var("u.text"), "x");
+    l.player.mouseDown(refplayer::MouseButton::Left, 50, 95);
+    l.player.mouseUp(refplayer::MouseButton::Left, 50, 95);
+    EXPECT_EQ(l.var("log"), "null>_level0.t,_level0.t>_level0.u,_level0.u>null,");
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Makes the video clips the media tests decode, with an encoder the project
+# did not write (Debian's ffmpeg), and that encoder's own decode of each clip
+# to raw 4:2:0 planes to compare against. Run once; the outputs are checked in
+# under tests/media/clips, so the tests never need ffmpeg.
+#   tools/make_video_clips.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$root/tests/media/clips
+mkdir -p "$out"
+command -v ffmpeg >/dev/null || { echo "make_video_clips.sh: needs ffmpeg (apt-get install ffmpeg)" >&2; exit 1; }
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+
+# Sorenson Spark in FLV: 12 frames of a test picture panned by a pixel and a
+# half a frame each way, so inter frames carry half-pel motion; key frames and
+# inter frames; one clip a whole number of macroblocks, one not (58 x 42, its
+# chroma 29 x 21).
+spark() {  # name size gop quality
+  local w=${2%x*} h=${2#*x}
+  ff -f lavfi -i "testsrc2=size=$((w * 2 + 48))x$((h * 2 + 36)):rate=12" \
+    -vf "crop=$((w * 2)):$((h * 2)):x='n*3':y='n*3',scale=$w:$h" \
+    -frames:v 12 -c:v flv1 -g "$3" -q:v "$4" "$out/$1.flv"
+  ff -i "$out/$1.flv" -f rawvideo -pix_fmt yuv420p "$out/$1.yuv"
+}
+spark spark_64x48 64x48 6 4
+spark spark_58x42 58x42 8 3

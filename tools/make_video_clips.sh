@@ -24,3 +24,16 @@ spark() {  # name size gop quality
 }
 spark spark_64x48 64x48 6 4
 spark spark_58x42 58x42 8 3
+
+# SWF timelines carrying a video stream (DefineVideoStream, then a VideoFrame
+# and a PlaceObject ratio per frame), Screen Video and Sorenson, panned as
+# above so every frame differs, with the encoder's own decode to RGB.
+embedded() {  # name codec size frames
+  local w=${3%x*} h=${3#*x}
+  ff -f lavfi -i "testsrc2=size=$((w * 2 + 48))x$((h * 2 + 36)):rate=12" \
+    -vf "crop=$((w * 2)):$((h * 2)):x='n*3':y='n*3',scale=$w:$h" \
+    -frames:v "$4" -c:v "$2" -g 4 "$out/$1.swf"
+  ff -i "$out/$1.swf" -f rawvideo -pix_fmt rgb24 "$out/$1.rgb"
+}
+embedded embedded_flashsv_50x38 flashsv 50x38 6
+embedded embedded_spark_58x42 flv1 58x42 6

@@ -6,9 +6,13 @@
 
 #include "media/flv.h"
 #include "media/screen_video.h"
+#include "media_clips.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 
@@ -263,6 +267,57 @@ TEST_F(Playback, OtherCodecsShowAPlaceholder)
     View v = render(player, 550, 400);
     EXPECT_EQ(v.at(0, 0), 0xFF202020u);
     EXPECT_EQ(v.at(549, 399), 0xFF202020u);
+}
+
+TEST_F(Playback, SorensonVideoFromAnotherEncoderPlaysFrameByFrame)
+{
+    // 64 x 48, 12 frames at 12 per second, key frames at 0 and 6; beside it
+    // the encoder's own decode. The encoder asks for deblocking, which moves
+    // samples near block edges only: compare block interiors, stretched over
+    // the 550 x 400 object, sampled at picture pixel centres.
+    const auto flv = media_clips::clip("spark_64x48.flv");
+    const auto yuv = media_clips::clip("spark_64x48.yuv");
+    constexpr int W = 64, H = 48, kFrames = 12;
+    constexpr size_t kLuma = W * H, kChroma = (W / 2) * (H / 2), kFrameSize = kLuma + 2 * kChroma;
+    ASSERT_EQ(yuv.size(), kFrameSize * kFrames);
+    auto expected = [&](int frame, int x, int y) {
+        const uint8_t* f = yuv.data() + size_t(frame) * kFrameSize;
+        const size_t c = size_t(y / 2) * (W / 2) + size_t(x / 2);
+        const double l = 1.164383 * (f[size_t(y) * W + x] - 16), u = f[kLuma + c] - 128.0,
+                     v = f[kLuma + kChroma + c] - 128.0;
+        return std::array<double, 3>{l + 1.596027 * v, l - 0.391762 * u - 0.812968 * v, l + 2.017232 * u};
+    };
+    playVideo(std::vector<uint8_t>(flv.begin(), flv.end()));
+    EXPECT_EQ(player.getVariable("flv.state"), "playing");
+    for (int k = 0; k < kFrames; ++k) {
+        const View view = render(player, 550, 400);
+        double own = 0, nearestOther = 1e9;
+        int worst = 0;
+        for (int other = 0; other < kFrames; ++other) {
+            double sum = 0;
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    if (x % 8 < 2 || x % 8 > 5 || y % 8 < 2 || y % 8 > 5)
+                        continue;
+                    const uint32_t p = view.at(int((x + 0.5) * 550 / W), int((y + 0.5) * 400 / H));
+                    const auto e = expected(other, x, y);
+                    const int got[3] = {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const double d = std::abs(got[ch] - std::clamp(e[ch], 0.0, 255.0));
+                        sum += d;
+                        if (other == k)
+                            worst = std::max(worst, static_cast<int>(std::lround(d)));
+                    }
+                }
+            if (other == k)
+                own = sum;
+            else
+                nearestOther = std::min(nearestOther, sum);
+        }
+        EXPECT_LE(worst, 6) << "frame " << k;
+        EXPECT_LT(own, nearestOther) << "frame " << k;
+        player.tick();
+    }
 }
 
 TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointerIsOver)

@@ -37,3 +37,24 @@ embedded() {  # name codec size frames
 }
 embedded embedded_flashsv_50x38 flashsv 50x38 6
 embedded embedded_spark_58x42 flv1 58x42 6
+
+# Fuzz seeds from the Sorenson clips: the packets of a key frame and the inter
+# frames after it, each behind a 16-bit length (fuzz_sorenson's input), and
+# one clip whole for the FLV reader.
+python3 - "$out" "$root/tests/fuzz/seeds" <<'PY'
+import struct, sys
+from pathlib import Path
+clips, seeds = Path(sys.argv[1]), Path(sys.argv[2])
+(seeds / "fuzz_sorenson").mkdir(parents=True, exist_ok=True)
+for name in ("spark_64x48", "spark_58x42"):
+    flv = (clips / f"{name}.flv").read_bytes()
+    at, packets = 9 + 4, []
+    while at + 11 <= len(flv):
+        kind, size = flv[at], int.from_bytes(flv[at + 1:at + 4], "big")
+        if kind == 9:
+            packets.append(flv[at + 12:at + 11 + size])  # past the tag header and the video header byte
+        at += 11 + size + 4
+    seed = b"".join(struct.pack(">H", len(p)) + p for p in packets[:4])
+    (seeds / "fuzz_sorenson" / f"{name}_4frames").write_bytes(seed)
+(seeds / "fuzz_flv" / "spark_58x42.flv").write_bytes((clips / "spark_58x42.flv").read_bytes())
+PY

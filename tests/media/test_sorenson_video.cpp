@@ -38,18 +38,11 @@ std::vector<ClipFrame> sparkFrames(std::span<const uint8_t> file) {
     return frames;
 }
 
-// BT.601 studio range in floating point, written independently of the
-// decoder's fixed-point conversion.
-uint32_t referenceRgb(int y, int u, int v) {
-    const double yy = 1.164383 * (y - 16), uu = u - 128.0, vv = v - 128.0;
-    auto c = [](double x) { return static_cast<uint32_t>(std::clamp(std::lround(x), 0L, 255L)); };
-    return c(yy + 1.596027 * vv) << 16 | c(yy - 0.391762 * uu - 0.812968 * vv) << 8 | c(yy + 2.017232 * uu);
-}
-
-int channelDifference(uint32_t a, uint32_t b) {
+// The largest channel difference of a 0xFFRRGGBB pixel from R, G, B.
+int channelDifference(uint32_t p, const std::array<double, 3>& rgb) {
     int worst = 0;
-    for (int s = 0; s < 24; s += 8)
-        worst = std::max(worst, std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)));
+    for (int c = 0; c < 3; ++c)
+        worst = std::max(worst, static_cast<int>(std::lround(std::abs(int((p >> (16 - 8 * c)) & 0xFF) - rgb[c]))));
     return worst;
 }
 
@@ -113,12 +106,10 @@ TEST(MediaSorenson, ClipsMatchAnIndependentDecoderOnEveryFrame) {
                           Clip{"spark_58x42.flv", "spark_58x42.yuv", 58, 42}}) {
         SCOPED_TRACE(c.flv);
         const auto frames = sparkFrames(media_clips::clip(c.flv));
-        const auto yuv = media_clips::clip(c.yuv);
-        const int cw = (c.width + 1) / 2, ch = (c.height + 1) / 2;
-        const size_t lumaSize = size_t(c.width) * c.height, chromaSize = size_t(cw) * ch;
-        const size_t frameSize = lumaSize + 2 * chromaSize;
+        const auto yuv = media_clips::yuvFrames(c.yuv, c.width, c.height);
+        const size_t lumaSize = size_t(c.width) * c.height;
         ASSERT_EQ(frames.size(), 12u);
-        ASSERT_EQ(yuv.size(), frames.size() * frameSize);
+        ASSERT_EQ(yuv.data.size(), frames.size() * yuv.frameSize());
 
         SorensonDecoder d;
         int worst[3] = {}, worstRgb = 0, keys = 0, inters = 0;
@@ -131,24 +122,19 @@ TEST(MediaSorenson, ClipsMatchAnIndependentDecoderOnEveryFrame) {
             const YuvPlanes& p = d.reconstructed();
             ASSERT_EQ(p.width, c.width);
             ASSERT_EQ(p.height, c.height);
-            const uint8_t* ref = yuv.data() + f * frameSize;
             const std::vector<uint8_t>* planes[3] = {&p.y, &p.u, &p.v};
-            const size_t offsets[3] = {0, lumaSize, lumaSize + chromaSize};
             for (int k = 0; k < 3; ++k)
                 for (size_t i = 0; i < planes[k]->size(); ++i)
-                    worst[k] = std::max(worst[k], std::abs(int((*planes[k])[i]) - int(ref[offsets[k] + i])));
+                    worst[k] = std::max(worst[k], std::abs(int((*planes[k])[i]) - int(yuv.plane(f, k)[i])));
             // This encoder asks for deblocking, which its decoder ignores:
             // compare the picture before that filter.
             const VideoImage image = yuvToImage(p);
             ASSERT_EQ(image.pixels.size(), lumaSize);
             ASSERT_EQ(d.image().pixels.size(), lumaSize);
             for (int y = 0; y < c.height; ++y)
-                for (int x = 0; x < c.width; ++x) {
-                    const size_t ci = size_t(y / 2) * cw + size_t(x / 2);
-                    const uint32_t expected = referenceRgb(ref[size_t(y) * c.width + x], ref[lumaSize + ci],
-                                                           ref[lumaSize + chromaSize + ci]);
-                    worstRgb = std::max(worstRgb, channelDifference(image.pixels[size_t(y) * c.width + x], expected));
-                }
+                for (int x = 0; x < c.width; ++x)
+                    worstRgb = std::max(worstRgb,
+                                        channelDifference(image.pixels[size_t(y) * c.width + x], yuv.rgb(f, x, y)));
         }
         std::printf("%s: largest difference Y %d, U %d, V %d, RGB %d over %d key and %d inter frames\n", c.flv,
                     worst[0], worst[1], worst[2], worstRgb, keys, inters);

@@ -40,7 +40,7 @@ embedded embedded_spark_58x42 flv1 58x42 6
 
 # Fuzz seeds from the Sorenson clips: the packets of a key frame and the inter
 # frames after it, each behind a 16-bit length (fuzz_sorenson's input), and
-# one clip whole for the FLV reader.
+# clips whole for the FLV reader, the playback object and the movie parser.
 python3 - "$out" "$root/tests/fuzz/seeds" <<'PY'
 import struct, sys
 from pathlib import Path
@@ -57,4 +57,6 @@ for name in ("spark_64x48", "spark_58x42"):
     seed = b"".join(struct.pack(">H", len(p)) + p for p in packets[:4])
     (seeds / "fuzz_sorenson" / f"{name}_4frames").write_bytes(seed)
 (seeds / "fuzz_flv" / "spark_58x42.flv").write_bytes((clips / "spark_58x42.flv").read_bytes())
+(seeds / "fuzz_video_playback" / "spark_64x48.flv").write_bytes((clips / "spark_64x48.flv").read_bytes())
+(seeds / "fuzz_swf_parse" / "embedded_spark_58x42.swf").write_bytes((clips / "embedded_spark_58x42.swf").read_bytes())
 PY

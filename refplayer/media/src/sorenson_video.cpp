@@ -678,7 +678,7 @@ void deblockPlanes(YuvPlanes& planes, std::span<const uint8_t> quantizers, std::
         const int mbSize = 16 / s;
         auto mbAt = [&](int x, int y) { return size_t(y / mbSize) * mbCols + size_t(x / mbSize); };
         // Horizontal edges first (filtering down the columns), then vertical ones.
-        for (int y = 8; y + 1 < h && y >= 2; y += 8)
+        for (int y = 8; y + 1 < h; y += 8)
             for (int x = 0; x < w; ++x) {
                 const size_t above = mbAt(x, y - 1), below = mbAt(x, y);
                 if (!coded[above] && !coded[below])

@@ -1,6 +1,8 @@
 #include "display.h"
 
-#include "media/screen_video.h"
+#include "media/flv.h"
+#include "media/sorenson_video.h"
+#include "media/video_decoder.h"
 #include "player_core.h"
 #include "render.h"
 #include "../script/avm1_vm.h"
@@ -10,6 +12,7 @@
 #include <cctype>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 namespace refplayer::engine {
 
@@ -640,33 +643,77 @@ VideoObject::VideoObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const
 
 VideoObject::~VideoObject() = default;
 
+namespace {
+
+// Some encoders put an FLV video tag's header byte (frame type, codec) before
+// each VideoFrame's packet. A Sorenson packet starts with a zero byte, so the
+// byte shows; a Screen Video packet starts with its block and picture width,
+// so the byte shows when the picture size read past it is the stream's and
+// the size read at it is not.
+struct EmbeddedPacket {
+    std::span<const uint8_t> packet;
+    std::optional<bool> key;  // when the packet says
+};
+
+EmbeddedPacket embeddedPacket(std::span<const uint8_t> data, const VideoDef& v)
+{
+    auto screenSize = [](std::span<const uint8_t> p, uint16_t& w, uint16_t& h) {
+        w = static_cast<uint16_t>((p[0] & 0x0F) << 8 | p[1]);
+        h = static_cast<uint16_t>((p[2] & 0x0F) << 8 | p[3]);
+    };
+    EmbeddedPacket out{data, std::nullopt};
+    if (data.size() < 5)
+        return out;
+    const int frameType = data[0] >> 4;
+    bool tagged = (data[0] & 0x0F) == v.codec && frameType >= media::video_frame::Key &&
+                  frameType <= media::video_frame::DisposableInter;
+    if (tagged && v.codec == media::video_codec::ScreenVideo) {
+        uint16_t w0, h0, w1, h1;
+        screenSize(data, w0, h0);
+        screenSize(data.subspan(1), w1, h1);
+        tagged = (w1 == v.width && h1 == v.height) && !(w0 == v.width && h0 == v.height);
+    }
+    if (tagged) {
+        out.packet = data.subspan(1);
+        out.key = frameType == media::video_frame::Key;
+    } else if (v.codec == media::video_codec::SorensonH263) {
+        media::SorensonPictureInfo info;
+        std::string error;
+        if (media::readSorensonPictureHeader(data, info, error))
+            out.key = info.type == media::SorensonPictureInfo::Type::Intra;
+    }
+    return out;
+}
+
+}  // namespace
+
 void VideoObject::update()
 {
-    constexpr uint8_t kScreenVideo = 3;
     const VideoDef& v = video();
-    if (v.codec != kScreenVideo || v.frames.empty())
+    if (!media::decodableVideoCodec(v.codec) || v.frames.empty())
         return;
-    int target = std::min<int>(ratio, static_cast<int>(v.frames.size()) - 1);
+    const int target = std::min<int>(ratio, static_cast<int>(v.frames.size()) - 1);
     if (target == decodedFrame)
         return;
     int from = decodedFrame + 1;
     if (!decoder_ || target < decodedFrame) {
-        // Inter frames build on their predecessors: going back starts over.
-        decoder_ = std::make_unique<media::ScreenVideoDecoder>();
+        // Inter frames build on their predecessors: going back starts over
+        // from the last frame that says it is a key frame (or the first).
+        decoder_ = media::makeVideoDecoder(v.codec, core.limits.videoPixels);
         from = 0;
+        for (int f = target; f > 0; --f)
+            if (embeddedPacket(v.frames[static_cast<size_t>(f)], v).key.value_or(false)) {
+                from = f;
+                break;
+            }
     }
     std::string error;
     for (int f = from; f <= target; ++f) {
-        const auto& packet = v.frames[static_cast<size_t>(f)];
-        if (packet.size() < 4)
-            continue;
-        // The picture size leads the packet (4-bit block size, 12-bit image
-        // size, for width then height): refuse giants before decoding.
-        size_t w = (static_cast<size_t>(packet[0] & 0x0F) << 8) | packet[1];
-        size_t h = (static_cast<size_t>(packet[2] & 0x0F) << 8) | packet[3];
-        if (w * h > core.limits.videoPixels)
-            continue;
-        decoder_->decode(packet, !decoder_->hasImage(), error);  // a bad frame keeps the last picture
+        const EmbeddedPacket e = embeddedPacket(v.frames[static_cast<size_t>(f)], v);
+        if (e.packet.empty())
+            continue;  // no frame of that number arrived
+        // Without a word from the packet, only the first picture must be whole.
+        decoder_->decode(e.packet, e.key.value_or(!decoder_->hasImage()), error);  // a bad frame keeps the last picture
     }
     decodedFrame = target;
     if (decoder_->hasImage()) {

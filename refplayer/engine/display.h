@@ -15,7 +15,7 @@
 #include <vector>
 
 namespace refplayer::media {
-class ScreenVideoDecoder;
+class VideoDecoder;
 }
 
 namespace refplayer::engine {
@@ -155,8 +155,8 @@ public:
     VideoObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const VideoDef* d);
     ~VideoObject() override;
     const VideoDef& video() const { return static_cast<const VideoDef&>(*def); }
-    // Decodes up to the frame the placement's ratio names (Screen Video only;
-    // other codecs keep the placeholder).
+    // Decodes up to the frame the placement's ratio names (Screen Video and
+    // Sorenson Spark; other codecs keep the placeholder).
     void update();
     // The last decoded picture (0xFFRRGGBB rows), for frame `decodedFrame`.
     std::vector<uint32_t> picture;
@@ -164,7 +164,7 @@ public:
     int decodedFrame = -1;
 
 private:
-    std::unique_ptr<media::ScreenVideoDecoder> decoder_;
+    std::unique_ptr<media::VideoDecoder> decoder_;
 };
 
 using DisplayList = std::map<int, std::shared_ptr<DisplayObject>>;

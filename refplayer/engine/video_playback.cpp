@@ -4,7 +4,7 @@
 #include "player_core.h"
 #include "int_conv.h"
 
-#include "media/screen_video.h"
+#include "media/video_decoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -252,20 +252,21 @@ void VideoPlayback::showFrameAt(double ms)
         placeholder_ = false;
         return;
     }
-    if (frames[static_cast<size_t>(target)].codec != media::video_codec::ScreenVideo) {
+    const uint8_t codec = frames[static_cast<size_t>(target)].codec;
+    if (!media::decodableVideoCodec(codec)) {
         picture_.clear();
         pictureW_ = pictureH_ = 0;
         placeholder_ = true;
         return;
     }
     int from = decodedIndex_ + 1;
-    if (!decoder_ || target < decodedIndex_) {
+    if (!decoder_ || codec != decoderCodec_ || target < decodedIndex_) {
         // Inter frames build on their predecessors: start at the last key frame.
-        decoder_ = std::make_unique<media::ScreenVideoDecoder>();
+        decoder_ = media::makeVideoDecoder(codec, owner_.core.limits.videoPixels);
+        decoderCodec_ = codec;
         from = 0;
         for (int i = target; i >= 0; --i)
-            if (frames[static_cast<size_t>(i)].codec == media::video_codec::ScreenVideo &&
-                frames[static_cast<size_t>(i)].key) {
+            if (frames[static_cast<size_t>(i)].codec == codec && frames[static_cast<size_t>(i)].key) {
                 from = i;
                 break;
             }
@@ -273,14 +274,8 @@ void VideoPlayback::showFrameAt(double ms)
     std::string error;
     for (int i = from; i <= target; ++i) {
         const VideoStream::Frame& f = frames[static_cast<size_t>(i)];
-        if (f.codec != media::video_codec::ScreenVideo || f.packet.size() < 4)
-            continue;
-        // The picture size leads the packet: refuse giants before decoding.
-        size_t w = (static_cast<size_t>(f.packet[0] & 0x0F) << 8) | f.packet[1];
-        size_t h = (static_cast<size_t>(f.packet[2] & 0x0F) << 8) | f.packet[3];
-        if (w * h > owner_.core.limits.videoPixels)
-            continue;
-        decoder_->decode(f.packet, f.key || !decoder_->hasImage(), error);  // a bad frame keeps the last picture
+        if (f.codec == codec)
+            decoder_->decode(f.packet, f.key, error);  // a bad frame keeps the last picture
     }
     decodedIndex_ = target;
     if (decoder_->hasImage()) {

@@ -21,7 +21,7 @@
 #include <vector>
 
 namespace refplayer::media {
-class ScreenVideoDecoder;
+class VideoDecoder;
 }
 
 namespace refplayer::engine {
@@ -119,7 +119,8 @@ private:
     bool wantPlay_ = false;  // play() before the video arrived
     double playheadMs_ = 0;
 
-    std::unique_ptr<media::ScreenVideoDecoder> decoder_;
+    std::unique_ptr<media::VideoDecoder> decoder_;
+    uint8_t decoderCodec_ = 0;
     int decodedIndex_ = -1;  // the frame the decoder's picture holds
     int shownIndex_ = -1;    // the frame on screen (-1: none yet)
     std::vector<uint32_t> picture_;

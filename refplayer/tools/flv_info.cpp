@@ -4,6 +4,7 @@
 #include "tool_internal.h"
 
 #include "media/amf0.h"
+#include "media/sorenson_video.h"
 
 namespace refplayer::tool {
 
@@ -20,9 +21,16 @@ std::string_view videoCodecName(unsigned codec)
     }
 }
 
-std::optional<PictureSize> screenVideoSize(std::span<const uint8_t> packet)
+std::optional<PictureSize> videoPictureSize(unsigned codec, std::span<const uint8_t> packet)
 {
-    if (packet.size() < 4)
+    if (codec == media::video_codec::SorensonH263) {
+        media::SorensonPictureInfo info;
+        std::string error;
+        if (!media::readSorensonPictureHeader(packet, info, error))
+            return std::nullopt;
+        return PictureSize{info.width, info.height};
+    }
+    if ((codec != media::video_codec::ScreenVideo && codec != media::video_codec::ScreenVideo2) || packet.size() < 4)
         return std::nullopt;
     // Block size in the high 4 bits of each 16-bit big-endian field, picture size in the low 12.
     PictureSize size{(packet[0] & 0x0F) << 8 | packet[1], (packet[2] & 0x0F) << 8 | packet[3]};
@@ -106,9 +114,8 @@ void writeTag(JsonWriter& j, const media::FlvTag& tag)
             j.field("codec", h.codecId).field("codecName", videoCodecName(h.codecId));
             j.field("frameType", frameTypeName(h.frameType));
             j.field("keyFrame", h.frameType == media::video_frame::Key || h.frameType == media::video_frame::GeneratedKey);
-            if (h.codecId == media::video_codec::ScreenVideo || h.codecId == media::video_codec::ScreenVideo2)
-                if (auto size = screenVideoSize(h.payload))
-                    j.field("width", size->width).field("height", size->height);
+            if (auto size = videoPictureSize(h.codecId, h.payload))
+                j.field("width", size->width).field("height", size->height);
         }
     } else if (tag.type == media::FlvTagType::Audio) {
         media::AudioTagHeader h;

@@ -103,9 +103,7 @@ Image renderFlv(std::span<const uint8_t> file, double seconds, const RenderOptio
         --begin;
     const std::span<const VideoPacket> run(packets.data() + begin, end - begin);
 
-    std::optional<PictureSize> size;
-    if (codec == media::video_codec::ScreenVideo || codec == media::video_codec::ScreenVideo2)
-        size = screenVideoSize(packets[end ? end - 1 : 0].payload);
+    std::optional<PictureSize> size = videoPictureSize(codec, packets[end ? end - 1 : 0].payload);
     if (!size && metadata && metadata->width && metadata->height && *metadata->width >= 1 && *metadata->height >= 1 &&
         *metadata->width <= kMaxRenderSide && *metadata->height <= kMaxRenderSide)
         size = PictureSize{static_cast<int>(std::lround(*metadata->width)), static_cast<int>(std::lround(*metadata->height))};

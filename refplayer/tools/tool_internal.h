@@ -42,7 +42,8 @@ void forEachFlvTag(std::span<const uint8_t> file, Fn&& fn)
 struct PictureSize {
     int width = 0, height = 0;
 };
-// The picture size a Screen Video (or Screen Video 2) packet declares.
-std::optional<PictureSize> screenVideoSize(std::span<const uint8_t> packet);
+// The picture size a packet of `codec` declares in its own header (Screen
+// Video, Screen Video 2 and Sorenson Spark do; nullopt for other codecs).
+std::optional<PictureSize> videoPictureSize(unsigned codec, std::span<const uint8_t> packet);
 
 }  // namespace refplayer::tool

@@ -6,9 +6,12 @@
 
 #include "media/flv.h"
 #include "media/screen_video.h"
+#include "media_clips.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 
@@ -263,6 +266,49 @@ TEST_F(Playback, OtherCodecsShowAPlaceholder)
     View v = render(player, 550, 400);
     EXPECT_EQ(v.at(0, 0), 0xFF202020u);
     EXPECT_EQ(v.at(549, 399), 0xFF202020u);
+}
+
+TEST_F(Playback, SorensonVideoFromAnotherEncoderPlaysFrameByFrame)
+{
+    // 64 x 48, 12 frames at 12 per second, key frames at 0 and 6; beside it
+    // the encoder's own decode. The encoder asks for deblocking, which moves
+    // samples near block edges only: compare block interiors, stretched over
+    // the 550 x 400 object, sampled at picture pixel centres.
+    const auto flv = media_clips::clip("spark_64x48.flv");
+    constexpr int W = 64, H = 48, kFrames = 12;
+    const auto yuv = media_clips::yuvFrames("spark_64x48.yuv", W, H);
+    ASSERT_EQ(yuv.frames(), size_t(kFrames));
+    playVideo(std::vector<uint8_t>(flv.begin(), flv.end()));
+    EXPECT_EQ(player.getVariable("flv.state"), "playing");
+    for (int k = 0; k < kFrames; ++k) {
+        const View view = render(player, 550, 400);
+        double own = 0, nearestOther = 1e9;
+        int worst = 0;
+        for (int other = 0; other < kFrames; ++other) {
+            double sum = 0;
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    if (x % 8 < 2 || x % 8 > 5 || y % 8 < 2 || y % 8 > 5)
+                        continue;
+                    const uint32_t p = view.at(int((x + 0.5) * 550 / W), int((y + 0.5) * 400 / H));
+                    const auto e = yuv.rgb(size_t(other), x, y);
+                    const int got[3] = {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const double d = std::abs(got[ch] - e[ch]);
+                        sum += d;
+                        if (other == k)
+                            worst = std::max(worst, static_cast<int>(std::lround(d)));
+                    }
+                }
+            if (other == k)
+                own = sum;
+            else
+                nearestOther = std::min(nearestOther, sum);
+        }
+        EXPECT_LE(worst, 6) << "frame " << k;
+        EXPECT_LT(own, nearestOther) << "frame " << k;
+        player.tick();
+    }
 }
 
 TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointerIsOver)

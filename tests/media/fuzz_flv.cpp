@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes through everything that reads FLV data: the tag
-// stream, script data, tag headers and the Screen Video decoder. Input that
+// stream, script data, tag headers and the video decoders. Input that
 // does not start with "FLV" goes straight to the decoder and AMF0 reader, so
 // they are reached without a valid file around them.
 #include "media/flv.h"
 #include "media/screen_video.h"
+#include "media/video_decoder.h"
 
 #include <cstring>
 
@@ -22,15 +23,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FlvReader reader(in);
-    ScreenVideoDecoder decoder;
+    std::unique_ptr<VideoDecoder> decoder;
+    uint8_t decoderCodec = 0;
     FlvTag tag;
     while (reader.next(tag) == FlvReader::Result::Tag) {
         switch (tag.type) {
         case FlvTagType::Video: {
             VideoTagHeader v;
-            if (parseVideoTagHeader(tag.body, v, error) && v.codecId == video_codec::ScreenVideo) {
-                if (decoder.decode(v.payload, v.frameType == video_frame::Key, error) &&
-                    decoder.image().pixels.size() != size_t(decoder.image().width) * decoder.image().height)
+            if (parseVideoTagHeader(tag.body, v, error) && decodableVideoCodec(v.codecId)) {
+                if (!decoder || v.codecId != decoderCodec) {
+                    decoder = makeVideoDecoder(v.codecId, 512 * 512);
+                    decoderCodec = v.codecId;
+                }
+                if (decoder->decode(v.payload, v.frameType == video_frame::Key, error) &&
+                    decoder->image().pixels.size() != size_t(decoder->image().width) * decoder->image().height)
                     __builtin_trap();
             }
             break;

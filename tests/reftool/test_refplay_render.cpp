@@ -3,6 +3,7 @@
 // checked through the PNG file, decoded independently.
 #include "refplay.h"
 #include "reftool_test_support.h"
+#include "media_clips.h"
 
 #include "media/flv.h"
 #include "media/screen_video.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -167,6 +169,34 @@ TEST(RefplayRender, FlvScreenVideoFrameShownAtATimeIsDecodedExactly)
     }
 }
 
+TEST(RefplayRender, SorensonFlvFromAnotherEncoderShowsTheFrameAtThatTime)
+{
+    // 58 x 42 at 12 frames per second, key frames at 0 and 8: 0.6 s is frame 7,
+    // six inter frames on. The size comes from the picture header.
+    const auto flv = media_clips::clip("spark_58x42.flv");
+    constexpr int W = 58, H = 42;
+    const auto yuv = media_clips::yuvFrames("spark_58x42.yuv", W, H);
+    ASSERT_EQ(yuv.frames(), 12u);
+    const DecodedPng png = Png(tool::renderFlv(std::vector<uint8_t>(flv.begin(), flv.end()), 0.6, {}));
+    ASSERT_EQ(png.width, W);
+    ASSERT_EQ(png.height, H);
+    auto meanDifference = [&](int frame) {
+        double sum = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const auto e = yuv.rgb(size_t(frame), x, y);
+                const uint32_t p = png.argb(x, y);
+                const int got[3] = {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
+                for (int k = 0; k < 3; ++k)
+                    sum += std::abs(got[k] - e[k]);
+            }
+        return sum / (3.0 * W * H);
+    };
+    EXPECT_LT(meanDifference(7), 2.0);
+    EXPECT_LT(meanDifference(7), meanDifference(6));
+    EXPECT_LT(meanDifference(7), meanDifference(8));
+}
+
 TEST(RefplayRender, FlvWithoutAPictureShowsTheEnginePlaceholder)
 {
     // Screen Video that starts late: before its first frame only the placeholder shows.
@@ -183,11 +213,11 @@ TEST(RefplayRender, FlvWithoutAPictureShowsTheEnginePlaceholder)
             ASSERT_EQ(early.argb(x, y), placeholder);
 
     // A codec the engine does not decode: the same placeholder, sized by onMetaData.
-    media::FlvWriter h263(false, true);
-    h263.scriptTag("onMetaData", media::AmfValue::makeEcmaArray({{"width", media::AmfValue::makeNumber(64)},
-                                                                   {"height", media::AmfValue::makeNumber(48)}}));
-    h263.videoTag(0, media::video_frame::Key, media::video_codec::SorensonH263, std::vector<uint8_t>{0, 0, 0x84, 0});
-    const DecodedPng other = Png(tool::renderFlv(h263.take(), 1, {}));
+    media::FlvWriter vp6(false, true);
+    vp6.scriptTag("onMetaData", media::AmfValue::makeEcmaArray({{"width", media::AmfValue::makeNumber(64)},
+                                                                  {"height", media::AmfValue::makeNumber(48)}}));
+    vp6.videoTag(0, media::video_frame::Key, media::video_codec::Vp6, std::vector<uint8_t>{0, 0, 0x84, 0});
+    const DecodedPng other = Png(tool::renderFlv(vp6.take(), 1, {}));
     ASSERT_EQ(other.width, 64);
     ASSERT_EQ(other.height, 48);
     EXPECT_EQ(other.argb(0, 0), placeholder);

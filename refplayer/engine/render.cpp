@@ -1,6 +1,7 @@
 #include "render.h"
 #include "video_playback.h"
 
+#include "bitmap.h"
 #include "builtin_font.h"
 #include "player_core.h"
 #include "int_conv.h"
@@ -192,7 +193,7 @@ IRect boxToPixels(const Box& b)
                  clampInt(std::ceil(b.yMax)) + 1};
 }
 
-Paint paintFor(const FillStyle& fill, const Matrix& world, const ColorTransform& color,
+Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world, const ColorTransform& color,
                std::unique_ptr<Shader>& holder)
 {
     Paint p;
@@ -207,7 +208,9 @@ Paint paintFor(const FillStyle& fill, const Matrix& world, const ColorTransform&
         p.shader = holder.get();
         break;
     case FillStyle::Kind::Bitmap:
-        break;  // no bitmap characters: such fills paint nothing
+        holder = makeBitmapShader(movie, fill, world, color);  // none: the fill paints nothing
+        p.shader = holder.get();
+        break;
     }
     return p;
 }
@@ -224,7 +227,7 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
             if (path.style == 0 || path.style > group.fills.size())
                 continue;
             std::unique_ptr<Shader> holder;
-            Paint paint = paintFor(group.fills[path.style - 1], world, color, holder);
+            Paint paint = paintFor(*obj.movie, group.fills[path.style - 1], world, color, holder);
             r.clear();
             addPath(r, path.segments, world, kTolerance);
             r.fill(canvas, clip, rule, paint);
@@ -581,6 +584,8 @@ bool hitsCharacter(const MovieDef& movie, const Character& c, Point local, int n
         }
         return false;
     }
+    case Character::Kind::Bitmap:  // never placed on its own
+        break;
     }
     return false;
 }

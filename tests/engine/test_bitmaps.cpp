@@ -187,6 +187,38 @@ TEST(BitmapDecode, FfmpegJpegDecodesAloneWithSeparateTablesAndAfterTheStrayHeade
     EXPECT_FALSE(eng::decodeJpegData({}, std::vector<uint8_t>{'G', 'I', 'F', '8', '9', 'a'}, true, 1u << 20).ok());
 }
 
+TEST(BitmapDecode, PngInAJpegTagKeepsItsOwnAlpha)
+{
+    // A 2 x 1 RGBA PNG laid out here: signature, IHDR, IDAT (filter 0 row), IEND.
+    auto chunk = [](std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
+        for (int s = 24; s >= 0; s -= 8)
+            out.push_back(uint8_t(body.size() >> s));
+        std::vector<uint8_t> typed(type, type + 4);
+        typed.insert(typed.end(), body.begin(), body.end());
+        out.insert(out.end(), typed.begin(), typed.end());
+        const uint32_t crc = crc32(0, typed.data(), static_cast<uInt>(typed.size()));
+        for (int s = 24; s >= 0; s -= 8)
+            out.push_back(uint8_t(crc >> s));
+    };
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    chunk(png, "IHDR", {0, 0, 0, 2, 0, 0, 0, 1, 8, 6, 0, 0, 0});
+    chunk(png, "IDAT", zlibOf({0, 200, 100, 0, 128, 0, 0, 255, 255}));
+    chunk(png, "IEND", {});
+    eng::DecodedImage img = eng::decodeJpegData({}, png, true, 1u << 20);
+    ASSERT_TRUE(img.ok()) << img.error;
+    EXPECT_EQ(img.pixels, (std::vector<uint32_t>{argb(128, 100, 50, 0), 0xFF0000FFu}));
+    EXPECT_FALSE(eng::decodeJpegData({}, png, false, 1u << 20).ok());  // DefineBits holds JPEG only
+
+    // DefineBitsJPEG3 with a PNG: the alpha plane does not apply.
+    auto m = movie();
+    const uint16_t id = m.defineBitsJpeg3(png, std::vector<uint8_t>{0, 0});
+    auto loaded = eng::parseMovie(m.build());
+    ASSERT_TRUE(loaded.movie) << loaded.error;
+    const eng::BitmapDef* b = bitmapOf(*loaded.movie, id);
+    ASSERT_TRUE(b && b->usable());
+    EXPECT_EQ(b->pixels[1], 0xFF0000FFu);
+}
+
 TEST(BitmapDecode, AlphaPlanePremultipliesAndDamagedPlaneLeavesThePictureOpaque)
 {
     eng::DecodedImage img;

@@ -185,6 +185,14 @@ TEST(BitmapDecode, FfmpegJpegDecodesAloneWithSeparateTablesAndAfterTheStrayHeade
     EXPECT_FALSE(eng::decodeJpegData({}, std::vector<uint8_t>{1, 2, 3, 4}, true, 1u << 20).ok());
     EXPECT_FALSE(eng::decodeJpegData({}, jpeg, false, 255).ok());  // 256 pixels over a cap of 255
     EXPECT_FALSE(eng::decodeJpegData({}, std::vector<uint8_t>{'G', 'I', 'F', '8', '9', 'a'}, true, 1u << 20).ok());
+
+    // A Huffman table claiming more than 256 codes (the decoder once wrote past its tables).
+    std::vector<uint8_t> overfull = jpeg;
+    for (size_t at = 2; at + 4 < overfull.size() && overfull[at + 1] != 0xDA;
+         at += 2 + (size_t(overfull[at + 2]) << 8 | overfull[at + 3]))
+        if (overfull[at + 1] == 0xC4)
+            std::fill_n(overfull.begin() + at + 5, 16, uint8_t{0x20});
+    EXPECT_FALSE(eng::decodeJpegData({}, overfull, false, 1u << 20).ok());
 }
 
 TEST(BitmapDecode, PngInAJpegTagKeepsItsOwnAlpha)

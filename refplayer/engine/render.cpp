@@ -204,11 +204,9 @@ Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world
     case FillStyle::Kind::LinearGradient:
     case FillStyle::Kind::RadialGradient:
     case FillStyle::Kind::FocalGradient:
-        holder = std::make_unique<GradientShader>(fill, world, color);
-        p.shader = holder.get();
-        break;
-    case FillStyle::Kind::Bitmap:
-        holder = makeBitmapShader(movie, fill, world, color);  // none: the fill paints nothing
+    case FillStyle::Kind::Bitmap:  // a bitmap without pixels gives no shader: the fill paints nothing
+        holder = fill.kind == FillStyle::Kind::Bitmap ? makeBitmapShader(movie, fill, world, color)
+                                                      : std::make_unique<GradientShader>(fill, world, color);
         p.shader = holder.get();
         break;
     }
@@ -584,8 +582,7 @@ bool hitsCharacter(const MovieDef& movie, const Character& c, Point local, int n
         }
         return false;
     }
-    case Character::Kind::Bitmap:  // never placed on its own
-        break;
+    case Character::Kind::Bitmap: break;  // never placed on its own
     }
     return false;
 }

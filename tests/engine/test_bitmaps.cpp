@@ -217,6 +217,14 @@ TEST(BitmapDecode, PngInAJpegTagKeepsItsOwnAlpha)
     EXPECT_EQ(img.pixels, (std::vector<uint32_t>{argb(128, 100, 50, 0), 0xFF0000FFu}));
     EXPECT_FALSE(eng::decodeJpegData({}, png, false, 1u << 20).ok());  // DefineBits holds JPEG only
 
+    // An empty data chunk first (the decoder once copied it into a buffer not yet made).
+    std::vector<uint8_t> split = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    chunk(split, "IHDR", {0, 0, 0, 2, 0, 0, 0, 1, 8, 6, 0, 0, 0});
+    chunk(split, "IDAT", {});
+    chunk(split, "IDAT", zlibOf({0, 200, 100, 0, 128, 0, 0, 255, 255}));
+    chunk(split, "IEND", {});
+    EXPECT_EQ(eng::decodeJpegData({}, split, true, 1u << 20).pixels, img.pixels);
+
     // DefineBitsJPEG3 with a PNG: the alpha plane does not apply.
     auto m = movie();
     const uint16_t id = m.defineBitsJpeg3(png, std::vector<uint8_t>{0, 0});

@@ -5119,6 +5119,8 @@ static int stbi__parse_png_file(stbi__png *z, int scan, int req_comp)
             if (pal_img_n && !pal_len) return stbi__err("no PLTE","Corrupt PNG");
             if (scan == STBI__SCAN_header) { s->img_n = pal_img_n; return 1; }
             if ((int)(ioff + c.length) < (int)ioff) return 0;
+            // korvel: an empty chunk adds nothing; copying it into a buffer not yet made passed memcpy a null pointer
+            if (c.length == 0) break;
             if (ioff + c.length > idata_limit) {
                stbi__uint32 idata_limit_old = idata_limit;
                stbi_uc *p;

@@ -39,8 +39,9 @@ constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA;
 // start and end marker, so tables kept apart from their image (and the stray
 // end/start pair old encoders wrote first) join into one stream. Once a scan
 // starts, the rest of the fragment is copied as it is. Answers whether the
-// fragment reached a scan; sets `error` on a malformed fragment.
-bool appendSegments(std::span<const uint8_t> in, std::vector<uint8_t>& out, std::string& error)
+// fragment reached a scan; sets `error` on a malformed fragment. `tables`
+// collects 1 for each quantisation table segment seen, 2 for each Huffman one.
+bool appendSegments(std::span<const uint8_t> in, std::vector<uint8_t>& out, std::string& error, unsigned& tables)
 {
     size_t i = 0;
     while (i < in.size()) {
@@ -70,6 +71,7 @@ bool appendSegments(std::span<const uint8_t> in, std::vector<uint8_t>& out, std:
         }
         out.push_back(0xFF);
         out.push_back(marker);
+        tables |= marker == 0xDB ? 1u : marker == 0xC4 ? 2u : 0u;
         if (marker == kSos) {
             out.insert(out.end(), in.begin() + static_cast<ptrdiff_t>(i), in.end());
             return true;
@@ -142,15 +144,21 @@ DecodedImage decodeJpegData(std::span<const uint8_t> tables, std::span<const uin
         return img;
     }
     std::vector<uint8_t> stream{0xFF, kSoi};
-    if (!tables.empty() && appendSegments(tables, stream, img.error)) {
+    unsigned seen = 0;
+    if (!tables.empty() && appendSegments(tables, stream, img.error, seen)) {
         img.error = "JPEG tables hold image data";
         return img;
     }
     if (!img.error.empty())
         return img;
-    if (!appendSegments(data, stream, img.error)) {
+    if (!appendSegments(data, stream, img.error, seen)) {
         if (img.error.empty())
             img.error = "JPEG data has no image";
+        return img;
+    }
+    if (seen != 3) {
+        // Decoding would go on with empty tables and make noise of the picture.
+        img.error = "JPEG data has no quantisation or no Huffman tables";
         return img;
     }
     stream.push_back(0xFF);

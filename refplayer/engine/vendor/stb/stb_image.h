@@ -5127,6 +5127,10 @@ static int stbi__parse_png_file(stbi__png *z, int scan, int req_comp)
             if ((int)(ioff + c.length) < (int)ioff) return 0;
             // korvel: an empty chunk adds nothing; copying it into a buffer not yet made passed memcpy a null pointer
             if (c.length == 0) break;
+            // korvel: a chunk cannot hold more than the input has left (pictures come from memory here);
+            // a huge claimed length grew the buffer to it before the read failed
+            if (s->io.read == NULL && c.length > (stbi__uint32)(s->img_buffer_end - s->img_buffer))
+               return stbi__err("outofdata","Corrupt PNG");
             if (ioff + c.length > idata_limit) {
                stbi__uint32 idata_limit_old = idata_limit;
                stbi_uc *p;

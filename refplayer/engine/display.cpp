@@ -797,6 +797,8 @@ std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::share
     case Character::Kind::Video:
         obj = std::make_shared<VideoObject>(core, movie, static_cast<const VideoDef*>(c));
         break;
+    case Character::Kind::Bitmap:
+        return nullptr;  // bitmaps show only through the fills of shapes
     }
     obj->container = container;
     obj->nesting = nesting;

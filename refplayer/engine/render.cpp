@@ -1,6 +1,7 @@
 #include "render.h"
 #include "video_playback.h"
 
+#include "bitmap.h"
 #include "builtin_font.h"
 #include "player_core.h"
 #include "int_conv.h"
@@ -192,7 +193,7 @@ IRect boxToPixels(const Box& b)
                  clampInt(std::ceil(b.yMax)) + 1};
 }
 
-Paint paintFor(const FillStyle& fill, const Matrix& world, const ColorTransform& color,
+Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world, const ColorTransform& color,
                std::unique_ptr<Shader>& holder)
 {
     Paint p;
@@ -203,11 +204,11 @@ Paint paintFor(const FillStyle& fill, const Matrix& world, const ColorTransform&
     case FillStyle::Kind::LinearGradient:
     case FillStyle::Kind::RadialGradient:
     case FillStyle::Kind::FocalGradient:
-        holder = std::make_unique<GradientShader>(fill, world, color);
+    case FillStyle::Kind::Bitmap:  // a bitmap without pixels gives no shader: the fill paints nothing
+        holder = fill.kind == FillStyle::Kind::Bitmap ? makeBitmapShader(movie, fill, world, color)
+                                                      : std::make_unique<GradientShader>(fill, world, color);
         p.shader = holder.get();
         break;
-    case FillStyle::Kind::Bitmap:
-        break;  // no bitmap characters: such fills paint nothing
     }
     return p;
 }
@@ -224,7 +225,7 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
             if (path.style == 0 || path.style > group.fills.size())
                 continue;
             std::unique_ptr<Shader> holder;
-            Paint paint = paintFor(group.fills[path.style - 1], world, color, holder);
+            Paint paint = paintFor(*obj.movie, group.fills[path.style - 1], world, color, holder);
             r.clear();
             addPath(r, path.segments, world, kTolerance);
             r.fill(canvas, clip, rule, paint);
@@ -608,6 +609,7 @@ bool hitsCharacter(const MovieDef& movie, const Character& c, Point local, int n
         }
         return false;
     }
+    case Character::Kind::Bitmap: break;  // never placed on its own
     }
     return false;
 }

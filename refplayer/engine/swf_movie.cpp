@@ -1,5 +1,6 @@
 // The SWF container: header, decompression, the tag loop and the records of
 // every tag the engine plays.
+#include "bitmap.h"
 #include "swf_movie.h"
 #include "swf_reader.h"
 
@@ -384,6 +385,15 @@ private:
         }
         case tag::DefineEditText:
             editText(body);
+            break;
+        case tag::JPEGTables:
+        case tag::DefineBits:
+        case tag::DefineBitsJPEG2:
+        case tag::DefineBitsJPEG3:
+        case tag::DefineBitsJPEG4:
+        case tag::DefineBitsLossless:
+        case tag::DefineBitsLossless2:
+            readBitmapTag(code, body, movie_, limits_);
             break;
         case tag::DefineVideoStream: {
             uint16_t id = body.u16();

@@ -37,6 +37,8 @@ struct Limits {
     size_t actionsPerTick = 20000;          // action blocks run by one tick or call
     uint64_t scriptActionsPerTick = 2'000'000;  // actions those blocks run in all (each block: at most 1,000,000)
     size_t videoPixels = 1u << 22;          // the largest picture a video frame may decode to
+    size_t bitmapPixels = 1u << 24;         // the largest bitmap a definition may decode to
+    size_t movieBitmapPixels = 1u << 25;    // all decoded bitmaps of one movie
 };
 
 // Tag codes the engine reads.
@@ -46,7 +48,8 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, PlaceObject = 4, Rem
                    RemoveObject2 = 28, DefineShape3 = 32, DefineButton2 = 34, DefineEditText = 37,
                    DefineSprite = 39, FrameLabel = 43, DoInitAction = 59, DefineVideoStream = 60,
                    VideoFrame = 61, FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83,
-                   ExportAssets = 56;
+                   ExportAssets = 56, DefineBits = 6, JPEGTables = 8, DefineBitsLossless = 20,
+                   DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35, DefineBitsLossless2 = 36, DefineBitsJPEG4 = 90;
 }
 
 // --- shapes --------------------------------------------------------------------
@@ -63,7 +66,9 @@ struct FillStyle {
     Matrix matrix;                     // gradients and bitmaps: gradient square / bitmap to shape space
     std::vector<GradientStop> stops;   // gradients, 1 to 15 entries
     double focal = 0;                  // FocalGradient
-    uint16_t bitmapId = 0;
+    uint16_t bitmapId = 0;             // Bitmap: the character, and how it is sampled
+    bool bitmapRepeat = true;          //   tiled (else the edge pixels extend outwards)
+    bool bitmapSmooth = true;          //   bilinear (else nearest)
 };
 
 struct LineStyle {
@@ -98,7 +103,7 @@ struct ShapeGroup {
 // --- characters ---------------------------------------------------------------------
 
 struct Character {
-    enum class Kind : uint8_t { Shape, Sprite, Button, EditText, Video };
+    enum class Kind : uint8_t { Shape, Sprite, Button, EditText, Video, Bitmap };
     explicit Character(Kind k, uint16_t i) : kind(k), id(i) {}
     virtual ~Character() = default;
     Kind kind;
@@ -233,6 +238,18 @@ struct VideoDef : Character {
     std::vector<std::span<const uint8_t>> frames;  // by frame number; empty where none arrived
 };
 
+// A bitmap: DefineBits (with the movie's JPEGTables), DefineBitsJPEG2/3/4,
+// DefineBitsLossless/2, decoded while the movie loads. An image that cannot
+// be decoded keeps the character with no pixels (fills with it draw nothing)
+// and says why in `problem`.
+struct BitmapDef : Character {
+    BitmapDef(uint16_t i) : Character(Kind::Bitmap, i) {}
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // premultiplied 0xAARRGGBB, row by row; empty when undecodable
+    std::string problem;
+    bool usable() const { return !pixels.empty(); }
+};
+
 // --- the movie ------------------------------------------------------------------------
 
 namespace fileAttr {
@@ -251,6 +268,8 @@ struct MovieDef {
     std::unordered_map<uint16_t, std::unique_ptr<Character>> characters;
     Timeline timeline;
     size_t edgeCount = 0;
+    std::span<const uint8_t> jpegTables;  // the first JPEGTables tag, for DefineBits
+    size_t bitmapPixels = 0;              // decoded so far, against Limits::movieBitmapPixels
     // ExportAssets: the linkage names of the symbols script may attach. The
     // first export of a name, and a symbol's first name, count.
     void addExport(std::string name, uint16_t id);

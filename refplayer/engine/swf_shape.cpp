@@ -230,6 +230,8 @@ FillStyle parseFillStyle(SwfReader& r, int shapeVersion)
     case 0x42:
     case 0x43:
         fill.kind = FillStyle::Kind::Bitmap;
+        fill.bitmapRepeat = (type & 1) == 0;
+        fill.bitmapSmooth = type < 0x42;
         fill.bitmapId = r.u16();
         fill.matrix = readMatrix(r);
         break;

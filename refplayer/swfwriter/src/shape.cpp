@@ -92,7 +92,15 @@ uint32_t ShapeBuilder::addFill(Rgba color) {
     auto& fills = groups_.back().fills;
     if (fills.size() >= (version_ == 1 ? 255u : 65535u))
         throw Error("too many fill styles");
-    fills.push_back(color);
+    fills.push_back(Fill{color});
+    return static_cast<uint32_t>(fills.size());
+}
+
+uint32_t ShapeBuilder::addFill(const BitmapFill& fill) {
+    auto& fills = groups_.back().fills;
+    if (fills.size() >= (version_ == 1 ? 255u : 65535u))
+        throw Error("too many fill styles");
+    fills.push_back(Fill{Rgba{}, fill});
     return static_cast<uint32_t>(fills.size());
 }
 
@@ -363,8 +371,14 @@ void ShapeBuilder::writeStyles(SwfBuffer& out, const Group& g) const {
     else
         count(g.fills.size());
     for (const auto& f : g.fills) {
+        if (f.bitmap) {
+            out.u8(f.bitmap->typeCode());
+            out.u16(f.bitmap->bitmap);
+            out.matrix(f.bitmap->matrix);
+            continue;
+        }
         out.u8(0x00);  // solid
-        if (version_ >= 3) out.rgba(f); else out.rgb(f);
+        if (version_ >= 3) out.rgba(f.color); else out.rgb(f.color);
     }
     count(g.lines.size());
     for (const auto& l : g.lines) {

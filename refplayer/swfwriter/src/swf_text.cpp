@@ -379,7 +379,7 @@ std::vector<uint8_t> Compiler::run() {
             a.flags(1, {});
             a.finish();
         } else if (w == "shape" || w == "sprite" || w == "button" || w == "text" || w == "font" || w == "video" ||
-                   w == "export" || w == "initactions") {
+                   w == "export" || w == "initactions" || w == "bitmap" || w == "jpeg") {
             define(l);
         } else {
             timelineCommand(*movie_, l, true);
@@ -411,6 +411,28 @@ void Compiler::define(const Line& l) {
         name(n, movie_->defineSprite(sprite), l.number);
     } else if (w == "button") {
         button(l);
+    } else if (w == "jpeg") {
+        const std::string n = a.at(0).value;
+        a.flags(1, {});
+        const auto bytes = data(a, true);
+        a.finish();
+        name(n, movie_->defineBitsJpeg2(bytes), l.number);
+    } else if (w == "bitmap") {
+        // Straight RGBA, four bytes a pixel; any alpha below FF makes it DefineBitsLossless2.
+        const std::string n = a.at(0).value;
+        LosslessBitmap bm;
+        bm.width = static_cast<uint16_t>(integer(a.at(1), l.number, "width", 1, 65535));
+        bm.height = static_cast<uint16_t>(integer(a.at(2), l.number, "height", 1, 65535));
+        a.flags(3, {});
+        const auto bytes = data(a, true);
+        a.finish();
+        if (bytes.size() != size_t{bm.width} * bm.height * 4)
+            a.fail("bitmap needs four bytes (RRGGBBAA) a pixel");
+        for (size_t i = 0; i < bytes.size(); i += 4) {
+            bm.pixels.push_back(Rgba{bytes[i], bytes[i + 1], bytes[i + 2], bytes[i + 3]});
+            bm.alpha = bm.alpha || bytes[i + 3] != 0xFF;
+        }
+        name(n, movie_->defineBitsLossless(bm), l.number);
     } else if (w == "text") {
         EditText t;
         const std::string n = a.at(0).value;
@@ -525,6 +547,24 @@ void Compiler::shape(const Line& header) {
             s.flags(2, {});
             s.finish();
             fills[fn] = shape.addFill(c);
+        } else if (w == "bitmapfill") {
+            // One bitmap pixel is one pixel at scale 1: the fill's matrix scales by 20 twips.
+            const std::string fn = s.at(0).value;
+            BitmapFill bf;
+            bf.bitmap = character(s.at(1), l.number);
+            const auto f = s.flags(2, {"clip", "nosmooth"});
+            bf.repeat = !f.count("clip");
+            bf.smooth = !f.count("nosmooth");
+            Matrix m = matrixOptions(s);
+            s.finish();
+            for (int32_t* term : {&m.scaleX, &m.scaleY, &m.rotateSkew0, &m.rotateSkew1}) {
+                const int64_t v = int64_t{*term} * kTwipsPerPixel;
+                if (v < INT32_MIN || v > INT32_MAX)
+                    s.fail("bitmap fill scale out of range");
+                *term = static_cast<int32_t>(v);
+            }
+            bf.matrix = m;
+            fills[fn] = shape.addFill(bf);
         } else if (w == "line") {
             const std::string ln = s.at(0).value;
             const int32_t width = twips(s.at(1), l.number);
@@ -729,7 +769,7 @@ void Compiler::timelineCommand(Timeline& tl, const Line& l, bool root) {
         a.finish();
         tl.rawTag(code, bytes, longHeader);
     } else if (!root && (w == "shape" || w == "sprite" || w == "button" || w == "text" || w == "font" ||
-                         w == "video" || w == "export" || w == "initactions")) {
+                         w == "video" || w == "export" || w == "initactions" || w == "bitmap" || w == "jpeg")) {
         a.fail("definitions belong on the main timeline, not in a sprite");
     } else {
         a.fail("unknown command \"" + l.tokens[0].value + "\"");

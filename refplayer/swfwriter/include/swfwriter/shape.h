@@ -27,6 +27,17 @@ struct LineStyle {
     bool noHScale = false, noVScale = false, pixelHinting = false, noClose = false;
 };
 
+// A bitmap fill: `matrix` takes bitmap pixels to shape twips (20 twips a
+// pixel at scale 1). Tiled or clipped (edge pixels extended), smoothed or not
+// (the unsmoothed kinds need SWF 8).
+struct BitmapFill {
+    uint16_t bitmap = 0;
+    Matrix matrix{};
+    bool repeat = true;
+    bool smooth = true;
+    uint8_t typeCode() const { return static_cast<uint8_t>(0x40 | (repeat ? 0 : 1) | (smooth ? 0 : 2)); }
+};
+
 // A path of closed or open sub-paths, for ShapeBuilder::addPath.
 class Path {
 public:
@@ -60,6 +71,7 @@ public:
     uint16_t tagCode() const;
 
     uint32_t addFill(Rgba color);
+    uint32_t addFill(const BitmapFill& fill);
     uint32_t addLine(const LineStyle& style);
     uint32_t addLine(uint16_t widthTwips, Rgba color) { return addLine(LineStyle{.width = widthTwips, .color = color}); }
     ShapeBuilder& newStyles();
@@ -100,8 +112,12 @@ private:
         // Edges: deltas
         int32_t dx = 0, dy = 0, cdx = 0, cdy = 0;
     };
+    struct Fill {
+        Rgba color{};
+        std::optional<BitmapFill> bitmap{};
+    };
     struct Group {
-        std::vector<Rgba> fills;
+        std::vector<Fill> fills;
         std::vector<LineStyle> lines;
         std::vector<Record> records;
     };

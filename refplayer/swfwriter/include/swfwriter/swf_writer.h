@@ -21,7 +21,9 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, RemoveObject = 5, Se
                    DoAction = 12, DefineShape2 = 22, PlaceObject2 = 26, RemoveObject2 = 28, DefineShape3 = 32,
                    DefineButton2 = 34, DefineEditText = 37, DefineSprite = 39, FrameLabel = 43, DefineFont2 = 48,
                    ExportAssets = 56, DoInitAction = 59, DefineVideoStream = 60, VideoFrame = 61,
-                   FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83;
+                   FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83, DefineBits = 6,
+                   JPEGTables = 8, DefineBitsLossless = 20, DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35,
+                   DefineBitsLossless2 = 36;
 }
 
 // FileAttributes flags (first byte of the 32-bit field).
@@ -121,6 +123,19 @@ struct VideoStream {
     uint8_t codec = 3;  // 2 Sorenson H.263, 3 Screen Video, 4 VP6, 5 VP6 alpha, 6 Screen Video 2
 };
 
+// DefineBitsLossless (opaque) or DefineBitsLossless2 (with alpha). Format 3
+// takes `palette` (up to 256 entries) and one index a pixel; formats 4 (15-bit,
+// opaque only) and 5 take `pixels` in straight colour, row by row. The writer
+// pads rows, premultiplies where the format wants it and compresses.
+struct LosslessBitmap {
+    uint16_t width = 0, height = 0;
+    bool alpha = false;
+    uint8_t format = 5;
+    std::vector<Rgba> palette{};
+    std::vector<uint8_t> indices{};
+    std::vector<Rgba> pixels{};
+};
+
 // A sequence of control tags split into frames: the main timeline, or a
 // sprite's. Only tags valid inside a sprite live here.
 class Timeline {
@@ -171,6 +186,14 @@ public:
     uint16_t defineButton(const Button& button);
     uint16_t defineEditText(const EditText& text);
     uint16_t defineVideoStream(const VideoStream& video);
+    // Bitmaps. JPEG data goes in as given (a JPEG file, or for DefineBits the
+    // image part that the movie's JPEGTables completes); `alpha` is one byte
+    // a pixel, compressed by the writer.
+    uint16_t defineBitsLossless(const LosslessBitmap& bitmap);
+    Movie& jpegTables(std::span<const uint8_t> tables);
+    uint16_t defineBits(std::span<const uint8_t> image);
+    uint16_t defineBitsJpeg2(std::span<const uint8_t> jpeg);
+    uint16_t defineBitsJpeg3(std::span<const uint8_t> jpeg, std::span<const uint8_t> alpha);
     // A DefineFont2 without glyphs: the player draws with a system font of that name.
     uint16_t defineDeviceFont(std::string_view name, bool bold = false, bool italic = false);
     Movie& exportAssets(const std::vector<std::pair<uint16_t, std::string>>& assets);

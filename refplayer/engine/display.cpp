@@ -75,6 +75,24 @@ VideoObject::~VideoObject() = default;
 
 void VideoObject::update()
 {
+    if (stream) {
+        // A stream's picture replaces the character's own frames.
+        const NetStreamPlayback* s = core.stream(stream);
+        if (!s) {
+            stream = 0;
+            picture.clear();
+            pictureWidth = pictureHeight = 0;
+            return;
+        }
+        if (s->pictureKey() == streamKey)
+            return;
+        streamKey = s->pictureKey();
+        picture = s->picture().picture();
+        pictureWidth = s->picture().width();
+        pictureHeight = s->picture().height();
+        streamPlaceholder = s->picture().placeholder();
+        return;
+    }
     constexpr uint8_t kScreenVideo = 3;
     const VideoDef& v = video();
     if (v.codec != kScreenVideo || v.frames.empty())
@@ -547,6 +565,30 @@ void MovieClip::remove()
 avm1::Clip* MovieClip::parent()
 {
     return parentClip();
+}
+
+namespace {
+
+bool sameName(const std::string& n, std::string_view want, bool caseSensitive)
+{
+    if (n.size() != want.size())
+        return false;
+    if (caseSensitive)
+        return n == want;
+    for (size_t i = 0; i < n.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(n[i])) != std::tolower(static_cast<unsigned char>(want[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+avm1::Object* MovieClip::videoByName(std::string_view want, bool caseSensitive)
+{
+    for (auto& [d, obj] : children)
+        if (obj->type == Type::Video && !obj->removed && !obj->name.empty() && sameName(obj->name, want, caseSensitive))
+            return core.videoScriptObject(static_cast<VideoObject&>(*obj));
+    return nullptr;
 }
 
 avm1::Clip* MovieClip::childByName(std::string_view want, bool caseSensitive)

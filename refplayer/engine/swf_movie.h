@@ -37,6 +37,7 @@ struct Limits {
     size_t actionsPerTick = 20000;          // action blocks run by one tick or call
     uint64_t scriptActionsPerTick = 2'000'000;  // actions those blocks run in all (each block: at most 1,000,000)
     size_t videoPixels = 1u << 22;          // the largest picture a video frame may decode to
+    size_t streams = 256;                   // NetStreams one player keeps
 };
 
 // Tag codes the engine reads.

@@ -29,6 +29,7 @@ void installBuiltins(State& s) {
     installColorSound(s);
     installShared(s);
     installLoader(s);
+    installVideo(s);
 }
 
 }  // namespace refplayer::avm1

@@ -595,6 +595,11 @@ bool PlayerCore::installRoot(std::shared_ptr<MovieDef> movie, const std::string&
     // Data loads belong to the old interpreter's objects: their answers go nowhere.
     std::erase_if(pending_, [](const auto& entry) { return entry.second.observed(); });
     std::erase_if(deferred_, [](const Deferred& d) { return d.pending.observed(); });
+    // So do the streams, and the files they asked for.
+    streams_.clear();
+    videos_.clear();
+    std::erase_if(pending_, [](const auto& entry) { return entry.second.streamId != 0; });
+    std::erase_if(deferred_, [](const Deferred& d) { return d.pending.streamId != 0; });
     clockMs_ = 0;
     installLevel(0, std::move(movie), url);
     viewChanged_ = true;

@@ -223,6 +223,17 @@ TEST_F(NetStreamTest, AMissingFileIsReportedAndAStaleAnswerIgnored)
     p2.deliverUrl(id, Video());
     EXPECT_EQ(p2.getVariable("log"), "");
     EXPECT_EQ(render(p2, 40, 20).at(5, 5), kWhitePx);
+
+    // A new root movie drops the old one's streams and the files they asked for.
+    RecordingHost host3;
+    Player p3(host3);
+    load(p3, StreamMovie(), 40, 20);
+    const RequestId old = host3.requests.back().id;
+    load(p3, StreamMovie(), 40, 20);
+    EXPECT_FALSE(p3.deliverUrl(old, Video()));
+    ASSERT_NE(host3.requests.back().id, old);
+    ASSERT_TRUE(p3.deliverUrl(host3.requests.back().id, Video())) << p3.lastError();
+    EXPECT_EQ(p3.getVariable("log"), "NetStream.Play.Start,NetStream.Buffer.Full,");
 }
 
 TEST(NetStream, OnlyTheNullConnectionPlays)

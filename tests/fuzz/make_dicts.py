@@ -87,6 +87,8 @@ def avm1_entries():
                  "setRGB", "getRGB", "setTransform", "getTransform", "Sound", "setVolume", "setPan", "SharedObject",
                  "getLocal", "data", "flush", "getSize", "LocalConnection", "connect", "onStatus",
                  "MovieClipLoader", "loadClip", "unloadClip", "getProgress", "onLoadInit",
+                 "NetConnection", "NetStream", "play", "pause", "seek", "close", "setBufferTime", "time",
+                 "bytesLoaded", "bytesTotal", "onMetaData", "Video", "attachVideo", "attachAudio",
                  "<a x='1'>", "</a>", "<b/>", "<![CDATA[", "]]>", "<!--", "-->", "<?xml ?>", "<!DOCTYPE a>",
                  "&amp;", "&#65;", "a=1&b=2"]:
         e.append((f"name_{word}", word))

@@ -551,6 +551,38 @@ bool MovieClip::attachSymbol(std::string_view linkage, std::string_view newName,
     return true;
 }
 
+bool MovieClip::createEmpty(std::string_view newName, int scriptDepth)
+{
+    if (removed || newName.empty() || scriptDepth < -16384 || scriptDepth > 1048575)
+        return false;
+    const int newDepth = scriptDepth + 16384;
+    auto it = children.find(newDepth);
+    if (it == children.end() && children.size() >= core.limits.depthsPerClip)
+        return false;
+    if (nesting + 1 > core.limits.clipNesting || !core.mayCreateInstance())
+        return false;
+    // Its library is its parent's: attachMovie on it finds the same symbols.
+    auto clip = std::make_shared<MovieClip>(core, content_, nullptr, core.emptyTimeline(), nesting + 1);
+    clip->container = this;
+    clip->depth = newDepth;
+    clip->DisplayObject::name = std::string(newName);
+    clip->dynamic = true;
+    clip->url = url;
+    if (it != children.end())
+        removeChild(it);
+    children.emplace(newDepth, clip);
+    clip->enterFirstFrame();
+    return true;
+}
+
+std::optional<int> MovieClip::highestDepth() const
+{
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        if (!it->second->removed)
+            return it->first - 16384;
+    return std::nullopt;
+}
+
 void MovieClip::remove()
 {
     // Only what script made can script take away.

@@ -180,6 +180,8 @@ public:
     void remove() override;
     bool attachMovie(std::string_view linkage, std::string_view newName, int depth) override;
     bool attachSymbol(std::string_view linkage, std::string_view newName, int depth);
+    bool createEmpty(std::string_view newName, int depth) override;
+    std::optional<int> highestDepth() const override;
     avm1::ClipColor clipColor() const override;
     void setClipColor(const avm1::ClipColor& color) override;
 

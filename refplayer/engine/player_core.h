@@ -101,6 +101,8 @@ public:
     // Asked for once the call in progress has settled, as the media downloads are.
     void requestStream(uint32_t stream, uint32_t generation, const std::string& url);
     const NetStreamPlayback* stream(uint32_t id) const;
+    // The timeline of clips script makes empty: one frame with nothing in it.
+    const Timeline& emptyTimeline() const { return emptyTimeline_; }
     // The script object of a video object on the stage, made on first use.
     avm1::Object* videoScriptObject(VideoObject& video);
 
@@ -223,6 +225,7 @@ private:
     // Hands the streams' status events to script, a few rounds at most: a
     // handler that seeks makes another.
     void deliverStreamEvents();
+    const Timeline emptyTimeline_{std::vector<Frame>(1), {}};
     std::map<uint32_t, std::unique_ptr<NetStreamPlayback>> streams_;
     uint32_t nextStream_ = 1;
     std::map<uint32_t, std::weak_ptr<DisplayObject>> videos_;  // by script id

@@ -127,6 +127,12 @@ public:
     virtual bool attachMovie(std::string_view /*linkage*/, std::string_view /*newName*/, int /*depth*/) {
         return false;
     }
+    // createEmptyMovieClip: a new child clip with one empty frame, named
+    // `newName`, at script depth `depth`. Answers whether a clip was made.
+    virtual bool createEmpty(std::string_view /*newName*/, int /*depth*/) { return false; }
+    // The highest script depth a child occupies (nullopt when none does), for
+    // getNextHighestDepth.
+    virtual std::optional<int> highestDepth() const { return std::nullopt; }
     // The clip's own colour transform (Color.getTransform / setTransform).
     // Setting it may redraw but runs no script.
     virtual ClipColor clipColor() const { return {}; }

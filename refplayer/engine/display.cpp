@@ -689,6 +689,24 @@ EmbeddedPacket embeddedPacket(std::span<const uint8_t> data, const VideoDef& v)
 
 void VideoObject::update()
 {
+    if (stream) {
+        // A stream's picture replaces the character's own frames.
+        const NetStreamPlayback* s = core.stream(stream);
+        if (!s) {
+            stream = 0;
+            picture.clear();
+            pictureWidth = pictureHeight = 0;
+            return;
+        }
+        if (s->pictureKey() == streamKey)
+            return;
+        streamKey = s->pictureKey();
+        picture = s->picture().picture();
+        pictureWidth = s->picture().width();
+        pictureHeight = s->picture().height();
+        streamPlaceholder = s->picture().placeholder();
+        return;
+    }
     const VideoDef& v = video();
     if (!media::decodableVideoCodec(v.codec) || v.frames.empty())
         return;
@@ -1149,6 +1167,38 @@ bool MovieClip::attachSymbol(std::string_view linkage, std::string_view newName,
     return true;
 }
 
+bool MovieClip::createEmpty(std::string_view newName, int scriptDepth)
+{
+    if (removed || newName.empty() || scriptDepth < -16384 || scriptDepth > 1048575)
+        return false;
+    const int newDepth = scriptDepth + 16384;
+    auto it = children.find(newDepth);
+    if (it == children.end() && children.size() >= core.limits.depthsPerClip)
+        return false;
+    if (nesting + 1 > core.limits.clipNesting || !core.mayCreateInstance())
+        return false;
+    // Its library is its parent's: attachMovie on it finds the same symbols.
+    auto clip = std::make_shared<MovieClip>(core, content_, nullptr, core.emptyTimeline(), nesting + 1);
+    clip->container = this;
+    clip->depth = newDepth;
+    clip->DisplayObject::name = std::string(newName);
+    clip->dynamic = true;
+    clip->url = url;
+    if (it != children.end())
+        removeChild(it);
+    children.emplace(newDepth, clip);
+    clip->enterFirstFrame();
+    return true;
+}
+
+std::optional<int> MovieClip::highestDepth() const
+{
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        if (!it->second->removed)
+            return it->first - 16384;
+    return std::nullopt;
+}
+
 void MovieClip::remove()
 {
     // Only what script made can script take away.
@@ -1163,6 +1213,14 @@ void MovieClip::remove()
 avm1::Clip* MovieClip::parent()
 {
     return parentClip();
+}
+
+avm1::Object* MovieClip::videoByName(std::string_view want, bool caseSensitive)
+{
+    for (auto& [d, obj] : children)
+        if (obj->type == Type::Video && !obj->removed && !obj->name.empty() && sameName(obj->name, want, caseSensitive))
+            return core.videoScriptObject(static_cast<VideoObject&>(*obj));
+    return nullptr;
 }
 
 avm1::Clip* MovieClip::childByName(std::string_view want, bool caseSensitive)

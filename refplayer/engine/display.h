@@ -162,6 +162,14 @@ public:
     std::vector<uint32_t> picture;
     int pictureWidth = 0, pictureHeight = 0;
     int decodedFrame = -1;
+    // Video.attachVideo: the stream shown instead of the character's own
+    // frames (0: none), and the stream picture's key when last copied.
+    uint32_t stream = 0;
+    uint64_t streamKey = 0;
+    bool streamPlaceholder = false;  // the stream's frames cannot be decoded
+    // Script's view of the object, made when script first names it.
+    uint32_t scriptId = 0;
+    avm1::ObjectRef script;
 
 private:
     std::unique_ptr<media::VideoDecoder> decoder_;
@@ -231,6 +239,7 @@ public:
     int currentFrame() const override { return frame_ < 0 ? 0 : frame_; }
     int totalFrames() const override { return timeline_->frameCount(); }
     std::optional<int> frameOfLabel(std::string_view label) const override { return timeline_->frameOfLabel(label); }
+    avm1::Object* videoByName(std::string_view name, bool caseSensitive) override;
     avm1::PropertyValue getProperty(avm1::ClipProperty property) const override;
     void setProperty(avm1::ClipProperty property, const avm1::PropertyValue& value) override;
     void gotoFrame(int frame, bool play) override;
@@ -242,6 +251,8 @@ public:
     void remove() override;
     bool attachMovie(std::string_view linkage, std::string_view newName, int depth) override;
     bool attachSymbol(std::string_view linkage, std::string_view newName, int depth);
+    bool createEmpty(std::string_view newName, int depth) override;
+    std::optional<int> highestDepth() const override;
     avm1::ClipColor clipColor() const override;
     void setClipColor(const avm1::ClipColor& color) override;
     avm1::TextField* textFieldByName(std::string_view name, bool caseSensitive) override;

@@ -269,7 +269,8 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
         }
     } else if (d.pending.kind == RequestKind::Media) {
         std::string error;
-        if (d.pending.slot == VideoPlayback::Slot::Video) {
+        d.bytes = data.size();
+        if (d.pending.streamId || d.pending.slot == VideoPlayback::Slot::Video) {
             d.video = parseVideoStream(data, limits, error);
             if (!d.video) {
                 setError(error);
@@ -363,6 +364,13 @@ void PlayerCore::failUrl(RequestId, const Pending& p)
     }
     if (p.kind != RequestKind::Media)
         return;
+    if (p.streamId) {
+        if (auto it = streams_.find(p.streamId); it != streams_.end()) {
+            it->second->failed(p.generation);
+            settle();
+        }
+        return;
+    }
     auto owner = p.player.lock();
     if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
         return;
@@ -375,6 +383,11 @@ void PlayerCore::failUrl(RequestId, const Pending& p)
 void PlayerCore::applyMedia(Deferred& d)
 {
     const Pending& p = d.pending;
+    if (p.streamId) {
+        if (auto it = streams_.find(p.streamId); it != streams_.end())
+            it->second->take(p.generation, std::move(d.video), d.bytes);
+        return;
+    }
     auto owner = p.player.lock();
     if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
         return;
@@ -406,10 +419,131 @@ void PlayerCore::issueMediaRequests()
         Pending p = std::move(mediaRequests_.front());
         mediaRequests_.erase(mediaRequests_.begin());
         auto owner = p.player.lock();
-        if (!owner || owner->removed)
+        if (p.streamId ? !streams_.count(p.streamId) : (!owner || owner->removed))
             continue;
         std::string url = p.url;
         request(RequestKind::Media, url, "", "", std::move(p));
+    }
+}
+
+// --- NetStream ---------------------------------------------------------------------------------
+
+void PlayerCore::requestStream(uint32_t stream, uint32_t generation, const std::string& url)
+{
+    Pending p;
+    p.kind = RequestKind::Media;
+    p.url = url;
+    p.streamId = stream;
+    p.generation = generation;
+    mediaRequests_.push_back(std::move(p));
+}
+
+const NetStreamPlayback* PlayerCore::stream(uint32_t id) const
+{
+    auto it = streams_.find(id);
+    return it == streams_.end() ? nullptr : it->second.get();
+}
+
+uint32_t PlayerCore::openStream()
+{
+    if (streams_.size() >= limits.streams || nextStream_ == UINT32_MAX)
+        return 0;
+    const uint32_t id = nextStream_++;
+    streams_[id] = std::make_unique<NetStreamPlayback>(*this, id);
+    return id;
+}
+
+void PlayerCore::streamPlay(uint32_t id, const avm1::UrlRequest& request)
+{
+    if (auto it = streams_.find(id); it != streams_.end())
+        it->second->play(request.url.empty() ? std::string() : resolve(request.url));
+}
+
+void PlayerCore::streamPause(uint32_t id, std::optional<bool> pause)
+{
+    if (auto it = streams_.find(id); it != streams_.end())
+        it->second->pause(pause);
+}
+
+void PlayerCore::streamSeek(uint32_t id, double seconds)
+{
+    if (auto it = streams_.find(id); it != streams_.end())
+        it->second->seek(seconds);
+}
+
+void PlayerCore::streamBufferTime(uint32_t id, double seconds)
+{
+    if (auto it = streams_.find(id); it != streams_.end())
+        it->second->setBufferTime(seconds);
+}
+
+void PlayerCore::streamClose(uint32_t id)
+{
+    if (auto it = streams_.find(id); it != streams_.end())
+        it->second->close();
+}
+
+avm1::Host::StreamState PlayerCore::streamState(uint32_t id)
+{
+    auto it = streams_.find(id);
+    return it == streams_.end() ? StreamState{} : it->second->state();
+}
+
+avm1::Object* PlayerCore::videoScriptObject(VideoObject& video)
+{
+    if (!video.script) {
+        if (nextVideo_ == UINT32_MAX)
+            return nullptr;
+        video.scriptId = nextVideo_++;
+        video.script = scripting_->newVideoObject(video.scriptId);
+        videos_[video.scriptId] = video.weak_from_this();
+    }
+    return video.script.get();
+}
+
+void PlayerCore::attachVideo(uint32_t video, uint32_t stream)
+{
+    auto it = videos_.find(video);
+    if (it == videos_.end())
+        return;
+    auto obj = it->second.lock();
+    if (!obj || obj->removed || obj->type != DisplayObject::Type::Video) {
+        videos_.erase(it);
+        return;
+    }
+    auto& v = static_cast<VideoObject&>(*obj);
+    v.stream = streams_.count(stream) ? stream : 0;
+    v.streamKey = 0;
+    v.streamPlaceholder = false;
+    v.picture.clear();
+    v.pictureWidth = v.pictureHeight = 0;
+    v.decodedFrame = -1;
+}
+
+void PlayerCore::deliverStreamEvents()
+{
+    for (int round = 0; round < 4; ++round) {
+        bool any = false;
+        // By id, looked up again each time: a handler may close or open streams.
+        std::vector<uint32_t> ids;
+        for (const auto& [id, s] : streams_)
+            if (s->hasEvents())
+                ids.push_back(id);
+        for (uint32_t id : ids) {
+            auto it = streams_.find(id);
+            if (it == streams_.end())
+                continue;
+            for (NetStreamPlayback::Event& e : it->second->takeEvents()) {
+                any = true;
+                if (e.code.empty())
+                    scripting_->streamMetaData(id, e.metadata);
+                else
+                    scripting_->streamStatus(id, e.code, e.level);
+                runQueue();
+            }
+        }
+        if (!any)
+            return;
     }
 }
 
@@ -461,6 +595,11 @@ bool PlayerCore::installRoot(std::shared_ptr<MovieDef> movie, const std::string&
     // Data loads belong to the old interpreter's objects: their answers go nowhere.
     std::erase_if(pending_, [](const auto& entry) { return entry.second.observed(); });
     std::erase_if(deferred_, [](const Deferred& d) { return d.pending.observed(); });
+    // So do the streams, and the files they asked for.
+    streams_.clear();
+    videos_.clear();
+    std::erase_if(pending_, [](const auto& entry) { return entry.second.streamId != 0; });
+    std::erase_if(deferred_, [](const Deferred& d) { return d.pending.streamId != 0; });
     clockMs_ = 0;
     installLevel(0, std::move(movie), url);
     viewChanged_ = true;
@@ -714,6 +853,7 @@ void PlayerCore::settle()
 {
     if (running_)
         return;  // the outermost call settles
+    deliverStreamEvents();
     graveyard_.clear();
     syncFieldsAndVideos();
     graveyard_.clear();
@@ -769,6 +909,8 @@ void PlayerCore::tick()
     for (auto& c : clips)
         if (!c->removed && c->playback)
             c->playback->advance(tickMs);
+    for (auto& [id, stream] : streams_)
+        stream->advance(tickMs);
     runQueue();
     // Timers fire between frames, on the clock getTimer reads; what they
     // queue (a goto's frame scripts, say) runs before the frame is shown.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "display.h"
+#include "net_stream.h"
 #include "player.h"
 #include "raster.h"
 #include "scripting.h"
@@ -98,6 +99,15 @@ public:
     // Resolves a URL that script of the root movie names.
     std::string resolveMediaUrl(const std::string& url) const { return resolve(url); }
 
+    // --- NetStream ------------------------------------------------------------------------
+    // Asked for once the call in progress has settled, as the media downloads are.
+    void requestStream(uint32_t stream, uint32_t generation, const std::string& url);
+    const NetStreamPlayback* stream(uint32_t id) const;
+    // The timeline of clips script makes empty: one frame with nothing in it.
+    const Timeline& emptyTimeline() const { return emptyTimeline_; }
+    // The script object of a video object on the stage, made on first use.
+    avm1::Object* videoScriptObject(VideoObject& video);
+
     // --- root timeline ---------------------------------------------------------------------
     MovieClip* root() const;
     void play();
@@ -132,6 +142,14 @@ public:
     std::string playerType() override { return host.playerType(); }
     uint32_t loadData(const avm1::UrlRequest& request) override;
     uint32_t loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& request) override;
+    uint32_t openStream() override;
+    void streamPlay(uint32_t id, const avm1::UrlRequest& request) override;
+    void streamPause(uint32_t id, std::optional<bool> pause) override;
+    void streamSeek(uint32_t id, double seconds) override;
+    void streamBufferTime(uint32_t id, double seconds) override;
+    void streamClose(uint32_t id) override;
+    StreamState streamState(uint32_t id) override;
+    void attachVideo(uint32_t video, uint32_t stream) override;
 
     std::map<int, std::shared_ptr<MovieClip>> levels;
 
@@ -146,6 +164,8 @@ private:
         std::weak_ptr<DisplayObject> player;
         VideoPlayback::Slot slot = VideoPlayback::Slot::Video;
         uint32_t generation = 0;
+        // A NetStream's file: the stream's id (the generation above is the stream's).
+        uint32_t streamId = 0;
         // A script object's data load (XML, LoadVars): the interpreter's id for it.
         uint32_t dataId = 0;
         // A MovieClipLoader's load: the interpreter's id for it.
@@ -206,6 +226,14 @@ private:
     void applyMedia(Deferred& d);
     void issueMediaRequests();
     std::vector<Pending> mediaRequests_;
+    // Hands the streams' status events to script, a few rounds at most: a
+    // handler that seeks makes another.
+    void deliverStreamEvents();
+    const Timeline emptyTimeline_{std::vector<Frame>(1), {}};
+    std::map<uint32_t, std::unique_ptr<NetStreamPlayback>> streams_;
+    uint32_t nextStream_ = 1;
+    std::map<uint32_t, std::weak_ptr<DisplayObject>> videos_;  // by script id
+    uint32_t nextVideo_ = 1;
     std::vector<Deferred> deferred_;
     void apply(Deferred d);
     void failUrl(RequestId id, const Pending& pending);

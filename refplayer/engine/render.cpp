@@ -395,8 +395,9 @@ void drawVideo(const VideoObject& obj, const Matrix& world, const ColorTransform
         Matrix toPicture = Matrix{pw / (v.width * 20.0), 0, 0, ph / (v.height * 20.0), 0, 0} * world.inverted();
         PictureShader shader(obj.picture.data(), pw, ph, toPicture, color);
         r.fill(canvas, clip, FillRule::NonZero, Paint{0, &shader});
-    } else {
-        // Nothing decodable yet: a dark placeholder where the picture goes.
+    } else if (obj.stream ? obj.streamPlaceholder : v.numFrames > 0 || !v.frames.empty()) {
+        // Frames it cannot show (yet): a dark placeholder where the picture
+        // goes. A video object that has none (one for a stream) shows nothing.
         r.fill(canvas, clip, FillRule::NonZero, Paint{premultiply(color.apply(Rgba{32, 32, 32, 255}))});
     }
 }
@@ -551,6 +552,7 @@ uint64_t contentKey(const Visit& v)
     } else if (v.object->type == DisplayObject::Type::Video) {
         const auto& vid = static_cast<const VideoObject&>(*v.object);
         h = mix(h, &vid.decodedFrame, sizeof vid.decodedFrame);
+        h = mix(h, &vid.streamKey, sizeof vid.streamKey);
     } else if (v.object->type == DisplayObject::Type::Clip) {
         if (const VideoPlayback* p = static_cast<const MovieClip&>(*v.object).playback.get()) {
             uint64_t key = p->contentKey();

@@ -76,6 +76,11 @@ public:
     enum class ClipLoad { Arrived, Initialized, Failed };
     virtual void clipLoaded(uint32_t id, ClipLoad outcome, double bytes) = 0;
     virtual void dataArrived(uint32_t id, std::optional<std::string_view> body) = 0;
+    // A NetStream's onStatus and onMetaData; the script object of a video
+    // object on the stage.
+    virtual void streamStatus(uint32_t id, std::string_view code, std::string_view level) = 0;
+    virtual void streamMetaData(uint32_t id, std::span<const std::pair<std::string, avm1::PropertyValue>> fields) = 0;
+    virtual avm1::ObjectRef newVideoObject(uint32_t id) = 0;
     virtual std::string lastError() const = 0;
     // Actions run so far, over every entry (only ever grows).
     virtual uint64_t actionsRun() const = 0;

@@ -172,6 +172,15 @@ public:
         vm_.clipLoaded(id, outcome == ClipLoad::Arrived ? L::Arrived : outcome == ClipLoad::Initialized ? L::Initialized : L::Failed, bytes);
     }
     void dataArrived(uint32_t id, std::optional<std::string_view> body) override { vm_.dataArrived(id, body); }
+    void streamStatus(uint32_t id, std::string_view code, std::string_view level) override
+    {
+        vm_.streamStatus(id, code, level);
+    }
+    void streamMetaData(uint32_t id, std::span<const std::pair<std::string, avm1::PropertyValue>> fields) override
+    {
+        vm_.streamMetaData(id, fields);
+    }
+    avm1::ObjectRef newVideoObject(uint32_t id) override { return vm_.newVideoObject(id); }
 
     std::string lastError() const override { return vm_.lastError(); }
     uint64_t actionsRun() const override { return vm_.actionsRun(); }

@@ -39,6 +39,7 @@ struct Limits {
     size_t videoPixels = 1u << 22;          // the largest picture a video frame may decode to
     size_t bitmapPixels = 1u << 24;         // the largest bitmap a definition may decode to
     size_t movieBitmapPixels = 1u << 25;    // all decoded bitmaps of one movie
+    size_t streams = 256;                   // NetStreams one player keeps
 };
 
 // Tag codes the engine reads.

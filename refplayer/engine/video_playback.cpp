@@ -159,11 +159,11 @@ void VideoPlayback::sync()
     double w = number("width", widthPx_), h = number("height", heightPx_);
     widthPx_ = num::roundClamp<int>(w, 0, kMaxSidePx);  // script-set: NaN reads as 0
     heightPx_ = num::roundClamp<int>(h, 0, kMaxSidePx);
-    if (flag("autoSize") && pictureW_ > 0 && pictureH_ > 0 &&
-        (pictureW_ != widthPx_ || pictureH_ != heightPx_)) {
+    const int pictureW = picture_.width(), pictureH = picture_.height();
+    if (flag("autoSize") && pictureW > 0 && pictureH > 0 && (pictureW != widthPx_ || pictureH != heightPx_)) {
         // The object takes the video's own size.
-        widthPx_ = pictureW_;
-        heightPx_ = pictureH_;
+        widthPx_ = pictureW;
+        heightPx_ = pictureH;
         script.setClipNumber(owner_, "width", widthPx_);
         script.setClipNumber(owner_, "height", heightPx_);
     }
@@ -194,11 +194,7 @@ void VideoPlayback::loadVideo(const std::string& url)
 {
     ++videoGeneration_;
     stream_.reset();
-    decoder_.reset();
-    decodedIndex_ = shownIndex_ = -1;
-    picture_.clear();
-    pictureW_ = pictureH_ = 0;
-    placeholder_ = false;
+    picture_.reset();
     playheadMs_ = 0;
     playing_ = false;
     owner_.core.scripting().setClipNumber(owner_, "totalTime", 0);
@@ -234,9 +230,27 @@ void VideoPlayback::requestFailed(Slot slot, uint32_t generation)
 
 void VideoPlayback::showFrameAt(double ms)
 {
-    if (!stream_)
-        return;
-    const auto& frames = stream_->frames;
+    if (stream_)
+        picture_.showAt(*stream_, ms, owner_.core.limits.videoPixels);
+}
+
+// --- the picture ---------------------------------------------------------------------------------
+
+StreamPicture::StreamPicture() = default;
+StreamPicture::~StreamPicture() = default;
+
+void StreamPicture::reset()
+{
+    decoder_.reset();
+    decodedIndex_ = shownIndex_ = -1;
+    picture_.clear();
+    width_ = height_ = 0;
+    placeholder_ = false;
+}
+
+void StreamPicture::showAt(const VideoStream& stream, double ms, size_t maxPixels)
+{
+    const auto& frames = stream.frames;
     // Timestamps are whole milliseconds; the clock is not.
     const double now = std::floor(ms + 0.5);
     int target = -1;
@@ -248,21 +262,21 @@ void VideoPlayback::showFrameAt(double ms)
     shownIndex_ = target;
     if (target < 0) {
         picture_.clear();
-        pictureW_ = pictureH_ = 0;
+        width_ = height_ = 0;
         placeholder_ = false;
         return;
     }
     const uint8_t codec = frames[static_cast<size_t>(target)].codec;
     if (!media::decodableVideoCodec(codec)) {
         picture_.clear();
-        pictureW_ = pictureH_ = 0;
+        width_ = height_ = 0;
         placeholder_ = true;
         return;
     }
     int from = decodedIndex_ + 1;
     if (!decoder_ || codec != decoderCodec_ || target < decodedIndex_) {
         // Inter frames build on their predecessors: start at the last key frame.
-        decoder_ = media::makeVideoDecoder(codec, owner_.core.limits.videoPixels);
+        decoder_ = media::makeVideoDecoder(codec, maxPixels);
         decoderCodec_ = codec;
         from = 0;
         for (int i = target; i >= 0; --i)
@@ -281,12 +295,12 @@ void VideoPlayback::showFrameAt(double ms)
     if (decoder_->hasImage()) {
         const media::VideoImage& image = decoder_->image();
         picture_ = image.pixels;
-        pictureW_ = image.width;
-        pictureH_ = image.height;
+        width_ = image.width;
+        height_ = image.height;
         placeholder_ = false;
     } else {
         picture_.clear();
-        pictureW_ = pictureH_ = 0;
+        width_ = height_ = 0;
         placeholder_ = true;
     }
 }
@@ -368,11 +382,12 @@ Box VideoPlayback::bounds() const
 Box VideoPlayback::pictureBox() const
 {
     Box b = bounds();
-    if (!maintainAspect_ || pictureW_ <= 0 || pictureH_ <= 0 || widthPx_ <= 0 || heightPx_ <= 0)
+    const int pictureW = picture_.width(), pictureH = picture_.height();
+    if (!maintainAspect_ || pictureW <= 0 || pictureH <= 0 || widthPx_ <= 0 || heightPx_ <= 0)
         return b;
     // Fitted inside the object's area, centred.
-    const double s = std::min(double(widthPx_) / pictureW_, double(heightPx_) / pictureH_);
-    const double w = pictureW_ * s * 20.0, h = pictureH_ * s * 20.0;
+    const double s = std::min(double(widthPx_) / pictureW, double(heightPx_) / pictureH);
+    const double w = pictureW * s * 20.0, h = pictureH * s * 20.0;
     const double x = std::round((widthPx_ * 20.0 - w) / 2), y = std::round((heightPx_ * 20.0 - h) / 2);
     Box fitted;
     fitted.add(Point{x, y});
@@ -388,9 +403,9 @@ uint64_t VideoPlayback::contentKey() const
         h *= 0x100000001B3ull;
     };
     mix(videoGeneration_);
-    mix(static_cast<uint64_t>(shownIndex_ + 1));
-    mix(placeholder_);
-    mix(static_cast<uint64_t>(pictureW_) << 32 | static_cast<uint32_t>(pictureH_));
+    mix(static_cast<uint64_t>(picture_.shownIndex() + 1));
+    mix(picture_.placeholder());
+    mix(static_cast<uint64_t>(picture_.width()) << 32 | static_cast<uint32_t>(picture_.height()));
     mix(static_cast<uint64_t>(widthPx_) << 32 | static_cast<uint32_t>(heightPx_));
     mix(maintainAspect_);
     return h;

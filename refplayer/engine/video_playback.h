@@ -49,6 +49,34 @@ struct VideoStream {
 std::shared_ptr<const VideoStream> parseVideoStream(std::span<const uint8_t> file, const Limits& limits,
                                                     std::string& error);
 
+// The picture of a stream at a point in time. Inter frames build on their
+// predecessors, so it decodes forwards from the last key frame, and only the
+// frames it has not decoded yet; codecs the player does not decode give a
+// placeholder.
+class StreamPicture {
+public:
+    StreamPicture();
+    ~StreamPicture();
+    // Shows the frame due at `ms` of `stream`.
+    void showAt(const VideoStream& stream, double ms, size_t maxPixels);
+    void reset();
+
+    const std::vector<uint32_t>& picture() const { return picture_; }  // 0xFFRRGGBB rows
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool placeholder() const { return placeholder_; }
+    int shownIndex() const { return shownIndex_; }  // -1: no frame due yet
+
+private:
+    std::unique_ptr<media::VideoDecoder> decoder_;
+    uint8_t decoderCodec_ = 0;
+    int decodedIndex_ = -1;  // the frame the decoder's picture holds
+    int shownIndex_ = -1;
+    std::vector<uint32_t> picture_;
+    int width_ = 0, height_ = 0;
+    bool placeholder_ = false;
+};
+
 class VideoPlayback {
 public:
     explicit VideoPlayback(MovieClip& owner);
@@ -83,11 +111,11 @@ public:
     // Where the picture goes (twips), and the picture (0xFFRRGGBB rows) when one
     // is decoded; `placeholder` when frames exist that cannot be decoded.
     Box pictureBox() const;
-    const std::vector<uint32_t>& picture() const { return picture_; }
-    int pictureWidth() const { return pictureW_; }
-    int pictureHeight() const { return pictureH_; }
-    bool placeholder() const { return placeholder_; }
-    bool showsPicture() const { return !picture_.empty() || placeholder_; }
+    const std::vector<uint32_t>& picture() const { return picture_.picture(); }
+    int pictureWidth() const { return picture_.width(); }
+    int pictureHeight() const { return picture_.height(); }
+    bool placeholder() const { return picture_.placeholder(); }
+    bool showsPicture() const { return !picture().empty() || placeholder(); }
     // Changes whenever what the object itself paints changes.
     uint64_t contentKey() const;
 
@@ -119,13 +147,7 @@ private:
     bool wantPlay_ = false;  // play() before the video arrived
     double playheadMs_ = 0;
 
-    std::unique_ptr<media::VideoDecoder> decoder_;
-    uint8_t decoderCodec_ = 0;
-    int decodedIndex_ = -1;  // the frame the decoder's picture holds
-    int shownIndex_ = -1;    // the frame on screen (-1: none yet)
-    std::vector<uint32_t> picture_;
-    int pictureW_ = 0, pictureH_ = 0;
-    bool placeholder_ = false;
+    StreamPicture picture_;
 
     std::weak_ptr<class DisplayObject> skin_;
     Box skinStage_;

@@ -174,6 +174,10 @@ public:
     virtual int currentFrame() const = 0;           // 0-based
     virtual int totalFrames() const = 0;
     virtual std::optional<int> frameOfLabel(std::string_view label) const = 0;  // 0-based
+    // The video object (a placed video character) named `name` on this clip's
+    // display list: the script object the engine keeps for it (made by
+    // Vm::newVideoObject), or nullptr.
+    virtual Object* videoByName(std::string_view /*name*/, bool /*caseSensitive*/) { return nullptr; }
 
     // Geometry, colour and host facts: X, Y, XScale, YScale, Alpha, Visible,
     // Width, Height, Rotation, DropTarget, Url, XMouse, YMouse. The interpreter
@@ -202,6 +206,12 @@ public:
     virtual bool attachMovie(std::string_view /*linkage*/, std::string_view /*newName*/, int /*depth*/) {
         return false;
     }
+    // createEmptyMovieClip: a new child clip with one empty frame, named
+    // `newName`, at script depth `depth`. Answers whether a clip was made.
+    virtual bool createEmpty(std::string_view /*newName*/, int /*depth*/) { return false; }
+    // The highest script depth a child occupies (nullopt when none does), for
+    // getNextHighestDepth.
+    virtual std::optional<int> highestDepth() const { return std::nullopt; }
     // The clip's own colour transform (Color.getTransform / setTransform).
     // Setting it may redraw but runs no script.
     virtual ClipColor clipColor() const { return {}; }
@@ -296,6 +306,33 @@ public:
         loadMovie(target, request);
         return 0;
     }
+
+    // --- progressive video streams (NetStream) -------------------------------------
+    // What a stream reports to NetStream's members: the playhead in seconds and
+    // the bytes of the file in hand and expected.
+    struct StreamState {
+        double time = 0;
+        double bytesLoaded = 0;
+        double bytesTotal = 0;
+        double bufferLength = 0;
+    };
+    // A new stream, idle until played. Answers its id (never 0), or 0 when the
+    // host plays no video (the NetStream then stays silent). The host reports
+    // what happens to it through Vm::streamStatus and Vm::streamMetaData.
+    virtual uint32_t openStream() { return 0; }
+    // play(url): fetches the file and plays it from its start, replacing what
+    // the stream played before.
+    virtual void streamPlay(uint32_t /*id*/, const UrlRequest& /*request*/) {}
+    // pause(): toggles when `pause` is empty, else pauses (true) or resumes.
+    virtual void streamPause(uint32_t /*id*/, std::optional<bool> /*pause*/) {}
+    virtual void streamSeek(uint32_t /*id*/, double /*seconds*/) {}
+    virtual void streamBufferTime(uint32_t /*id*/, double /*seconds*/) {}
+    // close(): stops and forgets the file; the stream may be played again.
+    virtual void streamClose(uint32_t /*id*/) {}
+    virtual StreamState streamState(uint32_t /*id*/) { return {}; }
+    // Video.attachVideo: the video object `video` (Clip::videoByName's id) shows
+    // stream `stream` from now on (0: nothing).
+    virtual void attachVideo(uint32_t /*video*/, uint32_t /*stream*/) {}
 };
 
 }  // namespace refplayer::avm1

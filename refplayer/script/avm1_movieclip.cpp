@@ -136,6 +136,26 @@ Value attachMovie(State& s, NativeCall& c) {
     return made;
 }
 
+// createEmptyMovieClip(name, depth): the new clip, or undefined when none was made.
+Value createEmptyMovieClip(State& s, NativeCall& c) {
+    const std::string name = s.toString(c.arg(0));
+    const double depth = s.toNumber(c.arg(1));
+    Clip* clip = thisClip(s, c);
+    if (!clip || name.empty() || !std::isfinite(depth) || std::fabs(depth) > 1048575) return {};
+    if (!clip->createEmpty(name, static_cast<int>(depth))) return {};
+    clip = thisClip(s, c);
+    Clip* child = clip ? clip->childByName(name, true) : nullptr;
+    return child ? s.clipValue(*child) : Value();
+}
+
+// getNextHighestDepth(): one above the highest depth in use, 0 at least.
+Value getNextHighestDepth(State& s, NativeCall& c) {
+    Clip* clip = thisClip(s, c);
+    if (!clip) return {};
+    const std::optional<int> top = clip->highestDepth();
+    return Value::number(top && *top >= 0 ? *top + 1.0 : 0.0);
+}
+
 Value movieClipCtor(State&, NativeCall& c) { return c.thisValue; }
 
 // --- ExternalInterface ----------------------------------------------------------------
@@ -243,6 +263,8 @@ void installMovieClip(State& s) {
     def(s, p, "removeMovieClip", removeMovieClip);
     def(s, p, "duplicateMovieClip", duplicateMovieClip);
     def(s, p, "attachMovie", attachMovie);
+    def(s, p, "createEmptyMovieClip", createEmptyMovieClip);
+    def(s, p, "getNextHighestDepth", getNextHighestDepth);
 }
 
 void installExternalInterface(State& s) {

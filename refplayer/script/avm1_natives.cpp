@@ -32,6 +32,7 @@ void installBuiltins(State& s) {
     installTextField(s);        // TextField, MovieClip.createTextField (avm1_textfield.cpp)
     installTextFormat(s);       // TextFormat, TextField's format methods (avm1_textformat.cpp)
     installSelection(s);        // avm1_selection.cpp
+    installVideo(s);
 }
 
 }  // namespace refplayer::avm1

@@ -154,6 +154,10 @@ bool Vm::State::clipMember(Clip& c, const Value& self, std::string_view key, Val
         out = Value::object(field->scriptObject());
         return true;
     }
+    if (Object* video = c.videoByName(key, cs)) {
+        out = Value::object(video);
+        return true;
+    }
     if (Object* vars = c.variables()) {
         if (Property* p = findProperty(vars, key)) {
             out = readProperty(self, p);

@@ -22,6 +22,7 @@ void installLoadVars(Vm::State& s);     // avm1_loadvars.cpp: LoadVars
 void installColorSound(Vm::State& s);   // avm1_color_sound.cpp: Color, Sound
 void installShared(Vm::State& s);       // avm1_shared.cpp: SharedObject, LocalConnection
 void installLoader(Vm::State& s);       // avm1_loader.cpp: MovieClipLoader
+void installVideo(Vm::State& s);        // avm1_video.cpp: NetConnection, NetStream, Video, attachAudio
 
 namespace standard {
 

@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "avm1_host.h"
@@ -95,6 +96,9 @@ public:
     // --- clips -----------------------------------------------------------------
     // The variables object of a new clip (Clip::variables answers it).
     ObjectRef newClipObject();
+    // The script object of a video object on the stage (Clip::videoByName),
+    // an instance of Video for the host's video object `id`.
+    ObjectRef newVideoObject(uint32_t id);
     // The script value that denotes `clip`, and back (nullptr when the path no
     // longer leads to a clip).
     Value clipValue(Clip& clip);
@@ -172,6 +176,11 @@ public:
     // The answer to Host::loadData's request `id`: its body, or nullopt when the
     // load failed. Unknown ids are ignored.
     void dataArrived(uint32_t id, std::optional<std::string_view> body);
+    // What became of Host::openStream's stream `id`: onStatus with an info
+    // object {code, level} ("NetStream.Play.Start", "status"), and onMetaData
+    // with the file's metadata. Streams script no longer plays are skipped.
+    void streamStatus(uint32_t id, std::string_view code, std::string_view level);
+    void streamMetaData(uint32_t id, std::span<const std::pair<std::string, PropertyValue>> fields);
 
     // --- native classes and functions ---------------------------------------------
     Object* global();                 // _global

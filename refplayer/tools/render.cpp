@@ -8,6 +8,7 @@
 #include "swf_movie.h"
 #include "swfwriter/swf_writer.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace refplayer::tool {
@@ -125,7 +126,11 @@ Image renderFlv(std::span<const uint8_t> file, double seconds, const RenderOptio
     try {
         namespace sw = swfwriter;
         sw::Movie movie(8, static_cast<uint16_t>(size->width), static_cast<uint16_t>(size->height), 12);
-        const uint16_t stream = movie.defineVideoStream(sw::VideoStream{.numFrames = static_cast<uint16_t>(run.size()),
+        // At least one frame declared even before the first one is due: the
+        // engine shows its placeholder for a stream with frames it cannot
+        // show yet, and nothing for one that declares none.
+        const uint16_t declared = static_cast<uint16_t>(std::max<size_t>(run.size(), 1));
+        const uint16_t stream = movie.defineVideoStream(sw::VideoStream{.numFrames = declared,
                                                                         .width = static_cast<uint16_t>(size->width),
                                                                         .height = static_cast<uint16_t>(size->height),
                                                                         .codec = codec});

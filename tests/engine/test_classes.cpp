@@ -283,3 +283,66 @@ frame
     // The endless loop is stopped at the action limit; nothing else is lost.
     EXPECT_EQ(host.traces, (std::vector<std::string>{"a1", "b", "frame 2", "after spin", "frame 3"}));
 }
+
+TEST(ScriptClasses, EmptyClipsAreMadeAtTheDepthAskedAndTakeTheMoviesSymbols)
+{
+    const std::string text = R"(
+movie version=8 width=100 height=100 rate=12
+shape box
+  fill red #FF0000
+  rect 0 0 10 10 fill=red
+end
+sprite boxClip
+  place 1 box
+  frame
+end
+export boxClip "Box"
+actions
+  push "first"
+  push 0
+  get this
+  push "getNextHighestDepth"
+  callmethod
+  setvariable
+  push "holder"
+  push 5
+  push "holder"
+  push 2
+  get this
+  push "createEmptyMovieClip"
+  callmethod
+  setvariable
+  trace holder._name
+  trace holder._totalframes
+  push "next"
+  push 0
+  get this
+  push "getNextHighestDepth"
+  callmethod
+  setvariable
+  call holder.attachMovie "Box" "inside" 1
+  set holder._x 50
+  call this.createEmptyMovieClip "" 6
+  call this.createEmptyMovieClip "replaced" 5
+  trace holder._name
+end
+frame
+)";
+    RecordingHost host;
+    Player p(host);
+    load(p, compile(text), 100, 100);
+    EXPECT_EQ(host.traces, (std::vector<std::string>{"holder", "1", "undefined"})) << p.lastError();
+    EXPECT_EQ(p.getVariable("first"), "0");
+    EXPECT_EQ(p.getVariable("next"), "6");
+    // The clip at depth 5 was replaced, with what it held.
+    EXPECT_EQ(p.getVariable("replaced._name"), "replaced");
+    EXPECT_EQ(render(p, 100, 100).at(55, 5), 0xFFFFFFFFu);
+
+    // Kept, the empty clip holds the attached symbol where it was moved.
+    const std::string kept = text.substr(0, text.find("  call this.createEmptyMovieClip \"\" 6")) + "end\nframe\n";
+    Player q(host);
+    load(q, compile(kept), 100, 100);
+    EXPECT_EQ(q.getVariable("holder.inside._name"), "inside");
+    EXPECT_EQ(render(q, 100, 100).at(55, 5), 0xFFFF0000u);
+    EXPECT_EQ(render(q, 100, 100).at(5, 5), 0xFFFFFFFFu);
+}

@@ -96,6 +96,8 @@ def avm1_entries():
                  "getNewTextFormat", "bold", "underline", "size", "color", "leftMargin", "Selection", "getFocus",
                  "setFocus", "getBeginIndex", "getEndIndex", "getCaretIndex", "setSelection", "a-z^q",
                  "<b>x</b>", "<br>", "<font color='#ff0000' size='20'>", "<p align='right'>",
+                 "NetConnection", "NetStream", "play", "pause", "seek", "close", "setBufferTime", "time",
+                 "bytesLoaded", "bytesTotal", "onMetaData", "Video", "attachVideo", "attachAudio",
                  "<a x='1'>", "</a>", "<b/>", "<![CDATA[", "]]>", "<!--", "-->", "<?xml ?>", "<!DOCTYPE a>",
                  "&amp;", "&#65;", "a=1&b=2"]:
         e.append((f"name_{word}", word))

@@ -175,20 +175,12 @@ void Vm::loadVariablesInto(Clip& clip, std::string_view urlEncoded) {
     State& s = *state_;
     s.entry([&] {
         const Value self = s.clipValue(clip);
-        std::string_view rest = urlEncoded;
-        while (!rest.empty()) {
-            s.charge(1);
-            const size_t amp = rest.find('&');
-            const std::string_view pair = rest.substr(0, amp);
-            rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
-            const size_t eq = pair.find('=');
-            const std::string name = urlUnescape(pair.substr(0, eq));
-            if (name.empty()) continue;
-            const std::string value = eq == std::string_view::npos ? std::string() : urlUnescape(pair.substr(eq + 1));
+        forEachUrlPair(s, urlEncoded, [&](std::string name, std::string value) {
             Clip* c = s.resolveClip(self);  // a setter may have removed it
-            if (!c) return;
-            s.setClipMember(*c, self, name, s.str(value));
-        }
+            if (!c) return false;
+            s.setClipMember(*c, self, name, s.str(std::move(value)));
+            return true;
+        });
     });
 }
 

@@ -364,6 +364,24 @@ private:
 // honoured (avm1_vm.cpp; a clip's variables go through it too).
 void setObjectMember(Vm::State& s, Object* o, const Value& thisValue, std::string_view key, const Value& value);
 
+// Each name=value pair of URL-encoded text ("a=1&b%20c=2"), unescaped, in
+// order, each charged as an action; pairs without a name are skipped, a pair
+// without "=" has an empty value. `each(name, value)` answers false to stop.
+template <typename F>
+void forEachUrlPair(Vm::State& s, std::string_view text, F&& each) {
+    while (!text.empty()) {
+        s.charge(1);
+        const size_t amp = text.find('&');
+        const std::string_view pair = text.substr(0, amp);
+        text = amp == std::string_view::npos ? std::string_view() : text.substr(amp + 1);
+        const size_t eq = pair.find('=');
+        std::string name = urlUnescape(pair.substr(0, eq));
+        if (name.empty()) continue;
+        std::string value = eq == std::string_view::npos ? std::string() : urlUnescape(pair.substr(eq + 1));
+        if (!each(std::move(name), std::move(value))) return;
+    }
+}
+
 // Executes frames: the dispatch loop (avm1_interp.cpp).
 struct Completion {
     enum Kind { Normal, Return, JumpOut, Malformed } kind = Normal;

@@ -46,18 +46,10 @@ Value toString(State& s, NativeCall& c) { return s.str(encode(s, c.thisValue)); 
 
 Value decode(State& s, NativeCall& c) {
     const std::string text = s.toString(c.arg(0));
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        s.charge(1);
-        const size_t amp = rest.find('&');
-        const std::string_view pair = rest.substr(0, amp);
-        rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
-        const size_t eq = pair.find('=');
-        const std::string name = urlUnescape(pair.substr(0, eq));
-        if (name.empty()) continue;
-        const std::string value = eq == std::string_view::npos ? std::string() : urlUnescape(pair.substr(eq + 1));
-        s.setMember(c.thisValue, name, s.str(value));
-    }
+    forEachUrlPair(s, text, [&](std::string name, std::string value) {
+        s.setMember(c.thisValue, name, s.str(std::move(value)));
+        return true;
+    });
     return {};
 }
 

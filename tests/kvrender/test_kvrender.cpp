@@ -131,6 +131,39 @@ Outcome RunProgram(const fs::path& exe, const std::vector<std::wstring>& args, c
     return o;
 }
 
+// Removes a folder and what is in it, and gives up rather than wait forever.
+// A program that has just ended may still hold the files it wrote (Wine closes
+// a finished process's handles a moment later), so a file can still be listed
+// after its deletion and vanish while the walk reaches it; the standard
+// library's remove_all then retries that entry for ever. This walk takes a
+// list first, deletes from it, and tries again a bounded number of times.
+void RemoveTree(const fs::path& root)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        std::error_code ec;
+        if (!fs::exists(root, ec) && !ec)
+            return;
+        std::vector<fs::path> files, folders;
+        for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code typeError;
+            (it->is_directory(typeError) ? folders : files).push_back(it->path());
+        }
+        for (const auto& f : files) {
+            SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(f.c_str());
+        }
+        // Deepest first: a folder's path is longer than its parent's.
+        std::sort(folders.begin(), folders.end(),
+                  [](const fs::path& a, const fs::path& b) { return a.native().size() > b.native().size(); });
+        for (const auto& d : folders)
+            RemoveDirectoryW(d.c_str());
+        if (RemoveDirectoryW(root.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+            GetLastError() == ERROR_PATH_NOT_FOUND)
+            return;
+        Sleep(100);
+    }
+}
+
 // A folder of the case's own, removed with what is in it.
 class Scratch {
 public:
@@ -143,14 +176,10 @@ public:
         std::replace(name.begin(), name.end(), '/', '_');
         dir_ = fs::path(temp) / (L"kvrender-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                  std::wstring(name.begin(), name.end()));
-        fs::remove_all(dir_);
+        RemoveTree(dir_);
         fs::create_directories(dir_ / L"run");
     }
-    ~Scratch()
-    {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    ~Scratch() { RemoveTree(dir_); }
     const fs::path& Dir() const { return dir_; }
     fs::path operator/(const std::wstring& name) const { return dir_ / name; }
     fs::path Write(const std::wstring& name, const std::vector<std::uint8_t>& bytes) const

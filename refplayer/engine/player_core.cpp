@@ -243,6 +243,13 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
     }
     Pending p = std::move(it->second);
     pending_.erase(it);
+    if (p.superseded) {
+        // The clip or level loads another movie now: this answer lands nowhere,
+        // and a loader that asked for it hears that it failed.
+        if (p.clipLoadId)
+            failUrl(id, p);
+        return true;
+    }
     Deferred d;
     d.pending = std::move(p);
     if (d.pending.kind == RequestKind::Movie) {
@@ -1343,6 +1350,7 @@ void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlReques
         }
         return;
     }
+    supersedeMovieLoads(target.level, target.path);
     Pending p;
     p.kind = RequestKind::Movie;
     p.level = target.level;
@@ -1350,6 +1358,16 @@ void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlReques
     p.url = resolve(r.url);
     std::string url = p.url;
     request(RequestKind::Movie, url, "", r.postData, std::move(p));
+}
+
+void PlayerCore::supersedeMovieLoads(int level, const std::string& clipPath)
+{
+    for (auto& [id, p] : pending_) {
+        if (p.kind != RequestKind::Movie || p.root)
+            continue;
+        if (level >= 0 ? p.level == level : (p.level < 0 && p.clipPath == clipPath))
+            p.superseded = true;
+    }
 }
 
 uint32_t PlayerCore::loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
@@ -1361,6 +1379,7 @@ uint32_t PlayerCore::loadClip(const avm1::LoadTarget& target, const avm1::UrlReq
     const uint32_t id = nextClipLoad_++;
     if (nextClipLoad_ == 0)
         nextClipLoad_ = 1;
+    supersedeMovieLoads(target.level, target.path);
     Pending p;
     p.kind = RequestKind::Movie;
     p.level = target.level;

@@ -170,8 +170,14 @@ private:
         uint32_t dataId = 0;
         // A MovieClipLoader's load: the interpreter's id for it.
         uint32_t clipLoadId = 0;
+        // A later movie load into the same clip or level took this one's
+        // place: its answer is dropped.
+        bool superseded = false;
         bool observed() const { return dataId || clipLoadId; }
     };
+    // Marks the movie loads still waiting for `level` (or, below 0, the clip
+    // at `clipPath`) as superseded by a new one.
+    void supersedeMovieLoads(int level, const std::string& clipPath);
     struct Queued {
         std::weak_ptr<DisplayObject> clip;
         std::shared_ptr<const MovieDef> movie;  // keeps `actions` alive

@@ -121,9 +121,12 @@ TEST_F(Playback, BuildsThePlayerObjectWithItsInitialSettings)
     player.setVariable("flv.volume", "80");
     EXPECT_EQ(player.getVariable("flv.volume"), "80");
     EXPECT_EQ(player.getVariable("flv.height"), "400");
-    // The default skin goes out at once; the video only once a path is set.
-    ASSERT_EQ(media().size(), 1u);
-    EXPECT_EQ(media()[0].url, "ClearOverAll.swf");
+    // The default skin goes out at once, as a movie for the skin's clip; the
+    // video only once a path is set.
+    ASSERT_EQ(host.requests.size(), 1u);
+    EXPECT_EQ(host.requests[0].url, "ClearOverAll.swf");
+    EXPECT_EQ(host.requests[0].kind, RequestKind::Movie);
+    EXPECT_TRUE(media().empty());
     // Nothing to show yet: the white stage.
     EXPECT_EQ(render(player, 550, 400).at(10, 10), 0xFFFFFFFFu);
     // The playback movie holds on its second frame.

@@ -277,21 +277,11 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
     } else if (d.pending.kind == RequestKind::Media) {
         std::string error;
         d.bytes = data.size();
-        if (d.pending.streamId || d.pending.slot == VideoPlayback::Slot::Video) {
-            d.video = parseVideoStream(data, limits, error);
-            if (!d.video) {
-                setError(error);
-                failUrl(id, d.pending);
-                return false;
-            }
-        } else {
-            LoadResult r = parseMovie(data, limits);
-            if (!r.movie) {
-                setError(r.error);
-                failUrl(id, d.pending);
-                return false;
-            }
-            d.movie = std::move(r.movie);
+        d.video = parseVideoStream(data, limits, error);
+        if (!d.video) {
+            setError(error);
+            failUrl(id, d.pending);
+            return false;
         }
     } else {
         return false;
@@ -371,18 +361,8 @@ void PlayerCore::failUrl(RequestId, const Pending& p)
     }
     if (p.kind != RequestKind::Media)
         return;
-    if (p.streamId) {
-        if (auto it = streams_.find(p.streamId); it != streams_.end()) {
-            it->second->failed(p.generation);
-            settle();
-        }
-        return;
-    }
-    auto owner = p.player.lock();
-    if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
-        return;
-    if (VideoPlayback* playback = static_cast<MovieClip&>(*owner).playback.get()) {
-        playback->requestFailed(p.slot, p.generation);
+    if (auto it = streams_.find(p.streamId); it != streams_.end()) {
+        it->second->failed(p.generation);
         settle();
     }
 }
@@ -390,32 +370,8 @@ void PlayerCore::failUrl(RequestId, const Pending& p)
 void PlayerCore::applyMedia(Deferred& d)
 {
     const Pending& p = d.pending;
-    if (p.streamId) {
-        if (auto it = streams_.find(p.streamId); it != streams_.end())
-            it->second->take(p.generation, std::move(d.video), d.bytes);
-        return;
-    }
-    auto owner = p.player.lock();
-    if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
-        return;
-    VideoPlayback* playback = static_cast<MovieClip&>(*owner).playback.get();
-    if (!playback)
-        return;
-    if (p.slot == VideoPlayback::Slot::Video)
-        playback->takeVideo(p.generation, std::move(d.video));
-    else
-        playback->takeSkin(p.generation, std::move(d.movie), p.url);
-}
-
-void PlayerCore::requestMedia(MovieClip& owner, VideoPlayback::Slot slot, uint32_t generation, const std::string& url)
-{
-    Pending p;
-    p.kind = RequestKind::Media;
-    p.url = url;
-    p.player = owner.weak_from_this();
-    p.slot = slot;
-    p.generation = generation;
-    mediaRequests_.push_back(std::move(p));
+    if (auto it = streams_.find(p.streamId); it != streams_.end())
+        it->second->take(p.generation, std::move(d.video), d.bytes);
 }
 
 void PlayerCore::issueMediaRequests()
@@ -425,9 +381,8 @@ void PlayerCore::issueMediaRequests()
     while (!mediaRequests_.empty()) {
         Pending p = std::move(mediaRequests_.front());
         mediaRequests_.erase(mediaRequests_.begin());
-        auto owner = p.player.lock();
-        if (p.streamId ? !streams_.count(p.streamId) : (!owner || owner->removed))
-            continue;
+        if (!streams_.count(p.streamId))
+            continue;  // closed meanwhile
         std::string url = p.url;
         request(RequestKind::Media, url, "", "", std::move(p));
     }
@@ -816,15 +771,8 @@ void PlayerCore::invalidateChanges()
         host.invalidate(dirty);
 }
 
-void PlayerCore::syncFieldsAndVideos()
+void PlayerCore::syncFieldsAndVideoObjects()
 {
-    // Video player objects first: they may add, remove or hide their skins.
-    // Every one of them, shown or not, so their downloads go out.
-    std::vector<std::shared_ptr<MovieClip>> clips;
-    collectClips(clips);
-    for (auto& c : clips)
-        if (c->playback && !c->removed)
-            c->playback->sync();
     std::vector<TextObject*> fields;
     visitStage(*this, [&](const Visit& v) {
         if (v.object->type == DisplayObject::Type::Text && !static_cast<TextObject*>(v.object)->field().variable.empty())
@@ -862,7 +810,7 @@ void PlayerCore::settle()
         return;  // the outermost call settles
     deliverStreamEvents();
     graveyard_.clear();
-    syncFieldsAndVideos();
+    syncFieldsAndVideoObjects();
     graveyard_.clear();
     invalidateChanges();
     issueMediaRequests();
@@ -913,9 +861,6 @@ void PlayerCore::tick()
         if (!c->removed)
             c->advance(loop);
     // Video plays on the player's clock: one tick, one frame's worth of time.
-    for (auto& c : clips)
-        if (!c->removed && c->playback)
-            c->playback->advance(tickMs);
     for (auto& [id, stream] : streams_)
         stream->advance(tickMs);
     runQueue();

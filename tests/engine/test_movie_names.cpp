@@ -183,9 +183,7 @@ TEST(MovieNames, EveryGlobalOfTheReferencePlayerIsAStandardName)
         globals.push_back(name);
     EXPECT_GT(globals.size(), 30u);  // the enumeration reached the standard classes
     for (const std::string& name : globals)
-        if (!standard.count(name) && name != "mx")
+        if (!standard.count(name))
             outside.push_back(name);
-    // "mx" holds the built-in video player class that the playback movie
-    // still relies on; it goes when the movie is built on NetStream.
     EXPECT_EQ(outside, std::vector<std::string>{});
 }

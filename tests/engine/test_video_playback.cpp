@@ -342,32 +342,25 @@ TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointe
     EXPECT_EQ(player.getVariable("flv.skin_mc.skinName"), "SteelOverAll");
 }
 
-TEST(PlaybackClass, ScriptMakesThePlayerObjectWithAttachMovie)
+TEST(PlaybackClass, ThePlayerHasNoBuiltInVideoPlayerClass)
 {
-    // A movie of its own: attachMovie with an init object, and the class.
+    // A Flash Player has no video player class of its own: the playback
+    // movie builds its object from NetStream and the rest. attachMovie of a
+    // symbol the movie does not export attaches nothing, by any name.
     auto m = movie(200, 100);
     sw::ActionAssembler a;
-    a.push({"init", "width", 40, "height", 20, 2}).initObject().setVariable();  // init = {width:40, height:20}
-    a.callMethod("this", "attachMovie", {sw::PushValue("FLVPlayback"), sw::PushValue("video"), 3,
-                                         sw::Emitter([](sw::ActionAssembler& x) { x.getPath("init"); })},
-                 true);
-    a.push({"made"}).stackSwap().setVariable();
-    a.push({"isPlayer"});
-    a.getPath("video");
-    a.getPath("mx.video.FLVPlayback");
-    a.instanceOf().setVariable();
-    a.push({"unknown"});
-    a.callMethod("this", "attachMovie", {sw::PushValue("NoSuchSymbol"), sw::PushValue("x"), 4}, true);
+    a.push({"attached"});
+    a.callMethod("this", "attachMovie", {sw::PushValue("FLVPlayback"), sw::PushValue("video"), 3}, true);
+    a.typeOf().setVariable();
+    a.push({"package"});
+    a.getPath("mx");
     a.typeOf().setVariable();
     m.doAction(a).showFrame();
     RecordingHost host;
     Player p(host);
     load(p, m.build(), 200, 100);
-    EXPECT_EQ(p.getVariable("isPlayer"), "true");
-    EXPECT_EQ(p.getVariable("made"), "_level0.video");
-    EXPECT_EQ(p.getVariable("video.width"), "40");
-    EXPECT_EQ(p.getVariable("unknown"), "undefined");
-    // A relative skin resolves against the movie's own URL.
-    ASSERT_FALSE(host.requests.empty());
-    EXPECT_EQ(host.requests.back().url, "http://example.test/movies/ClearOverAll.swf");
+    EXPECT_EQ(p.getVariable("attached"), "undefined");
+    EXPECT_EQ(p.getVariable("package"), "undefined");
+    EXPECT_EQ(p.getVariable("video"), std::nullopt);
+    EXPECT_TRUE(host.requests.empty());
 }

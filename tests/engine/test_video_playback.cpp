@@ -163,6 +163,42 @@ TEST_F(Playback, ContentPathFetchesTheVideoThroughTheHostAndPlaysItOnTheClock)
     expectFrame(3);
 }
 
+TEST_F(Playback, MaintainAspectRatioAndAutoSizePlaceThePictureByTheVideosSize)
+{
+    // A square video, 40 x 40, one colour.
+    media::VideoImage square{40, 40, std::vector<uint32_t>(40 * 40, 0xFF3060C0u)};
+    const auto flv = media::writeScreenVideoFlv({square, square}, media::ScreenVideoFlvOptions{});
+    constexpr uint32_t kWhite = 0xFFFFFFFFu, kSquare = 0xFF3060C0u;
+    playVideo(flv);
+    // Stretched over the whole object by default.
+    View v = render(player, 550, 400);
+    EXPECT_EQ(v.at(2, 200), kSquare);
+    EXPECT_EQ(v.at(547, 200), kSquare);
+
+    // Fitted: 400 x 400 in the middle of the 550 x 400 object.
+    player.setVariable("flv.maintainAspectRatio", "true");
+    player.tick();
+    v = render(player, 550, 400);
+    EXPECT_EQ(v.at(70, 200), kWhite);
+    EXPECT_EQ(v.at(80, 2), kSquare);
+    EXPECT_EQ(v.at(470, 397), kSquare);
+    EXPECT_EQ(v.at(480, 200), kWhite);
+
+    // Its own size, at the top left, whatever the aspect setting.
+    player.setVariable("flv.autoSize", "true");
+    player.tick();
+    v = render(player, 550, 400);
+    EXPECT_EQ(v.at(38, 38), kSquare);
+    EXPECT_EQ(v.at(42, 20), kWhite);
+    EXPECT_EQ(v.at(20, 42), kWhite);
+
+    // Both off again ("false" as the host writes it): stretched.
+    player.setVariable("flv.autoSize", "false");
+    player.setVariable("flv.maintainAspectRatio", "false");
+    player.tick();
+    EXPECT_EQ(render(player, 550, 400).at(547, 397), kSquare);
+}
+
 TEST_F(Playback, RepaintsOnlyWhenTheShownFrameChanges)
 {
     playVideo();

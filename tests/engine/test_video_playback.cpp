@@ -367,6 +367,11 @@ TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointe
     EXPECT_EQ(v.at(382, 362), kSteelBar);
     EXPECT_EQ(v.at(300, 355), Right(0));
     EXPECT_EQ(player.getVariable("flv.skin_mc.skinName"), "SteelOverAll");
+    // The pointer leaves the object: the skin hides again.
+    player.mouseMove(600, 100);
+    EXPECT_EQ(render(player, 550, 400).at(382, 362), Right(0));
+    player.mouseMove(100, 390);
+    EXPECT_EQ(render(player, 550, 400).at(382, 362), kSteelBar);
     // Without autoHide it stays, pointer or not.
     player.setVariable("flv.skinAutoHide", "false");
     player.mouseMove(600, 100);
@@ -376,6 +381,35 @@ TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointe
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(player.deliverUrl(first->id, readMovie("clearoverall.swf")));
     EXPECT_EQ(player.getVariable("flv.skin_mc.skinName"), "SteelOverAll");
+}
+
+TEST_F(Playback, TheSkinShowsThePositionAndWhatHasArrived)
+{
+    playVideo();
+    const auto* r = lastRequestFor("ClearOverAll.swf");
+    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(player.deliverUrl(r->id, readMovie("clearoverall.swf"))) << player.lastError();
+    player.tick();
+    // The whole file is in hand: the buffering bar is full; the seek bar's
+    // played part follows the playhead (83 of 333 ms).
+    EXPECT_EQ(player.getVariable("flv.skin_mc.bufferingBar_mc.filled_mc._xscale"), "100");
+    EXPECT_NEAR(std::stod(player.getVariable("flv.skin_mc.seekBar_mc.played_mc._xscale").value_or("nan")), 25, 0.5);
+    EXPECT_EQ(player.getVariable("flv.skin_mc.playPause_mc.pauseMark_mc._visible"), "true");
+    player.callFunction(Invoke("stopflv"));
+    player.tick();
+    EXPECT_EQ(player.getVariable("flv.skin_mc.playPause_mc.pauseMark_mc._visible"), "false");
+    EXPECT_EQ(player.getVariable("flv.skin_mc.playPause_mc.playMark_mc._visible"), "true");
+    // A press on the seek bar, 80 % along (84 + 320 of the skin's
+    // 720, on row 374), seeks to 267 of 333 ms: the fourth frame.
+    player.mouseMove(int((84 + 320) * 550.0 / 720), 374);
+    player.mouseDown(refplayer::MouseButton::Left, int((84 + 320) * 550.0 / 720), 374);
+    player.mouseUp(refplayer::MouseButton::Left, int((84 + 320) * 550.0 / 720), 374);
+    View v = render(player, 550, 400);
+    EXPECT_EQ(v.at(0, 0), Left(3));
+    EXPECT_EQ(v.at(275, 200), Right(3));
+    // Still paused there.
+    player.tick();
+    EXPECT_EQ(render(player, 550, 400).at(0, 0), Left(3));
 }
 
 TEST(PlaybackClass, ThePlayerHasNoBuiltInVideoPlayerClass)

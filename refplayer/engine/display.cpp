@@ -6,7 +6,6 @@
 #include "player_core.h"
 #include "render.h"
 #include "../script/avm1_vm.h"
-#include "video_playback.h"
 
 #include <algorithm>
 #include <cctype>
@@ -1100,43 +1099,8 @@ void MovieClip::duplicate(std::string_view newName, int scriptDepth)
 
 bool MovieClip::attachMovie(std::string_view linkage, std::string_view newName, int scriptDepth)
 {
-    // The player's one built-in symbol, the video player object, comes first;
-    // any other linkage name is a symbol the movie exports.
-    auto equalsIgnoreCase = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-               });
-    };
-    if (!equalsIgnoreCase(linkage, "FLVPlayback"))
-        return attachSymbol(linkage, newName, scriptDepth);
-    if (removed || newName.empty())
-        return false;
-    if (scriptDepth < -16384 || scriptDepth > 1048575 || nesting + 1 > core.limits.clipNesting ||
-        !core.mayCreateInstance())
-        return false;
-    const int newDepth = scriptDepth + 16384;
-    auto it = children.find(newDepth);
-    if (it == children.end() && children.size() >= core.limits.depthsPerClip)
-        return false;
-    // Its own timeline is one empty frame: everything it shows is its own.
-    static const Timeline kEmpty = [] {
-        Timeline t;
-        t.frames.resize(1);
-        return t;
-    }();
-    auto clip = std::make_shared<MovieClip>(core, content_, nullptr, kEmpty, nesting + 1);
-    clip->container = this;
-    clip->depth = newDepth;
-    clip->DisplayObject::name = std::string(newName);
-    clip->dynamic = true;
-    clip->url = url;
-    clip->playback = std::make_unique<VideoPlayback>(*clip);
-    if (it != children.end())
-        removeChild(it);
-    children.emplace(newDepth, clip);
-    core.scripting().makeVideoPlayer(*clip);
-    clip->enterFirstFrame();
-    return true;
+    // Only symbols the movie exports: the player has no built-in ones.
+    return attachSymbol(linkage, newName, scriptDepth);
 }
 
 bool MovieClip::attachSymbol(std::string_view linkage, std::string_view newName, int scriptDepth)

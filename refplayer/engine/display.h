@@ -22,7 +22,6 @@ namespace refplayer::engine {
 
 class PlayerCore;
 class MovieClip;
-class VideoPlayback;
 
 class DisplayObject : public std::enable_shared_from_this<DisplayObject> {
 public:
@@ -226,8 +225,6 @@ public:
     std::string url;       // of the movie this clip plays, for _url
     DisplayList children;
     std::vector<ClipAction> clipActions;
-    // Set on the clip of a video player object (attachMovie("FLVPlayback", ...)).
-    std::unique_ptr<VideoPlayback> playback;
 
     // --- avm1::Clip -------------------------------------------------------------------
     avm1::Object* variables() override { return vars_.get(); }

@@ -243,6 +243,13 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
     }
     Pending p = std::move(it->second);
     pending_.erase(it);
+    if (p.superseded) {
+        // The clip or level loads another movie now: this answer lands nowhere,
+        // and a loader that asked for it hears that it failed.
+        if (p.clipLoadId)
+            failUrl(id, p);
+        return true;
+    }
     Deferred d;
     d.pending = std::move(p);
     if (d.pending.kind == RequestKind::Movie) {
@@ -270,21 +277,11 @@ bool PlayerCore::deliverUrl(RequestId id, std::span<const uint8_t> data)
     } else if (d.pending.kind == RequestKind::Media) {
         std::string error;
         d.bytes = data.size();
-        if (d.pending.streamId || d.pending.slot == VideoPlayback::Slot::Video) {
-            d.video = parseVideoStream(data, limits, error);
-            if (!d.video) {
-                setError(error);
-                failUrl(id, d.pending);
-                return false;
-            }
-        } else {
-            LoadResult r = parseMovie(data, limits);
-            if (!r.movie) {
-                setError(r.error);
-                failUrl(id, d.pending);
-                return false;
-            }
-            d.movie = std::move(r.movie);
+        d.video = parseVideoStream(data, limits, error);
+        if (!d.video) {
+            setError(error);
+            failUrl(id, d.pending);
+            return false;
         }
     } else {
         return false;
@@ -364,18 +361,8 @@ void PlayerCore::failUrl(RequestId, const Pending& p)
     }
     if (p.kind != RequestKind::Media)
         return;
-    if (p.streamId) {
-        if (auto it = streams_.find(p.streamId); it != streams_.end()) {
-            it->second->failed(p.generation);
-            settle();
-        }
-        return;
-    }
-    auto owner = p.player.lock();
-    if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
-        return;
-    if (VideoPlayback* playback = static_cast<MovieClip&>(*owner).playback.get()) {
-        playback->requestFailed(p.slot, p.generation);
+    if (auto it = streams_.find(p.streamId); it != streams_.end()) {
+        it->second->failed(p.generation);
         settle();
     }
 }
@@ -383,32 +370,8 @@ void PlayerCore::failUrl(RequestId, const Pending& p)
 void PlayerCore::applyMedia(Deferred& d)
 {
     const Pending& p = d.pending;
-    if (p.streamId) {
-        if (auto it = streams_.find(p.streamId); it != streams_.end())
-            it->second->take(p.generation, std::move(d.video), d.bytes);
-        return;
-    }
-    auto owner = p.player.lock();
-    if (!owner || owner->removed || owner->type != DisplayObject::Type::Clip)
-        return;
-    VideoPlayback* playback = static_cast<MovieClip&>(*owner).playback.get();
-    if (!playback)
-        return;
-    if (p.slot == VideoPlayback::Slot::Video)
-        playback->takeVideo(p.generation, std::move(d.video));
-    else
-        playback->takeSkin(p.generation, std::move(d.movie), p.url);
-}
-
-void PlayerCore::requestMedia(MovieClip& owner, VideoPlayback::Slot slot, uint32_t generation, const std::string& url)
-{
-    Pending p;
-    p.kind = RequestKind::Media;
-    p.url = url;
-    p.player = owner.weak_from_this();
-    p.slot = slot;
-    p.generation = generation;
-    mediaRequests_.push_back(std::move(p));
+    if (auto it = streams_.find(p.streamId); it != streams_.end())
+        it->second->take(p.generation, std::move(d.video), d.bytes);
 }
 
 void PlayerCore::issueMediaRequests()
@@ -418,9 +381,8 @@ void PlayerCore::issueMediaRequests()
     while (!mediaRequests_.empty()) {
         Pending p = std::move(mediaRequests_.front());
         mediaRequests_.erase(mediaRequests_.begin());
-        auto owner = p.player.lock();
-        if (p.streamId ? !streams_.count(p.streamId) : (!owner || owner->removed))
-            continue;
+        if (!streams_.count(p.streamId))
+            continue;  // closed meanwhile
         std::string url = p.url;
         request(RequestKind::Media, url, "", "", std::move(p));
     }
@@ -809,15 +771,8 @@ void PlayerCore::invalidateChanges()
         host.invalidate(dirty);
 }
 
-void PlayerCore::syncFieldsAndVideos()
+void PlayerCore::syncFieldsAndVideoObjects()
 {
-    // Video player objects first: they may add, remove or hide their skins.
-    // Every one of them, shown or not, so their downloads go out.
-    std::vector<std::shared_ptr<MovieClip>> clips;
-    collectClips(clips);
-    for (auto& c : clips)
-        if (c->playback && !c->removed)
-            c->playback->sync();
     std::vector<TextObject*> fields;
     visitStage(*this, [&](const Visit& v) {
         if (v.object->type == DisplayObject::Type::Text && !static_cast<TextObject*>(v.object)->field().variable.empty())
@@ -855,7 +810,7 @@ void PlayerCore::settle()
         return;  // the outermost call settles
     deliverStreamEvents();
     graveyard_.clear();
-    syncFieldsAndVideos();
+    syncFieldsAndVideoObjects();
     graveyard_.clear();
     invalidateChanges();
     issueMediaRequests();
@@ -906,9 +861,6 @@ void PlayerCore::tick()
         if (!c->removed)
             c->advance(loop);
     // Video plays on the player's clock: one tick, one frame's worth of time.
-    for (auto& c : clips)
-        if (!c->removed && c->playback)
-            c->playback->advance(tickMs);
     for (auto& [id, stream] : streams_)
         stream->advance(tickMs);
     runQueue();
@@ -1343,6 +1295,7 @@ void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlReques
         }
         return;
     }
+    supersedeMovieLoads(target.level, target.path);
     Pending p;
     p.kind = RequestKind::Movie;
     p.level = target.level;
@@ -1350,6 +1303,16 @@ void PlayerCore::loadMovie(const avm1::LoadTarget& target, const avm1::UrlReques
     p.url = resolve(r.url);
     std::string url = p.url;
     request(RequestKind::Movie, url, "", r.postData, std::move(p));
+}
+
+void PlayerCore::supersedeMovieLoads(int level, const std::string& clipPath)
+{
+    for (auto& [id, p] : pending_) {
+        if (p.kind != RequestKind::Movie || p.root)
+            continue;
+        if (level >= 0 ? p.level == level : (p.level < 0 && p.clipPath == clipPath))
+            p.superseded = true;
+    }
 }
 
 uint32_t PlayerCore::loadClip(const avm1::LoadTarget& target, const avm1::UrlRequest& r)
@@ -1361,6 +1324,7 @@ uint32_t PlayerCore::loadClip(const avm1::LoadTarget& target, const avm1::UrlReq
     const uint32_t id = nextClipLoad_++;
     if (nextClipLoad_ == 0)
         nextClipLoad_ = 1;
+    supersedeMovieLoads(target.level, target.path);
     Pending p;
     p.kind = RequestKind::Movie;
     p.level = target.level;

@@ -93,12 +93,6 @@ public:
     // One frame tick of the root movie, in milliseconds.
     double frameMs() const;
 
-    // --- the video player objects' downloads -------------------------------------------
-    // Asked for once the call in progress has settled (the host may answer at once).
-    void requestMedia(MovieClip& owner, VideoPlayback::Slot slot, uint32_t generation, const std::string& url);
-    // Resolves a URL that script of the root movie names.
-    std::string resolveMediaUrl(const std::string& url) const { return resolve(url); }
-
     // --- NetStream ------------------------------------------------------------------------
     // Asked for once the call in progress has settled, as the media downloads are.
     void requestStream(uint32_t stream, uint32_t generation, const std::string& url);
@@ -160,18 +154,22 @@ private:
         int level = -1;
         std::string clipPath;   // loadMovie/loadVariables into a clip
         std::string url;
-        // Media: the video player object and which of its downloads this is.
-        std::weak_ptr<DisplayObject> player;
-        VideoPlayback::Slot slot = VideoPlayback::Slot::Video;
-        uint32_t generation = 0;
-        // A NetStream's file: the stream's id (the generation above is the stream's).
+        // A NetStream's file: the stream's id and the stream's generation
+        // (a later play() makes this answer stale).
         uint32_t streamId = 0;
+        uint32_t generation = 0;
         // A script object's data load (XML, LoadVars): the interpreter's id for it.
         uint32_t dataId = 0;
         // A MovieClipLoader's load: the interpreter's id for it.
         uint32_t clipLoadId = 0;
+        // A later movie load into the same clip or level took this one's
+        // place: its answer is dropped.
+        bool superseded = false;
         bool observed() const { return dataId || clipLoadId; }
     };
+    // Marks the movie loads still waiting for `level` (or, below 0, the clip
+    // at `clipPath`) as superseded by a new one.
+    void supersedeMovieLoads(int level, const std::string& clipPath);
     struct Queued {
         std::weak_ptr<DisplayObject> clip;
         std::shared_ptr<const MovieDef> movie;  // keeps `actions` alive
@@ -189,7 +187,7 @@ private:
     std::string baseUrl() const;
     std::string resolve(const std::string& url) const;
     void collectClips(std::vector<std::shared_ptr<MovieClip>>& out);
-    void syncFieldsAndVideos();
+    void syncFieldsAndVideoObjects();
     void invalidateChanges();
     void invalidateAll();
     void setError(std::string error);

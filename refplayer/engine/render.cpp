@@ -402,28 +402,6 @@ void drawVideo(const VideoObject& obj, const Matrix& world, const ColorTransform
     }
 }
 
-// A video player object's picture, stretched over its picture box; a dark
-// placeholder where frames cannot be decoded.
-void drawPlayback(const VideoPlayback& p, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
-                  const IRect& clip)
-{
-    if (!p.showsPicture())
-        return;
-    const Box box = p.pictureBox();
-    if (box.empty() || box.xMax <= box.xMin || box.yMax <= box.yMin)
-        return;
-    Rasterizer r;
-    addRect(r, world, box.xMin, box.yMin, box.xMax, box.yMax);
-    const int pw = p.pictureWidth(), ph = p.pictureHeight();
-    if (!p.placeholder() && pw > 0 && ph > 0 && p.picture().size() == static_cast<size_t>(pw) * ph) {
-        Matrix toBox{(box.xMax - box.xMin) / pw, 0, 0, (box.yMax - box.yMin) / ph, box.xMin, box.yMin};
-        PictureShader shader(p.picture().data(), pw, ph, (world * toBox).inverted(), color);
-        r.fill(canvas, clip, FillRule::NonZero, Paint{0, &shader});
-    } else {
-        r.fill(canvas, clip, FillRule::NonZero, Paint{premultiply(color.apply(Rgba{32, 32, 32, 255}))});
-    }
-}
-
 void visitObject(DisplayObject& obj, const Matrix& parentWorld, const ColorTransform& parentColor,
                  const std::function<void(const Visit&)>& fn)
 {
@@ -477,9 +455,6 @@ Box localBounds(const DisplayObject& obj)
         for (const auto& [d, child] : kids)
             if (!child->clipDepth)
                 b.add(localBounds(*child).transformed(child->matrix));
-        if (obj.type == DisplayObject::Type::Clip)
-            if (const VideoPlayback* p = static_cast<const MovieClip&>(obj).playback.get())
-                b.add(p->bounds());
         return b;
     }
     }
@@ -508,10 +483,6 @@ void drawObject(const Visit& v, const Canvas& canvas, const IRect& clip)
     case DisplayObject::Type::Video:
         drawVideo(static_cast<const VideoObject&>(*v.object), v.world, v.color, canvas, clip);
         break;
-    case DisplayObject::Type::Clip:
-        if (const VideoPlayback* p = static_cast<const MovieClip&>(*v.object).playback.get())
-            drawPlayback(*p, v.world, v.color, canvas, clip);
-        break;
     default:
         break;
     }
@@ -519,13 +490,8 @@ void drawObject(const Visit& v, const Canvas& canvas, const IRect& clip)
 
 IRect deviceBox(const Visit& v)
 {
-    if (v.object->type == DisplayObject::Type::Clip) {
-        // A video player object paints its picture; other clips only hold things.
-        const VideoPlayback* p = static_cast<const MovieClip&>(*v.object).playback.get();
-        return p && p->showsPicture() ? boxToPixels(p->pictureBox().transformed(v.world)) : IRect{};
-    }
-    if (v.object->type == DisplayObject::Type::Button)
-        return IRect{};
+    if (v.object->type == DisplayObject::Type::Clip || v.object->type == DisplayObject::Type::Button)
+        return IRect{};  // they only hold things
     Box b = localBounds(*v.object).transformed(v.world);
     if (v.object->type == DisplayObject::Type::Shape) {
         // Hairlines stay one pixel wide however small the shape is scaled.
@@ -553,11 +519,6 @@ uint64_t contentKey(const Visit& v)
         const auto& vid = static_cast<const VideoObject&>(*v.object);
         h = mix(h, &vid.decodedFrame, sizeof vid.decodedFrame);
         h = mix(h, &vid.streamKey, sizeof vid.streamKey);
-    } else if (v.object->type == DisplayObject::Type::Clip) {
-        if (const VideoPlayback* p = static_cast<const MovieClip&>(*v.object).playback.get()) {
-            uint64_t key = p->contentKey();
-            h = mix(h, &key, sizeof key);
-        }
     }
     return h;
 }

@@ -44,18 +44,6 @@ public:
     virtual void setClipVariable(MovieClip& clip, std::string_view name, std::string_view value) = 0;
     virtual std::optional<std::string> getClipVariable(MovieClip& clip, std::string_view name) = 0;
 
-    // Members of a clip's own object as script reads them (a child clip of the
-    // same name does not hide them): text ("" when unset), number (NaN when
-    // not a number) and truth.
-    virtual std::string clipText(MovieClip& clip, std::string_view name) = 0;
-    virtual double clipNumber(MovieClip& clip, std::string_view name) = 0;
-    virtual bool clipFlag(MovieClip& clip, std::string_view name) = 0;
-    virtual void setClipNumber(MovieClip& clip, std::string_view name, double value) = 0;
-    virtual void setClipFlag(MovieClip& clip, std::string_view name, bool value) = 0;
-    // Makes `clip` an instance of the video player class (mx.video.FLVPlayback),
-    // with the class's initial settings as its members.
-    virtual void makeVideoPlayer(MovieClip& clip) = 0;
-
     // Makes a clip the timeline just placed an instance of the class registered
     // (Object.registerClass) for `linkage`, running its constructor. Answers an
     // error text (empty when the constructor ran to its end or none is registered).

@@ -3,7 +3,6 @@
 
 #include "../script/avm1_vm.h"
 #include "display.h"
-#include "video_playback.h"
 
 #include <cmath>
 #include <limits>
@@ -25,17 +24,9 @@ bool isAbsolutePath(std::string_view name)
     return starts("/") || starts("_root") || starts("_level") || starts("_global");
 }
 
-// The clip a video player method was called on, and its player object.
-VideoPlayback* playbackOf(avm1::Vm& vm, const avm1::Value& self)
-{
-    // Every clip the interpreter knows is one of the engine's movie clips.
-    avm1::Clip* clip = vm.resolveClip(self);
-    return clip ? static_cast<MovieClip*>(clip)->playback.get() : nullptr;
-}
-
 class Avm1Scripting final : public Scripting {
 public:
-    explicit Avm1Scripting(avm1::Host& host) : vm_(host) { defineVideoPlayerClass(); }
+    explicit Avm1Scripting(avm1::Host& host) : vm_(host) {}
 
     avm1::ObjectRef newClipObject() override { return vm_.newClipObject(); }
     avm1::ObjectRef newTextFieldObject(avm1::TextField& field) override { return vm_.newTextFieldObject(field); }
@@ -94,62 +85,6 @@ public:
         return vm_.callExternalCallback(invokeXml);
     }
 
-    std::string clipText(MovieClip& clip, std::string_view name) override
-    {
-        avm1::Value v = ownMember(clip, name);
-        return v.isNullish() ? std::string() : vm_.toString(v);
-    }
-
-    double clipNumber(MovieClip& clip, std::string_view name) override
-    {
-        avm1::Value v = ownMember(clip, name);
-        return v.isNullish() ? std::numeric_limits<double>::quiet_NaN() : vm_.toNumber(v);
-    }
-
-    bool clipFlag(MovieClip& clip, std::string_view name) override
-    {
-        avm1::Value v = ownMember(clip, name);
-        // The host writes flags as text: "false" and "0" must read as false.
-        if (v.isString())
-            return v.stringValue().view() != "false" && v.stringValue().view() != "0" && !v.stringValue().empty();
-        return vm_.toBoolean(v);
-    }
-
-    void setClipNumber(MovieClip& clip, std::string_view name, double value) override
-    {
-        if (avm1::Object* vars = clip.variables())
-            vars->setOwn(name, avm1::Value::number(value));
-    }
-
-    void setClipFlag(MovieClip& clip, std::string_view name, bool value) override
-    {
-        if (avm1::Object* vars = clip.variables())
-            vars->setOwn(name, avm1::Value::boolean(value));
-    }
-
-    void makeVideoPlayer(MovieClip& clip) override
-    {
-        avm1::Object* vars = clip.variables();
-        if (!vars)
-            return;
-        if (videoProto_)
-            vars->setProto(videoProto_.get());
-        using avm1::Value;
-        vars->setOwn("autoPlay", Value::boolean(true));
-        vars->setOwn("autoRewind", Value::boolean(true));
-        vars->setOwn("autoSize", Value::boolean(false));
-        vars->setOwn("bufferTime", Value::number(0.1));
-        vars->setOwn("contentPath", Value::string(""));
-        vars->setOwn("isLive", Value::boolean(false));
-        vars->setOwn("maintainAspectRatio", Value::boolean(false));
-        vars->setOwn("skin", Value::string("ClearOverAll.swf"));
-        vars->setOwn("skinAutoHide", Value::boolean(true));
-        vars->setOwn("totalTime", Value::number(0));
-        vars->setOwn("volume", Value::number(100));
-        vars->setOwn("playheadTime", Value::number(0));
-        vars->setOwn("state", Value::string("disconnected"));
-    }
-
     void keyEvent(bool down, int code, int ascii) override
     {
         if (down)
@@ -187,61 +122,6 @@ public:
     void collectGarbage() override { vm_.collectGarbage(); }
 
 private:
-    avm1::Value ownMember(MovieClip& clip, std::string_view name)
-    {
-        avm1::Object* vars = clip.variables();
-        const avm1::Property* p = vars ? vars->findOwn(name) : nullptr;
-        if (!p)
-            return {};
-        if (p->isAccessor())
-            return vm_.getMember(vm_.clipValue(clip), name);
-        return p->value;
-    }
-
-    // mx.video.FLVPlayback: instances come from attachMovie("FLVPlayback", ...),
-    // which makes the clip and its player object; `new` alone makes an object
-    // that is never on the stage and whose methods do nothing.
-    void defineVideoPlayerClass()
-    {
-        avm1::Object* pkg = vm_.package("mx.video");
-        avm1::Object* ctor = vm_.defineClass(
-            pkg, "FLVPlayback", [](avm1::NativeCall& c) { return c.thisValue; }, vm_.movieClipPrototype());
-        const avm1::Property* proto = ctor ? ctor->findOwn("prototype") : nullptr;
-        if (!proto || !proto->value.objectValue())
-            return;
-        videoProto_ = vm_.pin(proto->value.objectValue());
-        avm1::Vm& vm = vm_;
-        vm_.defineFunction(videoProto_.get(), "play", [&vm](avm1::NativeCall& c) {
-            // play(contentPath) loads that video first.
-            if (!c.arg(0).isNullish()) {
-                std::string path = vm.toString(c.arg(0));
-                if (!path.empty())
-                    vm.setMember(c.thisValue, "contentPath", avm1::Value::string(path));
-            }
-            if (VideoPlayback* p = playbackOf(vm, c.thisValue))
-                p->play();
-            return avm1::Value();
-        });
-        vm_.defineFunction(videoProto_.get(), "pause", [&vm](avm1::NativeCall& c) {
-            if (VideoPlayback* p = playbackOf(vm, c.thisValue))
-                p->pause();
-            return avm1::Value();
-        });
-        vm_.defineFunction(videoProto_.get(), "stop", [&vm](avm1::NativeCall& c) {
-            if (VideoPlayback* p = playbackOf(vm, c.thisValue))
-                p->stop();
-            return avm1::Value();
-        });
-        vm_.defineFunction(videoProto_.get(), "seek", [&vm](avm1::NativeCall& c) {
-            double seconds = vm.toNumber(c.arg(0));
-            if (VideoPlayback* p = playbackOf(vm, c.thisValue); p && std::isfinite(seconds))
-                p->seek(seconds);
-            return avm1::Value();
-        });
-    }
-
-    avm1::ObjectRef videoProto_;  // pinned: script may delete the class from _global
-
     // A variable name as a text field holds it, made a path from _level0.
     std::string pathFrom(MovieClip& clip, std::string_view name)
     {

@@ -121,9 +121,12 @@ TEST_F(Playback, BuildsThePlayerObjectWithItsInitialSettings)
     player.setVariable("flv.volume", "80");
     EXPECT_EQ(player.getVariable("flv.volume"), "80");
     EXPECT_EQ(player.getVariable("flv.height"), "400");
-    // The default skin goes out at once; the video only once a path is set.
-    ASSERT_EQ(media().size(), 1u);
-    EXPECT_EQ(media()[0].url, "ClearOverAll.swf");
+    // The default skin goes out at once, as a movie for the skin's clip; the
+    // video only once a path is set.
+    ASSERT_EQ(host.requests.size(), 1u);
+    EXPECT_EQ(host.requests[0].url, "ClearOverAll.swf");
+    EXPECT_EQ(host.requests[0].kind, RequestKind::Movie);
+    EXPECT_TRUE(media().empty());
     // Nothing to show yet: the white stage.
     EXPECT_EQ(render(player, 550, 400).at(10, 10), 0xFFFFFFFFu);
     // The playback movie holds on its second frame.
@@ -158,6 +161,42 @@ TEST_F(Playback, ContentPathFetchesTheVideoThroughTheHostAndPlaysItOnTheClock)
     for (int i = 0; i < 6; ++i)
         player.tick();
     expectFrame(3);
+}
+
+TEST_F(Playback, MaintainAspectRatioAndAutoSizePlaceThePictureByTheVideosSize)
+{
+    // A square video, 40 x 40, one colour.
+    media::VideoImage square{40, 40, std::vector<uint32_t>(40 * 40, 0xFF3060C0u)};
+    const auto flv = media::writeScreenVideoFlv({square, square}, media::ScreenVideoFlvOptions{});
+    constexpr uint32_t kWhite = 0xFFFFFFFFu, kSquare = 0xFF3060C0u;
+    playVideo(flv);
+    // Stretched over the whole object by default.
+    View v = render(player, 550, 400);
+    EXPECT_EQ(v.at(2, 200), kSquare);
+    EXPECT_EQ(v.at(547, 200), kSquare);
+
+    // Fitted: 400 x 400 in the middle of the 550 x 400 object.
+    player.setVariable("flv.maintainAspectRatio", "true");
+    player.tick();
+    v = render(player, 550, 400);
+    EXPECT_EQ(v.at(70, 200), kWhite);
+    EXPECT_EQ(v.at(80, 2), kSquare);
+    EXPECT_EQ(v.at(470, 397), kSquare);
+    EXPECT_EQ(v.at(480, 200), kWhite);
+
+    // Its own size, at the top left, whatever the aspect setting.
+    player.setVariable("flv.autoSize", "true");
+    player.tick();
+    v = render(player, 550, 400);
+    EXPECT_EQ(v.at(38, 38), kSquare);
+    EXPECT_EQ(v.at(42, 20), kWhite);
+    EXPECT_EQ(v.at(20, 42), kWhite);
+
+    // Both off again ("false" as the host writes it): stretched.
+    player.setVariable("flv.autoSize", "false");
+    player.setVariable("flv.maintainAspectRatio", "false");
+    player.tick();
+    EXPECT_EQ(render(player, 550, 400).at(547, 397), kSquare);
 }
 
 TEST_F(Playback, RepaintsOnlyWhenTheShownFrameChanges)
@@ -328,6 +367,11 @@ TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointe
     EXPECT_EQ(v.at(382, 362), kSteelBar);
     EXPECT_EQ(v.at(300, 355), Right(0));
     EXPECT_EQ(player.getVariable("flv.skin_mc.skinName"), "SteelOverAll");
+    // The pointer leaves the object: the skin hides again.
+    player.mouseMove(600, 100);
+    EXPECT_EQ(render(player, 550, 400).at(382, 362), Right(0));
+    player.mouseMove(100, 390);
+    EXPECT_EQ(render(player, 550, 400).at(382, 362), kSteelBar);
     // Without autoHide it stays, pointer or not.
     player.setVariable("flv.skinAutoHide", "false");
     player.mouseMove(600, 100);
@@ -339,32 +383,54 @@ TEST_F(Playback, SkinIsFetchedThroughTheHostAndShownOverThePictureWhileThePointe
     EXPECT_EQ(player.getVariable("flv.skin_mc.skinName"), "SteelOverAll");
 }
 
-TEST(PlaybackClass, ScriptMakesThePlayerObjectWithAttachMovie)
+TEST_F(Playback, TheSkinShowsThePositionAndWhatHasArrived)
 {
-    // A movie of its own: attachMovie with an init object, and the class.
+    playVideo();
+    const auto* r = lastRequestFor("ClearOverAll.swf");
+    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(player.deliverUrl(r->id, readMovie("clearoverall.swf"))) << player.lastError();
+    player.tick();
+    // The whole file is in hand: the buffering bar is full; the seek bar's
+    // played part follows the playhead (83 of 333 ms).
+    EXPECT_EQ(player.getVariable("flv.skin_mc.bufferingBar_mc.filled_mc._xscale"), "100");
+    EXPECT_NEAR(std::stod(player.getVariable("flv.skin_mc.seekBar_mc.played_mc._xscale").value_or("nan")), 25, 0.5);
+    EXPECT_EQ(player.getVariable("flv.skin_mc.playPause_mc.pauseMark_mc._visible"), "true");
+    player.callFunction(Invoke("stopflv"));
+    player.tick();
+    EXPECT_EQ(player.getVariable("flv.skin_mc.playPause_mc.pauseMark_mc._visible"), "false");
+    EXPECT_EQ(player.getVariable("flv.skin_mc.playPause_mc.playMark_mc._visible"), "true");
+    // A press on the seek bar, 80 % along (84 + 320 of the skin's
+    // 720, on row 374), seeks to 267 of 333 ms: the fourth frame.
+    player.mouseMove(int((84 + 320) * 550.0 / 720), 374);
+    player.mouseDown(refplayer::MouseButton::Left, int((84 + 320) * 550.0 / 720), 374);
+    player.mouseUp(refplayer::MouseButton::Left, int((84 + 320) * 550.0 / 720), 374);
+    View v = render(player, 550, 400);
+    EXPECT_EQ(v.at(0, 0), Left(3));
+    EXPECT_EQ(v.at(275, 200), Right(3));
+    // Still paused there.
+    player.tick();
+    EXPECT_EQ(render(player, 550, 400).at(0, 0), Left(3));
+}
+
+TEST(PlaybackClass, ThePlayerHasNoBuiltInVideoPlayerClass)
+{
+    // A Flash Player has no video player class of its own: the playback
+    // movie builds its object from NetStream and the rest. attachMovie of a
+    // symbol the movie does not export attaches nothing, by any name.
     auto m = movie(200, 100);
     sw::ActionAssembler a;
-    a.push({"init", "width", 40, "height", 20, 2}).initObject().setVariable();  // init = {width:40, height:20}
-    a.callMethod("this", "attachMovie", {sw::PushValue("FLVPlayback"), sw::PushValue("video"), 3,
-                                         sw::Emitter([](sw::ActionAssembler& x) { x.getPath("init"); })},
-                 true);
-    a.push({"made"}).stackSwap().setVariable();
-    a.push({"isPlayer"});
-    a.getPath("video");
-    a.getPath("mx.video.FLVPlayback");
-    a.instanceOf().setVariable();
-    a.push({"unknown"});
-    a.callMethod("this", "attachMovie", {sw::PushValue("NoSuchSymbol"), sw::PushValue("x"), 4}, true);
+    a.push({"attached"});
+    a.callMethod("this", "attachMovie", {sw::PushValue("FLVPlayback"), sw::PushValue("video"), 3}, true);
+    a.typeOf().setVariable();
+    a.push({"package"});
+    a.getPath("mx");
     a.typeOf().setVariable();
     m.doAction(a).showFrame();
     RecordingHost host;
     Player p(host);
     load(p, m.build(), 200, 100);
-    EXPECT_EQ(p.getVariable("isPlayer"), "true");
-    EXPECT_EQ(p.getVariable("made"), "_level0.video");
-    EXPECT_EQ(p.getVariable("video.width"), "40");
-    EXPECT_EQ(p.getVariable("unknown"), "undefined");
-    // A relative skin resolves against the movie's own URL.
-    ASSERT_FALSE(host.requests.empty());
-    EXPECT_EQ(host.requests.back().url, "http://example.test/movies/ClearOverAll.swf");
+    EXPECT_EQ(p.getVariable("attached"), "undefined");
+    EXPECT_EQ(p.getVariable("package"), "undefined");
+    EXPECT_EQ(p.getVariable("video"), std::nullopt);
+    EXPECT_TRUE(host.requests.empty());
 }

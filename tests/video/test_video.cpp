@@ -12,6 +12,7 @@
 #include <source_location>
 
 #include "ax_support.h"
+#include "kv_flashstore.h"
 #include "kv_layer.h"
 #include "media/screen_video.h"
 #include "media_clips.h"
@@ -100,6 +101,29 @@ protected:
         EXPECT_EQ(Pixel(driver(), 274, 200), Left(k)) << "frame " << k;
         EXPECT_EQ(Pixel(driver(), 275, 200), Right(k)) << "frame " << k;
         EXPECT_EQ(Pixel(driver(), kWidth - 1, kHeight - 1), Right(k)) << "frame " << k;
+    }
+    // The picture above the skin's control bar, which covers the bottom rows
+    // while the skin shows.
+    void ExpectPictureAbove(int k)
+    {
+        Pump();
+        EXPECT_EQ(Pixel(driver(), 0, 0), Left(k)) << "frame " << k << "\n" << Log();
+        EXPECT_EQ(Pixel(driver(), 274, 200), Left(k)) << "frame " << k;
+        EXPECT_EQ(Pixel(driver(), 275, 200), Right(k)) << "frame " << k;
+    }
+    // Real mouse messages to the form at a point of the player's area, which
+    // the form routes to the graphic player and its driver to the player.
+    void Hover(int x, int y)
+    {
+        SendMessageW(form->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(10 + x, 10 + y));
+        Pump();
+    }
+    void Click(int x, int y)
+    {
+        Hover(x, y);
+        SendMessageW(form->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10 + x, 10 + y));
+        SendMessageW(form->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(10 + x, 10 + y));
+        Pump();
     }
     std::wstring Var(const wchar_t* name) { return driver()->GetVariable(name); }
     // The names of the playback movie's variables in the order the driver set
@@ -502,4 +526,106 @@ TEST_P(Video, EveryComponentPlaysAVideoOnThePlayersClock)
         layer->LoadMovie(path);
         check(layer->Driver, "TkvFlashLayer");
     }
+}
+
+// Where the skins' parts lie on the 550 x 400 player: the skin's 720 x 400
+// stage is stretched across, its control bar along the bottom 40 rows.
+constexpr double kSkinX = 550.0 / 720.0;
+int SkinX(double x) { return static_cast<int>(x * kSkinX); }
+
+// Each skin draws its control bar in its own colours, hidden until the pointer
+// comes over the video (real mouse messages), the picture still showing above.
+TEST_P(Video, EachSkinShowsItsOwnBarWhileThePointerIsOverTheVideo)
+{
+    const std::wstring path = WriteFile(L"skins.flv", Flv(1));
+    const struct {
+        const char* name;
+        std::uint32_t bar;  // 0: translucent, lighter than the picture below
+    } skins[] = {{"ClearOverAll", 0}, {"SteelOverAll", 0xFF5A6673u}, {"MojaveOverAll", 0xFFB08850u},
+                 {"ArcticOverAll", 0xFFDCEAF5u}};
+    for (const auto& skin : skins) {
+        SCOPED_TRACE(skin.name);
+        player()->SetSkin(skin.name);
+        player()->LoadMovie(path);
+        EXPECT_EQ(WideToUtf8(Var(L"flv.skin_mc.skinName")), skin.name);
+        Pump();
+        EXPECT_EQ(Pixel(driver(), 382, 362), Right(0)) << "hidden until the pointer comes";
+        Hover(100, 100);
+        const std::uint32_t bar = Pixel(driver(), 382, 362);
+        if (skin.bar) {
+            EXPECT_EQ(bar, skin.bar);
+        } else {
+            for (int shift : {0, 8, 16})
+                EXPECT_GT(bar >> shift & 0xFF, Right(0) >> shift & 0xFF) << std::hex << bar;
+        }
+        ExpectPictureAbove(0);
+        Hover(600, 100);  // off the player: the form keeps it
+    }
+}
+
+// The skin's controls, pressed with real mouse messages: the seek bar moves
+// the video to the share of its length pressed, the play/pause toggle pauses
+// and resumes, the volume bar sets what the playback movie's Sound reports,
+// the mute control silences it, back goes to the start.
+TEST_P(Video, TheSkinsControlsWorkWithRealMouseMessages)
+{
+    player()->LoadMovie(WriteFile(L"controls.flv", Flv()));
+    ExpectPictureAbove(0);
+    // Four frames over 333 ms: 80 % along the seek bar (at 84 to 484 on the
+    // skin's stage, rows 370 to 378) is 267 ms, the fourth frame.
+    Click(SkinX(84 + 0.8 * 400), 374);
+    ExpectPictureAbove(3);
+    Click(SkinX(20), 380);  // back
+    ExpectPictureAbove(0);
+    Steps(1);
+    ExpectPictureAbove(1);
+
+    Click(SkinX(61), 380);  // play/pause
+    EXPECT_EQ(Var(L"flv.state"), L"paused");
+    Steps(2);
+    ExpectPictureAbove(1);
+    Click(SkinX(61), 380);
+    EXPECT_EQ(Var(L"flv.state"), L"playing");
+    Steps(1);
+    ExpectPictureAbove(2);
+
+    // The volume bar: 130 wide from 540; a quarter along is 25.
+    EXPECT_EQ(Var(L"flv.volume"), L"50");
+    Click(SkinX(540 + 0.25 * 130), 380);
+    EXPECT_EQ(Var(L"flv.volume"), L"25");
+    Click(SkinX(515), 380);  // mute
+    EXPECT_EQ(Var(L"flv.volume"), L"0");
+    player()->SetVolume(70);  // kept for when the mute ends
+    EXPECT_EQ(Var(L"flv.volume"), L"0");
+    Click(SkinX(515), 380);
+    EXPECT_EQ(Var(L"flv.volume"), L"70");
+}
+
+// An application's own playback movie: a stored movie named
+// "flvplayback.swf" comes before the package's resource on both back-ends,
+// and the driver sets its variables all the same.
+TEST_P(Video, AStoredFlvplaybackMovieTakesThePackagesPlace)
+{
+    // A 100 x 100 movie with a green square and its own object "flv".
+    sw::ActionAssembler own;
+    own.setPath("flv", sw::Emitter([](sw::ActionAssembler& e) { e.push({0, "Object"}).newObject(); }));
+    own.setPath("flv.maker", sw::PushValue("application"));
+    const auto bytes = RectMovie(0x20A040, 255, own);
+    TkvFlashList store(form.get());
+    TkvFlashStream* item = store.Flashs()->Add();
+    item->DataStream()->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    item->SetFlashStore(L"flvplayback.swf");
+
+    const std::wstring path = WriteFile(L"own.flv", Flv(1));
+    player()->LoadMovie(path);
+    EXPECT_TRUE(driver()->IsVideo);
+    Pump();
+    EXPECT_EQ(Var(L"flv.maker"), L"application");
+    EXPECT_EQ(Var(L"flv.skin"), L"ClearOverAll.swf");
+    EXPECT_EQ(Var(L"flv.volume"), L"50");
+    EXPECT_EQ(Var(L"flv.contentPath"), activeX() ? L"http://kvs/" + Slashed(path) : L"http://kvs" + path);
+    // Shown at scale 4 in the middle of the 550 x 400 player.
+    EXPECT_EQ(Pixel(driver(), 275, 200), 0xFF20A040u) << Log();
+    // The package's playback movie would have asked for its skin.
+    EXPECT_LT(LineOf(Log(), {"delivered \"ClearOverAll.swf\""}), 0) << Log();
 }

@@ -147,7 +147,7 @@ private:
             const bool text = op == 0x21 || a.kind == Entry::Text || b.kind == Entry::Text ||
                               a.kind == Entry::Built || b.kind == Entry::Built || a.kind == Entry::Unknown ||
                               b.kind == Entry::Unknown;
-            push(Entry{text ? Entry::Built : Entry::Number});
+            push(Entry{text ? Entry::Built : Entry::Number, {}, 0});
             return;
         }
         case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10: case 0x11: case 0x13: case 0x29:
@@ -311,10 +311,10 @@ private:
             while (rec.ok(1)) {
                 switch (rec.u8()) {
                 case 0: push(Entry{Entry::Text, rec.str()}); break;
-                case 1: rec.skip(4); push(Entry{Entry::Number}); break;
-                case 2: case 3: push(Entry{Entry::Number}); break;  // null, undefined: no names
+                case 1: rec.skip(4); push(Entry{Entry::Number, {}, 0}); break;
+                case 2: case 3: push(Entry{Entry::Number, {}, 0}); break;  // null, undefined: no names
                 case 4: rec.skip(1); push(Entry{}); break;
-                case 5: rec.skip(1); push(Entry{Entry::Number}); break;
+                case 5: rec.skip(1); push(Entry{Entry::Number, {}, 0}); break;
                 case 6: {
                     uint64_t bits = 0;
                     // Stored as two little-endian halves, high half first.

@@ -76,10 +76,12 @@ TEST(EmbeddedVideo, AnotherEncodersStreamsShowTheFrameEachRatioNames) {
             else
                 EXPECT_LT(own.mean, 2.0) << "frame " << shown;
             // Nearer to its own frame than to any other.
-            for (int other = 0; other < frames; ++other)
-                if (other != shown)
+            for (int other = 0; other < frames; ++other) {
+                if (other != shown) {
                     EXPECT_LT(own.mean, distance(v, rgb.data() + size_t(other) * frameBytes).mean)
                         << "frame " << shown << " looks like frame " << other;
+                }
+            }
             player.tick();
         }
         std::printf("%s: against the encoder's decode, mean difference %.2f at most, largest %d\n", c.swf, worstMean,

@@ -456,17 +456,19 @@ TEST_P(Video, AnUpperCaseFlvNameIsAMovieNotAVideo)
     // Handed to the player as a movie, it plays nothing: the plug-in refuses
     // the bytes; the ActiveX driver knows no marker in the name and leaves
     // the request to the control.
-    if (activeX())
+    if (activeX()) {
         EXPECT_GE(LineOf(Log(), {"> IBindHost.CreateMoniker", "SHOUT.FLV", "= 0x80004001"}), 0) << Log();
-    else
+    } else {
         EXPECT_GE(LineOf(Log(), {"refused"}), 0) << Log();
+    }
     EXPECT_LT(LineOf(Log(), {"flvplayback.swf"}), 0) << Log();
     // No video variable was set: the control fails reading an undefined
     // variable (the driver raises), the plug-in answers empty text.
-    if (activeX())
+    if (activeX()) {
         EXPECT_ANY_THROW(Var(L"flv.volume"));
-    else
+    } else {
         EXPECT_EQ(Var(L"flv.volume"), L"");
+    }
     // The ActiveX driver remembers the name as given, backslashes and all.
     EXPECT_EQ(driver()->CurrentMovie, activeX() ? path : L"");
 }

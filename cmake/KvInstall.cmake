@@ -5,6 +5,7 @@
 #                              the resources' object (movies, skins, palette
 #                              bitmaps), linked whole into the application
 #   lib/cmake/Korvel/          KorvelConfig.cmake, its version file and targets
+#   bin/kvrender.exe           the command-line renderer
 # find_package(Korvel 0.2 CONFIG REQUIRED) then gives Korvel::korvel, which
 # carries the framework, the system libraries and the resources.
 # KV_INSTALL is declared in the top-level CMakeLists.txt.
@@ -56,6 +57,11 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/drivers/netscape/npapi/ DESTINATION ${kv
   FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/framework/include/framework/ DESTINATION ${kv_install_includedir}/framework
   FILES_MATCHING PATTERN "*.h")
+
+# kvrender, the command-line renderer built on the off-screen player.
+if(TARGET kvrender)
+  install(TARGETS kvrender RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 install(EXPORT KorvelTargets NAMESPACE Korvel:: DESTINATION ${kv_install_cmakedir})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KorvelConfig.cmake.in

@@ -32,7 +32,7 @@ quiet "$work/install.log" cmake --install "$build" --prefix "$prefix"
 for f in include/korvel/kv_flashplayer.h include/korvel/kv_layer.h include/korvel/kv_flashreg.h \
   include/korvel/kv_package.h include/korvel/kv_flashocx.h include/korvel/npapi/npapi.h \
   include/korvel/framework/forms.h lib/libkorvel.a lib/libkvframework.a \
-  lib/cmake/Korvel/KorvelConfig.cmake lib/cmake/Korvel/KorvelConfigVersion.cmake; do
+  lib/cmake/Korvel/KorvelConfig.cmake lib/cmake/Korvel/KorvelConfigVersion.cmake bin/kvrender.exe; do
   [ -f "$prefix/$f" ] || fail "the installed package lacks $f"
 done
 [ -n "$(find "$prefix/lib/korvel" -name 'korvel.rc.*' 2>/dev/null)" ] ||

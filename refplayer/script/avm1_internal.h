@@ -78,6 +78,9 @@ std::string encodeUtf8(std::u32string_view chars);
 void appendUtf8(std::string& out, char32_t c);
 std::string urlEscape(std::string_view text);
 std::string urlUnescape(std::string_view text);
+// The byte offset of character `charIndex` of UTF-8 text, clamped to the text
+// (the engine counts bytes; scripts count characters).
+size_t utf8ByteOffset(std::string_view text, double charIndex);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 std::string lowerAscii(std::string_view text);
 // "123" -> 123 for canonical array indices (no sign, no leading zeros, < 2^32-1).

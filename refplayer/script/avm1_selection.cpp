@@ -16,18 +16,6 @@ double charIndex(const std::string& text, size_t at) {
     return static_cast<double>(decodeUtf8(std::string_view(text).substr(0, std::min(at, text.size()))).size());
 }
 
-// The byte offset of character `index` (clamped to the text).
-size_t byteOffsetOf(const std::string& text, double index) {
-    if (!(index > 0)) return 0;
-    size_t chars = 0, at = 0;
-    while (at < text.size() && chars < index) {
-        const unsigned char lead = static_cast<unsigned char>(text[at]);
-        at += lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        ++chars;
-    }
-    return std::min(at, text.size());
-}
-
 // The field's dot target path, as getFocus answers it.
 std::string fieldPath(State& s, TextField& f) {
     Clip* parent = f.parent();
@@ -83,7 +71,7 @@ Value setSelection(State& s, NativeCall& c) {
     if (!std::isfinite(begin) || !std::isfinite(end)) return {};
     if (TextField* f = s.host.focusedTextField()) {
         const std::string shown = f->contents(false);
-        f->setSelection(byteOffsetOf(shown, begin), byteOffsetOf(shown, end));
+        f->setSelection(utf8ByteOffset(shown, begin), utf8ByteOffset(shown, end));
     }
     return {};
 }

@@ -210,6 +210,17 @@ std::string urlEscape(std::string_view text) {
     return out;
 }
 
+size_t utf8ByteOffset(std::string_view text, double charIndex) {
+    if (!(charIndex > 0)) return 0;
+    size_t chars = 0, at = 0;
+    while (at < text.size() && chars < charIndex) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        at += lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        ++chars;
+    }
+    return std::min(at, text.size());
+}
+
 std::string urlUnescape(std::string_view text) {
     std::string out;
     out.reserve(text.size());

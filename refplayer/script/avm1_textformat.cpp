@@ -115,19 +115,6 @@ Value newTextFormat(State& s, const TextFormatValues& f) {
     return Value::object(o);
 }
 
-// Character indexes of the shown text as byte offsets into it (the engine
-// counts bytes; scripts count characters).
-size_t byteOffset(const std::string& text, double charIndex) {
-    if (!(charIndex > 0)) return 0;
-    size_t chars = 0, at = 0;
-    while (at < text.size() && chars < charIndex) {
-        const unsigned char lead = static_cast<unsigned char>(text[at]);
-        at += lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        ++chars;
-    }
-    return std::min(at, text.size());
-}
-
 // The [begin, end) byte range that arguments `first`.. of a format call name:
 // none (the whole text), one index, or a begin and an end index.
 struct Range {
@@ -140,8 +127,8 @@ Range rangeOf(State& s, TextField& f, std::span<const Value> indexes) {
     // A negative or missing end runs to the end of the text.
     double last = indexes.size() > 1 ? std::floor(s.toNumber(indexes[1])) : first + 1;
     if (!std::isfinite(first) || first < 0) return {0, 0};
-    const size_t begin = byteOffset(shown, first);
-    const size_t end = std::isfinite(last) && last >= 0 ? byteOffset(shown, last) : shown.size();
+    const size_t begin = utf8ByteOffset(shown, first);
+    const size_t end = std::isfinite(last) && last >= 0 ? utf8ByteOffset(shown, last) : shown.size();
     return {begin, end};
 }
 

@@ -1,4 +1,5 @@
 // Number <-> text and character helpers of the interpreter.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>

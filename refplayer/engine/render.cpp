@@ -424,11 +424,11 @@ void drawPlayback(const VideoPlayback& p, const Matrix& world, const ColorTransf
 }
 
 void visitObject(DisplayObject& obj, const Matrix& parentWorld, const ColorTransform& parentColor,
-                 const std::function<void(const Visit&)>& fn)
+                 std::shared_ptr<const MaskNode> mask, const std::function<void(const Visit&)>& fn, bool root = false)
 {
-    if (!obj.visible || obj.removed || obj.clipDepth)
+    if (obj.removed || (!root && (!obj.visible || obj.clipDepth)))
         return;
-    Visit v{&obj, parentWorld * obj.matrix, parentColor * obj.colorTransform};
+    Visit v{&obj, parentWorld * obj.matrix, parentColor * obj.colorTransform, std::move(mask)};
     fn(v);
     const DisplayList* kids = nullptr;
     if (obj.type == DisplayObject::Type::Clip)
@@ -438,8 +438,10 @@ void visitObject(DisplayObject& obj, const Matrix& parentWorld, const ColorTrans
     if (!kids)
         return;
     // The callback never changes display lists, so iterating in place is safe.
+    MaskScope masks(v.mask);
     for (const auto& [d, child] : *kids)
-        visitObject(*child, v.world, v.color, fn);
+        if (!masks.enter(*child, v.world))
+            visitObject(*child, v.world, v.color, masks.current(), fn);
 }
 
 uint64_t mix(uint64_t h, const void* data, size_t n)
@@ -490,13 +492,21 @@ void visitStage(PlayerCore& core, const std::function<void(const Visit&)>& fn)
     const Matrix view = core.viewMatrix();
     for (auto& [n, level] : core.levels)
         if (level)
-            visitObject(*level, view, ColorTransform{}, fn);
+            visitObject(*level, view, ColorTransform{}, nullptr, fn);
+}
+
+void visitSubtree(DisplayObject& root, const Matrix& parentWorld, const ColorTransform& parentColor,
+                  std::shared_ptr<const MaskNode> mask, const std::function<void(const Visit&)>& fn)
+{
+    visitObject(root, parentWorld, parentColor, std::move(mask), fn, true);
 }
 
 void drawObject(const Visit& v, const Canvas& canvas, const IRect& clip)
 {
     if (v.color.hidesEverything())
         return;  // still there for the mouse, but nothing to paint
+    if (v.mask)
+        return drawMasked(v, canvas, clip);
     switch (v.object->type) {
     case DisplayObject::Type::Shape:
         drawShape(static_cast<const ShapeObject&>(*v.object), v.world, v.color, canvas, clip);
@@ -543,6 +553,10 @@ uint64_t contentKey(const Visit& v)
     h = mix(h, &def, sizeof def);
     h = mix(h, &v.world, sizeof v.world);
     h = mix(h, &v.color, sizeof v.color);
+    if (v.mask) {
+        const uint64_t mask = v.mask->key();
+        h = mix(h, &mask, sizeof mask);
+    }
     if (v.object->type == DisplayObject::Type::Text) {
         const auto& t = static_cast<const TextObject&>(*v.object);
         h = mix(h, t.text.data(), t.text.size());

@@ -1,6 +1,7 @@
 #include "mask.h"
 
 #include "display.h"
+#include "morph_shape.h"
 #include "render.h"
 
 #include <algorithm>
@@ -123,6 +124,9 @@ bool MaskNode::covers(Point view) const
             hit = hitsObject(*v.object, local);
         else if (v.object->type == DisplayObject::Type::Text)  // the mask itself, which hitsObject passes over
             hit = static_cast<const TextObject&>(*v.object).field().bounds.contains(local);
+        else if (v.object->type == DisplayObject::Type::Shape)
+            hit = hitsCharacter(*v.object->movie,
+                                shapeAtRatio(static_cast<const ShapeObject&>(*v.object).shape(), v.object->ratio), local);
         else
             hit = v.object->def && hitsCharacter(*v.object->movie, *v.object->def, local);
     });

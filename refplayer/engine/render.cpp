@@ -2,6 +2,7 @@
 #include "video_playback.h"
 
 #include "bitmap.h"
+#include "morph_shape.h"
 #include "builtin_font.h"
 #include "player_core.h"
 #include "int_conv.h"
@@ -216,7 +217,7 @@ Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world
 void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
                const IRect& clip)
 {
-    const ShapeDef& shape = obj.shape();
+    const ShapeDef& shape = shapeAtRatio(obj.shape(), obj.ratio);
     Rasterizer r;
     const FillRule rule = shape.nonZero ? FillRule::NonZero : FillRule::EvenOdd;
     const double scale = world.meanScale();
@@ -460,7 +461,7 @@ Box localBounds(const DisplayObject& obj)
 {
     switch (obj.type) {
     case DisplayObject::Type::Shape:
-        return static_cast<const ShapeObject&>(obj).shape().bounds;
+        return shapeAtRatio(static_cast<const ShapeObject&>(obj).shape(), obj.ratio).bounds;
     case DisplayObject::Type::Text:
         return static_cast<const TextObject&>(obj).field().bounds;
     case DisplayObject::Type::Video: {
@@ -553,6 +554,7 @@ uint64_t contentKey(const Visit& v)
     h = mix(h, &def, sizeof def);
     h = mix(h, &v.world, sizeof v.world);
     h = mix(h, &v.color, sizeof v.color);
+    h = mix(h, &v.object->ratio, sizeof v.object->ratio);  // a morph's shape
     if (v.mask) {
         const uint64_t mask = v.mask->key();
         h = mix(h, &mask, sizeof mask);
@@ -647,6 +649,8 @@ bool hitsObject(const DisplayObject& obj, Point local, int nesting)
         return false;
     case DisplayObject::Type::Text:
         return static_cast<const TextObject&>(obj).field().bounds.contains(local);
+    case DisplayObject::Type::Shape:
+        return hitsCharacter(*obj.movie, shapeAtRatio(static_cast<const ShapeObject&>(obj).shape(), obj.ratio), local);
     default:
         return obj.def && hitsCharacter(*obj.movie, *obj.def, local);
     }

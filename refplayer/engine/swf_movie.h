@@ -49,7 +49,8 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, PlaceObject = 4, Rem
                    DefineSprite = 39, FrameLabel = 43, DoInitAction = 59, DefineVideoStream = 60,
                    VideoFrame = 61, FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83,
                    ExportAssets = 56, DefineBits = 6, JPEGTables = 8, DefineBitsLossless = 20,
-                   DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35, DefineBitsLossless2 = 36, DefineBitsJPEG4 = 90;
+                   DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35, DefineBitsLossless2 = 36, DefineBitsJPEG4 = 90,
+                   DefineMorphShape = 46, DefineMorphShape2 = 84;
 }
 
 // --- shapes --------------------------------------------------------------------
@@ -114,6 +115,7 @@ struct ShapeDef : Character {
     ShapeDef(uint16_t i) : Character(Kind::Shape, i) {}
     Box bounds;            // twips
     bool nonZero = false;  // DefineShape4's fill winding rule; even-odd otherwise
+    bool morph = false;    // a MorphShapeDef (morph_shape.h)
     std::vector<ShapeGroup> groups;
 };
 

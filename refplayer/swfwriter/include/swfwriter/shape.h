@@ -38,6 +38,27 @@ struct BitmapFill {
     uint8_t typeCode() const { return static_cast<uint8_t>(0x40 | (repeat ? 0 : 1) | (smooth ? 0 : 2)); }
 };
 
+// A morph shape (DefineMorphShape, or DefineMorphShape2 with `version` 2):
+// styles with a start and an end value, and the same edges drawn twice, in
+// `start` (with the style indexes addFill/addLine answer) and `end` (the same
+// figures in the same order, styles left out).
+struct MorphFill {
+    uint8_t type = 0x00;  // 0x00 solid, 0x10 linear, 0x12 radial gradient, 0x40..0x43 bitmap
+    Rgba startColor{}, endColor{};
+    Matrix startMatrix{}, endMatrix{};  // gradients and bitmaps
+    struct Stop {
+        uint8_t startRatio = 0, endRatio = 0;
+        Rgba startColor{}, endColor{};
+    };
+    std::vector<Stop> stops{};  // gradients, 1 to 15
+    uint16_t bitmap = 0;
+};
+
+struct MorphLine {
+    uint16_t startWidth = 20, endWidth = 20;  // twips
+    Rgba startColor{}, endColor{};
+};
+
 // A path of closed or open sub-paths, for ShapeBuilder::addPath.
 class Path {
 public:
@@ -101,6 +122,9 @@ public:
 
     // The tag body (character id first).
     std::vector<uint8_t> encode(uint16_t characterId) const;
+    // The edges alone (a SHAPE record: index widths, records, end), for morph
+    // shapes, whose styles are written apart.
+    std::vector<uint8_t> encodeEdges() const;
 
 private:
     struct Record {
@@ -129,6 +153,7 @@ private:
     void include(Point p);
     void checkColor(const Rgba& c) const;
     void writeStyles(SwfBuffer& out, const Group& g) const;
+    void writeRecords(SwfBuffer& out, const Group& g) const;
 
     int version_;
     std::vector<Group> groups_;
@@ -138,6 +163,22 @@ private:
     uint32_t maxLineWidth_ = 0;
     bool any_ = false;
     Rect box_;
+};
+
+class MorphShape {
+public:
+    explicit MorphShape(int version = 1) : version_(version) {}
+    int version() const { return version_; }
+    uint32_t addFill(const MorphFill& fill);
+    uint32_t addLine(const MorphLine& line);
+    ShapeBuilder start{3}, end{3};
+    // The tag body (character id first).
+    std::vector<uint8_t> encode(uint16_t characterId) const;
+
+private:
+    int version_;
+    std::vector<MorphFill> fills_;
+    std::vector<MorphLine> lines_;
 };
 
 }  // namespace refplayer::swfwriter

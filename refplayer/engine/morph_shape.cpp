@@ -47,7 +47,10 @@ MorphFill readMorphFill(SwfReader& r)
         f.start.matrix = readMatrix(r);
         f.end.matrix = readMatrix(r);
         // Spread and interpolation modes share the count's byte, as in plain gradients.
-        const unsigned count = r.u8() & 0x0F;
+        const uint8_t head = r.u8();
+        f.start.spread = f.end.spread = static_cast<uint8_t>(head >> 6);
+        f.start.linearRgb = f.end.linearRgb = ((head >> 4) & 3) == 1;
+        const unsigned count = head & 0x0F;
         if (count == 0)
             r.fail("gradient without colours");
         for (unsigned i = 0; i < count; ++i) {

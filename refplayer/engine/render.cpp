@@ -2,6 +2,7 @@
 #include "video_playback.h"
 
 #include "bitmap.h"
+#include "gradient.h"
 #include "morph_shape.h"
 #include "builtin_font.h"
 #include "player_core.h"
@@ -20,75 +21,6 @@ constexpr double kTolerance = 0.2;  // device pixels a flattened curve may stray
 constexpr int kGutter = 40;         // twips between a text field's border and its text
 
 // --- paints --------------------------------------------------------------------------------
-
-// Linear, radial and focal gradients over the gradient square (-16384..16384
-// twips) that the fill's matrix places in shape space; colours pad beyond the ends.
-class GradientShader final : public Shader {
-public:
-    GradientShader(const FillStyle& fill, const Matrix& world, const ColorTransform& color)
-        : kind_(fill.kind), focal_(std::clamp(fill.focal, -0.98, 0.98))
-    {
-        toGradient_ = (world * fill.matrix).inverted();
-        std::vector<std::pair<int, Rgba>> stops;
-        for (const GradientStop& s : fill.stops)
-            stops.emplace_back(s.ratio, color.apply(s.color));
-        for (int i = 0; i < 256; ++i) {
-            Rgba c;
-            if (i <= stops.front().first) {
-                c = stops.front().second;
-            } else if (i >= stops.back().first) {
-                c = stops.back().second;
-            } else {
-                size_t k = 1;
-                while (k < stops.size() && stops[k].first < i)
-                    ++k;
-                const auto& [r0, c0] = stops[k - 1];
-                const auto& [r1, c1] = stops[k];
-                double t = r1 == r0 ? 1.0 : static_cast<double>(i - r0) / (r1 - r0);
-                // t is within 0..1, so the mix stays between the two channels.
-                auto mix = [t](uint8_t a, uint8_t b) { return static_cast<uint8_t>(std::lround(a + (b - a) * t)); };
-                c = Rgba{mix(c0.r, c1.r), mix(c0.g, c1.g), mix(c0.b, c1.b), mix(c0.a, c1.a)};
-            }
-            lut_[i] = premultiply(c);
-        }
-    }
-
-    void shadeRow(int y, int x, int count, uint32_t* out) const override
-    {
-        for (int i = 0; i < count; ++i) {
-            Point p = toGradient_.apply(x + i + 0.5, y + 0.5);
-            double t;
-            if (kind_ == FillStyle::Kind::LinearGradient) {
-                t = (p.x + 16384) / 32768;
-            } else if (kind_ == FillStyle::Kind::FocalGradient && focal_ != 0) {
-                // Distance along the ray from the focal point, as a fraction of
-                // the way to the circle.
-                double fx = focal_ * 16384;
-                double dx = p.x - fx, dy = p.y;
-                double len = std::sqrt(dx * dx + dy * dy);
-                if (len < 1e-9) {
-                    t = 0;
-                } else {
-                    double ux = dx / len;
-                    double b = fx * ux;
-                    double edge = -b + std::sqrt(b * b - (fx * fx - 16384.0 * 16384.0));
-                    t = edge > 0 ? len / edge : 1;
-                }
-            } else {
-                t = std::sqrt(p.x * p.x + p.y * p.y) / 16384;
-            }
-            if (!(t >= 0))
-                t = 0;  // NaN from a degenerate matrix too
-            out[i] = lut_[static_cast<int>(std::min(t, 1.0) * 255 + 0.5)];
-        }
-    }
-
-private:
-    FillStyle::Kind kind_;
-    double focal_;
-    Matrix toGradient_;
-    uint32_t lut_[256];
-};
 
 // A picture (0xAARRGGBB straight colour) drawn with nearest sampling.
 class PictureShader final : public Shader {
@@ -207,7 +139,7 @@ Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world
     case FillStyle::Kind::FocalGradient:
     case FillStyle::Kind::Bitmap:  // a bitmap without pixels gives no shader: the fill paints nothing
         holder = fill.kind == FillStyle::Kind::Bitmap ? makeBitmapShader(movie, fill, world, color)
-                                                      : std::make_unique<GradientShader>(fill, world, color);
+                                                      : makeGradientShader(fill, world, color);
         p.shader = holder.get();
         break;
     }

@@ -66,6 +66,8 @@ struct FillStyle {
     Rgba color;                        // Solid
     Matrix matrix;                     // gradients and bitmaps: gradient square / bitmap to shape space
     std::vector<GradientStop> stops;   // gradients, 1 to 15 entries
+    uint8_t spread = 0;                // gradients: 0 pad, 1 reflect, 2 repeat (3, reserved, pads)
+    bool linearRgb = false;            // gradients: colours mixed in linear light, not as stored
     double focal = 0;                  // FocalGradient
     uint16_t bitmapId = 0;             // Bitmap: the character, and how it is sampled
     bool bitmapRepeat = true;          //   tiled (else the edge pixels extend outwards)

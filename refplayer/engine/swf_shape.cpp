@@ -79,8 +79,8 @@ Rgba readColor(SwfReader& r, bool withAlpha)
 void readGradient(SwfReader& r, int shapeVersion, FillStyle& fill)
 {
     r.align();
-    r.ub(2);  // spread mode
-    r.ub(2);  // interpolation mode
+    fill.spread = static_cast<uint8_t>(r.ub(2));
+    fill.linearRgb = r.ub(2) == 1;
     unsigned count = r.ub(4);
     if (count == 0)
         r.fail("gradient without colours");

@@ -104,6 +104,25 @@ uint32_t ShapeBuilder::addFill(const BitmapFill& fill) {
     return static_cast<uint32_t>(fills.size());
 }
 
+uint32_t ShapeBuilder::addFill(const GradientFill& fill) {
+    if (fill.type != 0x10 && fill.type != 0x12 && fill.type != 0x13)
+        throw Error("unknown gradient type");
+    if (fill.stops.empty() || fill.stops.size() > (version_ == 4 ? 15u : 8u))
+        throw Error("a gradient has 1 to 15 stops (8 before DefineShape4)");
+    if (version_ < 4 && (fill.type == 0x13 || fill.spread || fill.interpolation))
+        throw Error("focal gradients, spread and interpolation modes need DefineShape4");
+    if (fill.spread > 2 || fill.interpolation > 1)
+        throw Error("unknown gradient spread or interpolation mode");
+    for (const auto& stop : fill.stops)
+        checkColor(stop.color);
+    (void)toFixed8(fill.focal);
+    auto& fills = groups_.back().fills;
+    if (fills.size() >= (version_ == 1 ? 255u : 65535u))
+        throw Error("too many fill styles");
+    fills.push_back(Fill{Rgba{}, std::nullopt, fill});
+    return static_cast<uint32_t>(fills.size());
+}
+
 uint32_t ShapeBuilder::addLine(const LineStyle& style) {
     checkColor(style.color);
     if (version_ < 4) {
@@ -371,6 +390,19 @@ void ShapeBuilder::writeStyles(SwfBuffer& out, const Group& g) const {
     else
         count(g.fills.size());
     for (const auto& f : g.fills) {
+        if (f.gradient) {
+            const GradientFill& gr = *f.gradient;
+            out.u8(gr.type);
+            out.matrix(gr.matrix);
+            out.u8(static_cast<uint8_t>(gr.spread << 6 | gr.interpolation << 4 | gr.stops.size()));
+            for (const auto& stop : gr.stops) {
+                out.u8(stop.ratio);
+                if (version_ >= 3) out.rgba(stop.color); else out.rgb(stop.color);
+            }
+            if (gr.type == 0x13)
+                out.u16(toFixed8(gr.focal));
+            continue;
+        }
         if (f.bitmap) {
             out.u8(f.bitmap->typeCode());
             out.u16(f.bitmap->bitmap);

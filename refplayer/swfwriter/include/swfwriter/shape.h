@@ -38,6 +38,21 @@ struct BitmapFill {
     uint8_t typeCode() const { return static_cast<uint8_t>(0x40 | (repeat ? 0 : 1) | (smooth ? 0 : 2)); }
 };
 
+// A gradient fill: `matrix` places the gradient square (-16384..16384 twips)
+// in the shape. Spread 0 pad, 1 reflect, 2 repeat; interpolation 0 as stored,
+// 1 linear RGB (spread, interpolation and focal gradients need DefineShape4).
+struct GradientFill {
+    uint8_t type = 0x10;  // 0x10 linear, 0x12 radial, 0x13 focal
+    Matrix matrix{};
+    struct Stop {
+        uint8_t ratio = 0;
+        Rgba color{};
+    };
+    std::vector<Stop> stops{};  // 1 to 15 (8 before DefineShape4)
+    uint8_t spread = 0, interpolation = 0;
+    double focal = 0;  // -1..1, focal gradients
+};
+
 // A morph shape (DefineMorphShape, or DefineMorphShape2 with `version` 2):
 // styles with a start and an end value, and the same edges drawn twice, in
 // `start` (with the style indexes addFill/addLine answer) and `end` (the same
@@ -93,6 +108,7 @@ public:
 
     uint32_t addFill(Rgba color);
     uint32_t addFill(const BitmapFill& fill);
+    uint32_t addFill(const GradientFill& fill);
     uint32_t addLine(const LineStyle& style);
     uint32_t addLine(uint16_t widthTwips, Rgba color) { return addLine(LineStyle{.width = widthTwips, .color = color}); }
     ShapeBuilder& newStyles();
@@ -139,6 +155,7 @@ private:
     struct Fill {
         Rgba color{};
         std::optional<BitmapFill> bitmap{};
+        std::optional<GradientFill> gradient{};
     };
     struct Group {
         std::vector<Fill> fills;

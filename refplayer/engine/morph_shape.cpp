@@ -91,15 +91,21 @@ MorphLine readMorphLine(SwfReader& r, int version)
     l.start.width = r.u16();
     l.end.width = r.u16();
     if (version >= 2) {
-        r.ub(2);  // start cap
-        const unsigned join = r.ub(2);
+        LineStyle& st = l.start;
+        st.startCap = static_cast<uint8_t>(r.ub(2));
+        st.join = static_cast<uint8_t>(r.ub(2));
         const bool hasFill = r.flag();
-        r.ub(3);  // no h-scale, no v-scale, pixel hinting
+        st.noHScale = r.flag();
+        st.noVScale = r.flag();
+        st.pixelHinting = r.flag();
         r.ub(5);  // reserved
-        r.ub(1);  // no close
-        r.ub(2);  // end cap
-        if (join == 2)
-            r.u16();  // miter limit
+        st.noClose = r.flag();
+        st.endCap = static_cast<uint8_t>(r.ub(2));
+        if (st.join == 2)
+            st.miterLimit = r.u16() / 256.0;
+        const uint16_t endWidth = l.end.width;
+        l.end = st;
+        l.end.width = endWidth;
         if (hasFill) {
             // A filled stroke draws in a colour of its fill, as in DefineShape4.
             MorphFill f = readMorphFill(r);

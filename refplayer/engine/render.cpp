@@ -3,6 +3,7 @@
 
 #include "bitmap.h"
 #include "gradient.h"
+#include "stroke.h"
 #include "morph_shape.h"
 #include "builtin_font.h"
 #include "player_core.h"
@@ -51,17 +52,6 @@ private:
 
 // --- geometry helpers -------------------------------------------------------------------------
 
-void flatten(Point a, Point c, Point b, double tolerance, std::vector<Point>& out)
-{
-    double dx = a.x - 2 * c.x + b.x, dy = a.y - 2 * c.y + b.y;
-    double dd = std::sqrt(dx * dx + dy * dy);
-    const int n = num::truncClamp<int>(std::ceil(std::sqrt(dd / (4 * tolerance))), 1, Rasterizer::kMaxCurveSegments);
-    for (int i = 1; i <= n; ++i) {
-        double t = static_cast<double>(i) / n, u = 1 - t;
-        out.push_back(i == n ? b : Point{u * u * a.x + 2 * u * t * c.x + t * t * b.x, u * u * a.y + 2 * u * t * c.y + t * t * b.y});
-    }
-}
-
 void addPath(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, double tolerance)
 {
     for (const Segment& s : segments) {
@@ -70,43 +60,6 @@ void addPath(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& 
             r.addQuad(a, m.apply(s.cx, s.cy), b, tolerance);
         else
             r.addLine(a, b);
-    }
-}
-
-// A round-capped, round-joined stroke: a rectangle per flattened piece and a
-// disc at every point, all wound the same way so the non-zero rule unites them.
-void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, double halfWidth)
-{
-    std::vector<Point> pts;
-    const int sides = num::truncClamp<int>(std::ceil(halfWidth * 4), 8, 32);
-    auto disc = [&](Point c) {
-        Point poly[32];
-        for (int i = 0; i < sides; ++i) {
-            double a = -2 * std::numbers::pi * i / sides;
-            poly[i] = Point{c.x + halfWidth * std::cos(a), c.y + halfWidth * std::sin(a)};
-        }
-        r.addPolygon(poly, static_cast<size_t>(sides));
-    };
-    for (const Segment& s : segments) {
-        pts.clear();
-        Point a = m.apply(s.x0, s.y0);
-        pts.push_back(a);
-        if (s.curve)
-            flatten(a, m.apply(s.cx, s.cy), m.apply(s.x1, s.y1), kTolerance, pts);
-        else
-            pts.push_back(m.apply(s.x1, s.y1));
-        for (size_t i = 0; i + 1 < pts.size(); ++i) {
-            Point p = pts[i], q = pts[i + 1];
-            double dx = q.x - p.x, dy = q.y - p.y;
-            double len = std::sqrt(dx * dx + dy * dy);
-            if (len > 1e-9 && std::isfinite(len)) {
-                double nx = -dy / len * halfWidth, ny = dx / len * halfWidth;
-                Point quad[4] = {{p.x + nx, p.y + ny}, {q.x + nx, q.y + ny}, {q.x - nx, q.y - ny}, {p.x - nx, p.y - ny}};
-                r.addPolygon(quad, 4);
-            }
-            disc(p);
-        }
-        disc(pts.back());
     }
 }
 
@@ -168,10 +121,11 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
                 continue;
             const LineStyle& line = group.lines[path.style - 1];
             double width = std::max(1.0, line.width * scale);
-            Paint paint;
-            paint.color = premultiply(color.apply(line.color));
+            std::unique_ptr<Shader> holder;
+            Paint paint = line.hasFill ? paintFor(*obj.movie, line.fill, world, color, holder)
+                                       : Paint{premultiply(color.apply(line.color))};
             r.clear();
-            addStroke(r, path.segments, world, width / 2);
+            addStroke(r, path.segments, world, strokeStyleOf(line, width / 2), kTolerance);
             r.fill(canvas, clip, FillRule::NonZero, paint);
         }
     }
@@ -247,7 +201,7 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
         edge(b.xMax, b.yMin, b.xMax, b.yMax);
         edge(b.xMax, b.yMax, b.xMin, b.yMax);
         edge(b.xMin, b.yMax, b.xMin, b.yMin);
-        addStroke(r, outline, world, 0.5);
+        addStroke(r, outline, world, StrokeStyle{}, kTolerance);
         r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(f.borderColor))});
     }
     // Text stays inside the field.

@@ -2,6 +2,7 @@
 #include "video_playback.h"
 
 #include "bitmap.h"
+#include "fill_layer.h"
 #include "gradient.h"
 #include "stroke.h"
 #include "morph_shape.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 
 namespace refplayer::engine {
 
@@ -107,6 +109,10 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
     const FillRule rule = shape.nonZero ? FillRule::NonZero : FillRule::EvenOdd;
     const double scale = world.meanScale();
     for (const ShapeGroup& group : shape.groups) {
+        // Fills that may share edges go through one layer so their seams stay closed.
+        std::optional<FillLayer> layer;
+        if (group.fillPaths.size() > 1)
+            layer.emplace(canvas, intersect(clip, boxToPixels(shape.bounds.transformed(world))));
         for (const ShapePath& path : group.fillPaths) {
             if (path.style == 0 || path.style > group.fills.size())
                 continue;
@@ -114,8 +120,13 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
             Paint paint = paintFor(*obj.movie, group.fills[path.style - 1], world, color, holder);
             r.clear();
             addPath(r, path.segments, world, kTolerance);
-            r.fill(canvas, clip, rule, paint);
+            if (layer)
+                layer->add(r, rule, paint);
+            else
+                r.fill(canvas, clip, rule, paint);
         }
+        if (layer)
+            layer->composite();
         for (const ShapePath& path : group.linePaths) {
             if (path.style == 0 || path.style > group.lines.size())
                 continue;

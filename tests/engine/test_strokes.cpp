@@ -139,3 +139,41 @@ TEST(Strokes, StrokeFilledWithAGradientLaidOutByHand)
     EXPECT_GT(int(right & 0xFF), 100);
     EXPECT_EQ(v.at(50, 40), kWhite);
 }
+
+TEST(Strokes, FillsSharingAnEdgeShowNoSeamStraightOrCurved)
+{
+    // Red and blue halves of one shape meeting on a straight edge at x = 50.5 px
+    // and on a curved one; the stage behind is white, so any of it showing
+    // through the seam lifts the green channel.
+    for (bool curved : {false, true}) {
+        SCOPED_TRACE(curved);
+        auto m = movie(100, 60);
+        sw::ShapeBuilder s(3);
+        const uint32_t red = s.addFill(sw::Rgba{255, 0, 0, 255}), blue = s.addFill(sw::Rgba{0, 0, 255, 255});
+        sw::Path left, right;
+        left.moveTo(200, 200).lineTo(1010, 200);
+        right.moveTo(1010, 200).lineTo(1800, 200).lineTo(1800, 1000).lineTo(1010, 1000);
+        if (curved) {
+            left.curveTo(1500, 600, 1010, 1000);
+            right.curveTo(1500, 600, 1010, 200);
+        } else {
+            left.lineTo(1010, 1000);
+            right.lineTo(1010, 200);
+        }
+        left.lineTo(200, 1000).close();
+        s.addPath(left, red, 0).addPath(right.close(), blue, 0);
+        m.place(placeAt(m.defineShape(s), 1)).showFrame();
+        RecordingHost host;
+        Player p(host);
+        load(p, m.build(), 100, 60);
+        View v = render(p, 100, 60);
+        int worst = 0, mixed = 0;
+        for (int y = 11; y < 49; ++y)
+            for (int x = 11; x < 89; ++x) {
+                worst = std::max(worst, int((v.at(x, y) >> 8) & 0xFF));
+                mixed += ((v.at(x, y) >> 16) & 0xFF) > 20 && (v.at(x, y) & 0xFF) > 20;
+            }
+        EXPECT_LE(worst, 1);
+        EXPECT_GE(mixed, 38);  // the seam's pixels are there, shared by both colours
+    }
+}

@@ -142,8 +142,11 @@ bool MaskScope::enter(DisplayObject& child, const Matrix& parentWorld)
         return false;
     if (child.removed)
         return true;
+    if (current() && current()->nesting >= kMaxMaskNesting)
+        return true;
     auto node = std::make_shared<MaskNode>();
     node->outer = current();
+    node->nesting = node->outer ? node->outer->nesting + 1 : 1;
     node->object = &child;
     node->parentWorld = parentWorld;
     node->clipDepth = child.clipDepth;

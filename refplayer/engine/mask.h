@@ -21,6 +21,7 @@ struct MaskNode {
     DisplayObject* object = nullptr;        // the mask (a shape, text, a clip with contents...)
     Matrix parentWorld;                     // its container's transform to view pixels
     int clipDepth = 0;
+    int nesting = 1;                        // masks over it, itself included
 
     // The pixels outside which the mask covers nothing (within the render
     // area `clip`); coverage is computed once per node and render area.
@@ -39,6 +40,10 @@ private:
     mutable std::vector<uint8_t> coverage_;
     mutable std::optional<uint64_t> key_;
 };
+
+// Masks nested deeper than this (each holds a coverage buffer while it is in
+// force) mask no further: what they cover shows through the outer ones only.
+constexpr int kMaxMaskNesting = 64;
 
 // The masks in force while one display list is walked in depth order.
 class MaskScope {

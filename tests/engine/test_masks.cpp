@@ -3,6 +3,7 @@
 // masks made of sprites, the mouse under a mask, and a placement written byte
 // by byte so the writer and the reader cannot share a mistake.
 #include "engine_test_support.h"
+#include "mask.h"
 #include "swf_movie.h"
 
 #include <gtest/gtest.h>
@@ -215,4 +216,20 @@ TEST(Masks, PlaceObject2WithClipDepthLaidOutByHand)
     Player p(host);
     load(p, m.build(), 100, 100);
     EXPECT_EQ(boxOf(render(p, 100, 100), kBluePx), (PixBox{10, 10, 40, 40}));
+}
+
+TEST(Masks, MasksNestedPastTheCapMaskNoFurther)
+{
+    // 70 nested masks, each a rectangle one pixel narrower than the last;
+    // past the cap they stop narrowing what shows.
+    auto m = movie(100, 10);
+    const int count = 70;
+    for (int i = 0; i < count; ++i)
+        m.place(maskAt(defineRect(m, 0, 0, 100 - i, 10, kRed), uint16_t(i + 1), 1000));
+    m.place(placeAt(defineRect(m, 0, 0, 100, 10, kBlue), 500)).showFrame();
+    RecordingHost host;
+    Player p(host);
+    load(p, m.build(), 100, 10);
+    const int cap = refplayer::engine::kMaxMaskNesting;
+    EXPECT_EQ(boxOf(render(p, 100, 10), kBluePx), (PixBox{0, 0, 100 - (cap - 1), 10}));
 }

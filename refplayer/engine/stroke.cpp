@@ -99,7 +99,7 @@ void joint(Rasterizer& r, Point v, Dir in, Dir out, const StrokeStyle& s)
             my /= ml;
             const double cosHalf = ((a.x - v.x) * mx + (a.y - v.y) * my) / hw;
             const double tipDistance = cosHalf > 1e-9 ? hw / cosHalf : INFINITY;
-            const double limit = std::max(1.0, s.miterLimit) * hw;
+            const double limit = std::max(1.0, s.miterLimit) * 2 * hw;  // the factor counts whole widths
             const double base = hw * cosHalf;  // how far a and b lie along the miter
             if (tipDistance <= limit) {
                 Point quad[4] = {v, a, {v.x + mx * tipDistance, v.y + my * tipDistance}, b};

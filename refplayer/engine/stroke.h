@@ -14,7 +14,7 @@ struct StrokeStyle {
     double halfWidth = 0.5;  // device pixels
     uint8_t startCap = 0, endCap = 0;  // 0 round, 1 none, 2 square
     uint8_t join = 0;                  // 0 round, 1 bevel, 2 miter
-    double miterLimit = 3;             // miter tip distance from the vertex, in half widths
+    double miterLimit = 3;             // how far the miter tip may lie from the vertex, in stroke widths
     bool noClose = false;              // a path that returns to its start still gets caps there
 };
 

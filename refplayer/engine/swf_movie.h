@@ -80,7 +80,7 @@ struct LineStyle {
     // DefineShape4 and DefineMorphShape2; the older shapes' strokes are round.
     uint8_t startCap = 0, endCap = 0;  // 0 round, 1 none, 2 square
     uint8_t join = 0;                  // 0 round, 1 bevel, 2 miter
-    double miterLimit = 3;             // 8.8 factor of the half width
+    double miterLimit = 3;             // 8.8 factor of the stroke width
     bool noHScale = false, noVScale = false, pixelHinting = false, noClose = false;
     bool hasFill = false;
     FillStyle fill;      // DefineShape4 strokes filled with a style

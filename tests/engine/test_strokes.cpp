@@ -64,16 +64,20 @@ TEST(Strokes, JoinsRoundBevelAndMiterWithItsLimit)
     const View round = strokeOf(peak, L{.join = L::RoundJoin});
     const View bevel = strokeOf(peak, L{.join = L::BevelJoin});
     const View miter = strokeOf(peak, L{.join = L::MiterJoin, .miterLimit = 3});
-    const View cut = strokeOf(peak, L{.join = L::MiterJoin, .miterLimit = 1.5});
+    const View within = strokeOf(peak, L{.join = L::MiterJoin, .miterLimit = 1.2});
+    const View cut = strokeOf(peak, L{.join = L::MiterJoin, .miterLimit = 1});
     EXPECT_EQ(bevel.at(50, 18), kBlackPx);
     EXPECT_EQ(bevel.at(50, 16), kWhite);
     EXPECT_EQ(round.at(50, 16), kBlackPx);
     EXPECT_EQ(round.at(50, 13), kWhite);
     EXPECT_EQ(miter.at(50, 11), kBlackPx);
     EXPECT_EQ(miter.at(50, 7), kWhite);
-    // A limit of 1.5 half widths cuts the tip 7.5 px above the vertex.
-    EXPECT_EQ(cut.at(50, 13), kBlackPx);
-    EXPECT_EQ(cut.at(50, 11), kWhite);
+    // The limit counts stroke widths from the vertex: 1.2 (12 px) lets the
+    // whole tip through, 1 (10 px) cuts it off 10 px above the vertex.
+    EXPECT_EQ(within.at(50, 11), kBlackPx);
+    EXPECT_NE(within.at(50, 9), kWhite);
+    EXPECT_EQ(cut.at(50, 11), kBlackPx);
+    EXPECT_EQ(cut.at(50, 9), kWhite);
 }
 
 TEST(Strokes, ClosedOutlineIsJoinedAtItsStartUnlessNoClose)

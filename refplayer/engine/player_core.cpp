@@ -945,6 +945,8 @@ DisplayObject* PlayerCore::mouseTargetAt(Point view)
         DisplayObject& obj = *it->object;
         if (obj.removed)
             continue;  // a handler lookup below may have run script that removed it
+        if (it->mask && !it->mask->covers(view))
+            continue;
         Point local = it->world.inverted().apply(view);
         if (obj.type == DisplayObject::Type::Button) {
             if (hitsButton(static_cast<ButtonObject&>(obj), local))
@@ -970,6 +972,8 @@ TextObject* PlayerCore::fieldAt(Point view)
     });
     for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
         auto* f = static_cast<TextObject*>(it->object);
+        if (it->mask && !it->mask->covers(view))
+            continue;
         if (f->field().bounds.contains(it->world.inverted().apply(view)))
             return f;
     }

@@ -2,6 +2,10 @@
 #include "video_playback.h"
 
 #include "bitmap.h"
+#include "fill_layer.h"
+#include "gradient.h"
+#include "stroke.h"
+#include "morph_shape.h"
 #include "builtin_font.h"
 #include "player_core.h"
 #include "int_conv.h"
@@ -10,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 
 namespace refplayer::engine {
 
@@ -19,75 +24,6 @@ constexpr double kTolerance = 0.2;  // device pixels a flattened curve may stray
 constexpr int kGutter = 40;         // twips between a text field's border and its text
 
 // --- paints --------------------------------------------------------------------------------
-
-// Linear, radial and focal gradients over the gradient square (-16384..16384
-// twips) that the fill's matrix places in shape space; colours pad beyond the ends.
-class GradientShader final : public Shader {
-public:
-    GradientShader(const FillStyle& fill, const Matrix& world, const ColorTransform& color)
-        : kind_(fill.kind), focal_(std::clamp(fill.focal, -0.98, 0.98))
-    {
-        toGradient_ = (world * fill.matrix).inverted();
-        std::vector<std::pair<int, Rgba>> stops;
-        for (const GradientStop& s : fill.stops)
-            stops.emplace_back(s.ratio, color.apply(s.color));
-        for (int i = 0; i < 256; ++i) {
-            Rgba c;
-            if (i <= stops.front().first) {
-                c = stops.front().second;
-            } else if (i >= stops.back().first) {
-                c = stops.back().second;
-            } else {
-                size_t k = 1;
-                while (k < stops.size() && stops[k].first < i)
-                    ++k;
-                const auto& [r0, c0] = stops[k - 1];
-                const auto& [r1, c1] = stops[k];
-                double t = r1 == r0 ? 1.0 : static_cast<double>(i - r0) / (r1 - r0);
-                // t is within 0..1, so the mix stays between the two channels.
-                auto mix = [t](uint8_t a, uint8_t b) { return static_cast<uint8_t>(std::lround(a + (b - a) * t)); };
-                c = Rgba{mix(c0.r, c1.r), mix(c0.g, c1.g), mix(c0.b, c1.b), mix(c0.a, c1.a)};
-            }
-            lut_[i] = premultiply(c);
-        }
-    }
-
-    void shadeRow(int y, int x, int count, uint32_t* out) const override
-    {
-        for (int i = 0; i < count; ++i) {
-            Point p = toGradient_.apply(x + i + 0.5, y + 0.5);
-            double t;
-            if (kind_ == FillStyle::Kind::LinearGradient) {
-                t = (p.x + 16384) / 32768;
-            } else if (kind_ == FillStyle::Kind::FocalGradient && focal_ != 0) {
-                // Distance along the ray from the focal point, as a fraction of
-                // the way to the circle.
-                double fx = focal_ * 16384;
-                double dx = p.x - fx, dy = p.y;
-                double len = std::sqrt(dx * dx + dy * dy);
-                if (len < 1e-9) {
-                    t = 0;
-                } else {
-                    double ux = dx / len;
-                    double b = fx * ux;
-                    double edge = -b + std::sqrt(b * b - (fx * fx - 16384.0 * 16384.0));
-                    t = edge > 0 ? len / edge : 1;
-                }
-            } else {
-                t = std::sqrt(p.x * p.x + p.y * p.y) / 16384;
-            }
-            if (!(t >= 0))
-                t = 0;  // NaN from a degenerate matrix too
-            out[i] = lut_[static_cast<int>(std::min(t, 1.0) * 255 + 0.5)];
-        }
-    }
-
-private:
-    FillStyle::Kind kind_;
-    double focal_;
-    Matrix toGradient_;
-    uint32_t lut_[256];
-};
 
 // A picture (0xAARRGGBB straight colour) drawn with nearest sampling.
 class PictureShader final : public Shader {
@@ -118,17 +54,6 @@ private:
 
 // --- geometry helpers -------------------------------------------------------------------------
 
-void flatten(Point a, Point c, Point b, double tolerance, std::vector<Point>& out)
-{
-    double dx = a.x - 2 * c.x + b.x, dy = a.y - 2 * c.y + b.y;
-    double dd = std::sqrt(dx * dx + dy * dy);
-    const int n = num::truncClamp<int>(std::ceil(std::sqrt(dd / (4 * tolerance))), 1, Rasterizer::kMaxCurveSegments);
-    for (int i = 1; i <= n; ++i) {
-        double t = static_cast<double>(i) / n, u = 1 - t;
-        out.push_back(i == n ? b : Point{u * u * a.x + 2 * u * t * c.x + t * t * b.x, u * u * a.y + 2 * u * t * c.y + t * t * b.y});
-    }
-}
-
 void addPath(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, double tolerance)
 {
     for (const Segment& s : segments) {
@@ -137,43 +62,6 @@ void addPath(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& 
             r.addQuad(a, m.apply(s.cx, s.cy), b, tolerance);
         else
             r.addLine(a, b);
-    }
-}
-
-// A round-capped, round-joined stroke: a rectangle per flattened piece and a
-// disc at every point, all wound the same way so the non-zero rule unites them.
-void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, double halfWidth)
-{
-    std::vector<Point> pts;
-    const int sides = num::truncClamp<int>(std::ceil(halfWidth * 4), 8, 32);
-    auto disc = [&](Point c) {
-        Point poly[32];
-        for (int i = 0; i < sides; ++i) {
-            double a = -2 * std::numbers::pi * i / sides;
-            poly[i] = Point{c.x + halfWidth * std::cos(a), c.y + halfWidth * std::sin(a)};
-        }
-        r.addPolygon(poly, static_cast<size_t>(sides));
-    };
-    for (const Segment& s : segments) {
-        pts.clear();
-        Point a = m.apply(s.x0, s.y0);
-        pts.push_back(a);
-        if (s.curve)
-            flatten(a, m.apply(s.cx, s.cy), m.apply(s.x1, s.y1), kTolerance, pts);
-        else
-            pts.push_back(m.apply(s.x1, s.y1));
-        for (size_t i = 0; i + 1 < pts.size(); ++i) {
-            Point p = pts[i], q = pts[i + 1];
-            double dx = q.x - p.x, dy = q.y - p.y;
-            double len = std::sqrt(dx * dx + dy * dy);
-            if (len > 1e-9 && std::isfinite(len)) {
-                double nx = -dy / len * halfWidth, ny = dx / len * halfWidth;
-                Point quad[4] = {{p.x + nx, p.y + ny}, {q.x + nx, q.y + ny}, {q.x - nx, q.y - ny}, {p.x - nx, p.y - ny}};
-                r.addPolygon(quad, 4);
-            }
-            disc(p);
-        }
-        disc(pts.back());
     }
 }
 
@@ -206,7 +94,7 @@ Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world
     case FillStyle::Kind::FocalGradient:
     case FillStyle::Kind::Bitmap:  // a bitmap without pixels gives no shader: the fill paints nothing
         holder = fill.kind == FillStyle::Kind::Bitmap ? makeBitmapShader(movie, fill, world, color)
-                                                      : std::make_unique<GradientShader>(fill, world, color);
+                                                      : makeGradientShader(fill, world, color);
         p.shader = holder.get();
         break;
     }
@@ -216,11 +104,15 @@ Paint paintFor(const MovieDef& movie, const FillStyle& fill, const Matrix& world
 void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
                const IRect& clip)
 {
-    const ShapeDef& shape = obj.shape();
+    const ShapeDef& shape = shapeAtRatio(obj.shape(), obj.ratio);
     Rasterizer r;
     const FillRule rule = shape.nonZero ? FillRule::NonZero : FillRule::EvenOdd;
     const double scale = world.meanScale();
     for (const ShapeGroup& group : shape.groups) {
+        // Fills that may share edges go through one layer so their seams stay closed.
+        std::optional<FillLayer> layer;
+        if (group.fillPaths.size() > 1)
+            layer.emplace(canvas, intersect(clip, boxToPixels(shape.bounds.transformed(world))));
         for (const ShapePath& path : group.fillPaths) {
             if (path.style == 0 || path.style > group.fills.size())
                 continue;
@@ -228,17 +120,23 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
             Paint paint = paintFor(*obj.movie, group.fills[path.style - 1], world, color, holder);
             r.clear();
             addPath(r, path.segments, world, kTolerance);
-            r.fill(canvas, clip, rule, paint);
+            if (layer)
+                layer->add(r, rule, paint);
+            else
+                r.fill(canvas, clip, rule, paint);
         }
+        if (layer)
+            layer->composite();
         for (const ShapePath& path : group.linePaths) {
             if (path.style == 0 || path.style > group.lines.size())
                 continue;
             const LineStyle& line = group.lines[path.style - 1];
             double width = std::max(1.0, line.width * scale);
-            Paint paint;
-            paint.color = premultiply(color.apply(line.color));
+            std::unique_ptr<Shader> holder;
+            Paint paint = line.hasFill ? paintFor(*obj.movie, line.fill, world, color, holder)
+                                       : Paint{premultiply(color.apply(line.color))};
             r.clear();
-            addStroke(r, path.segments, world, width / 2);
+            addStroke(r, path.segments, world, strokeStyleOf(line, width / 2), kTolerance);
             r.fill(canvas, clip, FillRule::NonZero, paint);
         }
     }
@@ -314,7 +212,7 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
         edge(b.xMax, b.yMin, b.xMax, b.yMax);
         edge(b.xMax, b.yMax, b.xMin, b.yMax);
         edge(b.xMin, b.yMax, b.xMin, b.yMin);
-        addStroke(r, outline, world, 0.5);
+        addStroke(r, outline, world, StrokeStyle{}, kTolerance);
         r.fill(canvas, clipIn, FillRule::NonZero, Paint{premultiply(color.apply(f.borderColor))});
     }
     // Text stays inside the field.
@@ -403,11 +301,11 @@ void drawVideo(const VideoObject& obj, const Matrix& world, const ColorTransform
 }
 
 void visitObject(DisplayObject& obj, const Matrix& parentWorld, const ColorTransform& parentColor,
-                 const std::function<void(const Visit&)>& fn)
+                 std::shared_ptr<const MaskNode> mask, const std::function<void(const Visit&)>& fn, bool root = false)
 {
-    if (!obj.visible || obj.removed || obj.clipDepth)
+    if (obj.removed || (!root && (!obj.visible || obj.clipDepth)))
         return;
-    Visit v{&obj, parentWorld * obj.matrix, parentColor * obj.colorTransform};
+    Visit v{&obj, parentWorld * obj.matrix, parentColor * obj.colorTransform, std::move(mask)};
     fn(v);
     const DisplayList* kids = nullptr;
     if (obj.type == DisplayObject::Type::Clip)
@@ -417,8 +315,10 @@ void visitObject(DisplayObject& obj, const Matrix& parentWorld, const ColorTrans
     if (!kids)
         return;
     // The callback never changes display lists, so iterating in place is safe.
+    MaskScope masks(v.mask);
     for (const auto& [d, child] : *kids)
-        visitObject(*child, v.world, v.color, fn);
+        if (!masks.enter(*child, v.world))
+            visitObject(*child, v.world, v.color, masks.current(), fn);
 }
 
 uint64_t mix(uint64_t h, const void* data, size_t n)
@@ -437,7 +337,7 @@ Box localBounds(const DisplayObject& obj)
 {
     switch (obj.type) {
     case DisplayObject::Type::Shape:
-        return static_cast<const ShapeObject&>(obj).shape().bounds;
+        return shapeAtRatio(static_cast<const ShapeObject&>(obj).shape(), obj.ratio).bounds;
     case DisplayObject::Type::Text:
         return static_cast<const TextObject&>(obj).field().bounds;
     case DisplayObject::Type::Video: {
@@ -466,13 +366,21 @@ void visitStage(PlayerCore& core, const std::function<void(const Visit&)>& fn)
     const Matrix view = core.viewMatrix();
     for (auto& [n, level] : core.levels)
         if (level)
-            visitObject(*level, view, ColorTransform{}, fn);
+            visitObject(*level, view, ColorTransform{}, nullptr, fn);
+}
+
+void visitSubtree(DisplayObject& root, const Matrix& parentWorld, const ColorTransform& parentColor,
+                  std::shared_ptr<const MaskNode> mask, const std::function<void(const Visit&)>& fn)
+{
+    visitObject(root, parentWorld, parentColor, std::move(mask), fn, true);
 }
 
 void drawObject(const Visit& v, const Canvas& canvas, const IRect& clip)
 {
     if (v.color.hidesEverything())
         return;  // still there for the mouse, but nothing to paint
+    if (v.mask)
+        return drawMasked(v, canvas, clip);
     switch (v.object->type) {
     case DisplayObject::Type::Shape:
         drawShape(static_cast<const ShapeObject&>(*v.object), v.world, v.color, canvas, clip);
@@ -510,6 +418,11 @@ uint64_t contentKey(const Visit& v)
     h = mix(h, &def, sizeof def);
     h = mix(h, &v.world, sizeof v.world);
     h = mix(h, &v.color, sizeof v.color);
+    h = mix(h, &v.object->ratio, sizeof v.object->ratio);  // a morph's shape
+    if (v.mask) {
+        const uint64_t mask = v.mask->key();
+        h = mix(h, &mask, sizeof mask);
+    }
     if (v.object->type == DisplayObject::Type::Text) {
         const auto& t = static_cast<const TextObject&>(*v.object);
         h = mix(h, t.text.data(), t.text.size());
@@ -596,6 +509,8 @@ bool hitsObject(const DisplayObject& obj, Point local, int nesting)
         return false;
     case DisplayObject::Type::Text:
         return static_cast<const TextObject&>(obj).field().bounds.contains(local);
+    case DisplayObject::Type::Shape:
+        return hitsCharacter(*obj.movie, shapeAtRatio(static_cast<const ShapeObject&>(obj).shape(), obj.ratio), local);
     default:
         return obj.def && hitsCharacter(*obj.movie, *obj.def, local);
     }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "display.h"
+#include "mask.h"
 #include "raster.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,16 +18,22 @@ class PlayerCore;
 // Bounds in the object's own coordinates (twips).
 Box localBounds(const DisplayObject& object);
 
-// One visible object as drawn: its transform to view pixels and its colour transform.
+// One visible object as drawn: its transform to view pixels, its colour
+// transform and the mask it shows through (null when none).
 struct Visit {
     DisplayObject* object = nullptr;
     Matrix world;
     ColorTransform color;
+    std::shared_ptr<const MaskNode> mask;
 };
 // Every visible object of every level in paint order; containers come before
-// what they contain. Masks (objects with a clip depth) are left out: the
-// engine does not mask, and a mask itself is never visible.
+// what they contain. Masks (objects with a clip depth) are left out: a mask
+// is never visible itself, it travels with what it masks.
 void visitStage(PlayerCore& core, const std::function<void(const Visit&)>& fn);
+// `root` (visible or not, a mask or not) and everything it contains, as
+// visitStage visits them.
+void visitSubtree(DisplayObject& root, const Matrix& parentWorld, const ColorTransform& parentColor,
+                  std::shared_ptr<const MaskNode> mask, const std::function<void(const Visit&)>& fn);
 
 // Draws one object that paints itself (shape, text field, video); objects
 // whose colour transform leaves nothing visible are skipped here, not when

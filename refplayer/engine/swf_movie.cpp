@@ -2,6 +2,7 @@
 // every tag the engine plays.
 #include "bitmap.h"
 #include "swf_movie.h"
+#include "morph_shape.h"
 #include "swf_reader.h"
 
 #include <zlib.h>
@@ -358,6 +359,15 @@ private:
             parseShapeWithStyle(body, version, shape, limits_, movie_.edgeCount);
             if (ShapeDef* s = define<ShapeDef>(id))
                 *s = std::move(shape);
+            break;
+        }
+        case tag::DefineMorphShape:
+        case tag::DefineMorphShape2: {
+            uint16_t id = body.u16();
+            auto morph = std::make_unique<MorphShapeDef>(id);
+            parseMorphShape(body, code == tag::DefineMorphShape ? 1 : 2, *morph, limits_, movie_.edgeCount);
+            if (!movie_.characters.count(id))
+                movie_.characters.emplace(id, std::move(morph));
             break;
         }
         case tag::DefineSprite: {

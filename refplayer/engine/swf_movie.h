@@ -50,7 +50,8 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, PlaceObject = 4, Rem
                    DefineSprite = 39, FrameLabel = 43, DoInitAction = 59, DefineVideoStream = 60,
                    VideoFrame = 61, FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83,
                    ExportAssets = 56, DefineBits = 6, JPEGTables = 8, DefineBitsLossless = 20,
-                   DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35, DefineBitsLossless2 = 36, DefineBitsJPEG4 = 90;
+                   DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35, DefineBitsLossless2 = 36, DefineBitsJPEG4 = 90,
+                   DefineMorphShape = 46, DefineMorphShape2 = 84;
 }
 
 // --- shapes --------------------------------------------------------------------
@@ -66,6 +67,8 @@ struct FillStyle {
     Rgba color;                        // Solid
     Matrix matrix;                     // gradients and bitmaps: gradient square / bitmap to shape space
     std::vector<GradientStop> stops;   // gradients, 1 to 15 entries
+    uint8_t spread = 0;                // gradients: 0 pad, 1 reflect, 2 repeat (3, reserved, pads)
+    bool linearRgb = false;            // gradients: colours mixed in linear light, not as stored
     double focal = 0;                  // FocalGradient
     uint16_t bitmapId = 0;             // Bitmap: the character, and how it is sampled
     bool bitmapRepeat = true;          //   tiled (else the edge pixels extend outwards)
@@ -75,6 +78,11 @@ struct FillStyle {
 struct LineStyle {
     uint16_t width = 0;  // twips; 0 is a hairline
     Rgba color;
+    // DefineShape4 and DefineMorphShape2; the older shapes' strokes are round.
+    uint8_t startCap = 0, endCap = 0;  // 0 round, 1 none, 2 square
+    uint8_t join = 0;                  // 0 round, 1 bevel, 2 miter
+    double miterLimit = 3;             // 8.8 factor of the stroke width
+    bool noHScale = false, noVScale = false, pixelHinting = false, noClose = false;
     bool hasFill = false;
     FillStyle fill;      // DefineShape4 strokes filled with a style
 };
@@ -115,6 +123,7 @@ struct ShapeDef : Character {
     ShapeDef(uint16_t i) : Character(Kind::Shape, i) {}
     Box bounds;            // twips
     bool nonZero = false;  // DefineShape4's fill winding rule; even-odd otherwise
+    bool morph = false;    // a MorphShapeDef (morph_shape.h)
     std::vector<ShapeGroup> groups;
 };
 

@@ -79,8 +79,8 @@ Rgba readColor(SwfReader& r, bool withAlpha)
 void readGradient(SwfReader& r, int shapeVersion, FillStyle& fill)
 {
     r.align();
-    r.ub(2);  // spread mode
-    r.ub(2);  // interpolation mode
+    fill.spread = static_cast<uint8_t>(r.ub(2));
+    fill.linearRgb = r.ub(2) == 1;
     unsigned count = r.ub(4);
     if (count == 0)
         r.fail("gradient without colours");
@@ -125,15 +125,17 @@ StyleArrays readStyles(SwfReader& r, int shapeVersion, size_t& styleBudget)
         LineStyle line;
         line.width = r.u16();
         if (shapeVersion >= 4) {
-            r.ub(2);  // start cap
-            unsigned join = r.ub(2);
+            line.startCap = static_cast<uint8_t>(r.ub(2));
+            line.join = static_cast<uint8_t>(r.ub(2));
             line.hasFill = r.flag();
-            r.ub(3);  // no h-scale, no v-scale, pixel hinting
+            line.noHScale = r.flag();
+            line.noVScale = r.flag();
+            line.pixelHinting = r.flag();
             r.ub(5);  // reserved
-            r.ub(1);  // no close
-            r.ub(2);  // end cap
-            if (join == 2)
-                r.u16();  // miter limit
+            line.noClose = r.flag();
+            line.endCap = static_cast<uint8_t>(r.ub(2));
+            if (line.join == 2)
+                line.miterLimit = r.u16() / 256.0;
             if (line.hasFill) {
                 line.fill = parseFillStyle(r, shapeVersion);
                 // A filled stroke keeps a colour for what cannot paint the fill.

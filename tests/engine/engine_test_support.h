@@ -71,6 +71,31 @@ sw::Movie movie(uint16_t w = 100, uint16_t h = 100, uint8_t version = 8);
 uint16_t defineRect(sw::Movie& m, double x, double y, double w, double h, sw::Rgba color, int shapeVersion = 3);
 sw::PlaceObject placeAt(uint16_t character, uint16_t depth, double xPx = 0, double yPx = 0);
 
+// Bit-packed SWF fields, most significant bit first, written here by hand.
+class Bits {
+public:
+    void ub(uint32_t v, int n)
+    {
+        for (int i = n - 1; i >= 0; --i) {
+            if (used_ == 0)
+                out.push_back(0);
+            if ((v >> i) & 1)
+                out.back() |= static_cast<uint8_t>(0x80 >> used_);
+            used_ = (used_ + 1) % 8;
+        }
+    }
+    void sb(int32_t v, int n) { ub(static_cast<uint32_t>(v) & ((1u << n) - 1), n); }
+    void align() { used_ = 0; }
+    void u8(uint8_t v) { align(); out.push_back(v); }
+    void u16(uint16_t v) { u8(uint8_t(v)); u8(uint8_t(v >> 8)); }
+    void u32(uint32_t v) { u16(uint16_t(v)); u16(uint16_t(v >> 16)); }
+    void rgba(sw::Rgba c) { u8(c.r); u8(c.g); u8(c.b); u8(c.a); }
+    std::vector<uint8_t> out;
+
+private:
+    int used_ = 0;  // bits already taken in the last byte
+};
+
 // Premultiplied 0xAARRGGBB.
 uint32_t argb(uint8_t a, uint8_t r, uint8_t g, uint8_t b);
 

@@ -116,7 +116,8 @@ SWF_TAGS = {"End": 0, "ShowFrame": 1, "DefineShape": 2, "PlaceObject": 4, "Remov
             "DefineShape3": 32, "DefineText2": 33, "DefineButton2": 34, "DefineBitsLossless2": 36,
             "DefineEditText": 37, "DefineSprite": 39, "FrameLabel": 43, "DefineFont2": 48, "ExportAssets": 56,
             "DoInitAction": 59, "DefineVideoStream": 60, "VideoFrame": 61, "FileAttributes": 69,
-            "PlaceObject3": 70, "DefineShape4": 83, "DefineSceneAndFrameLabelData": 86}
+            "PlaceObject3": 70, "DefineShape4": 83, "DefineSceneAndFrameLabelData": 86, "DefineMorphShape": 46,
+            "DefineMorphShape2": 84}
 
 
 def swf_entries():
@@ -126,7 +127,9 @@ def swf_entries():
         e.append((f"tag_{name}", tag(code)))
         e.append((f"taglong_{name}", tag(code, long=True)))
     e += [("doaction_stop", tag(12, b"\x07\x00")), ("showframe", b"\x40\x00"), ("end", b"\x00\x00"),
-          ("place2_move", tag(26, b"\x06\x01\x00\x01\x00")), ("bg_white", tag(9, b"\xFF\xFF\xFF"))]
+          ("place2_move", tag(26, b"\x06\x01\x00\x01\x00")), ("bg_white", tag(9, b"\xFF\xFF\xFF")),
+          ("place2_clipdepth", tag(26, b"\x42\x01\x00\x01\x00\x05\x00")),
+          ("place2_ratio", tag(26, b"\x11\x01\x00\x00\x80"))]
     return e
 
 

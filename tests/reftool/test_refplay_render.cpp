@@ -381,3 +381,32 @@ TEST(RefplayRender, BitmapFillsMatchTheNativeBuildsPicture)
     }
     EXPECT_LE(worst, 1) << differing << " channel values differ";
 }
+
+// A mask movie (nested masks, a moving sprite mask) and a morph movie (edges,
+// colours, a line width and a gradient between their ends) against the
+// pictures the native build made: every build draws the same pixels.
+TEST(RefplayRender, MasksAndMorphsMatchTheNativeBuildsPictures)
+{
+    const std::string dir = KV_BITMAP_DATA_DIR;
+    auto readFile = [&dir](const std::string& name) {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        EXPECT_TRUE(in.good()) << name;
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    };
+    const struct {
+        const char* movie;
+        const char* picture;
+        int frames;
+    } cases[] = {{"masks.swf", "masks_f1.png", 1}, {"morph.swf", "morph_f2.png", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.movie);
+        const DecodedPng want = decodePng(readFile(c.picture));
+        const DecodedPng got = Png(tool::renderSwf(readFile(c.movie), tool::RenderOptions{.frames = c.frames}));
+        ASSERT_EQ(got.width, want.width);
+        ASSERT_EQ(got.height, want.height);
+        int differing = 0;
+        for (size_t i = 0; i < got.rgba.size(); ++i)
+            differing += got.rgba[i] != want.rgba[i];
+        EXPECT_EQ(differing, 0);
+    }
+}

@@ -104,6 +104,25 @@ uint32_t ShapeBuilder::addFill(const BitmapFill& fill) {
     return static_cast<uint32_t>(fills.size());
 }
 
+uint32_t ShapeBuilder::addFill(const GradientFill& fill) {
+    if (fill.type != 0x10 && fill.type != 0x12 && fill.type != 0x13)
+        throw Error("unknown gradient type");
+    if (fill.stops.empty() || fill.stops.size() > (version_ == 4 ? 15u : 8u))
+        throw Error("a gradient has 1 to 15 stops (8 before DefineShape4)");
+    if (version_ < 4 && (fill.type == 0x13 || fill.spread || fill.interpolation))
+        throw Error("focal gradients, spread and interpolation modes need DefineShape4");
+    if (fill.spread > 2 || fill.interpolation > 1)
+        throw Error("unknown gradient spread or interpolation mode");
+    for (const auto& stop : fill.stops)
+        checkColor(stop.color);
+    (void)toFixed8(fill.focal);
+    auto& fills = groups_.back().fills;
+    if (fills.size() >= (version_ == 1 ? 255u : 65535u))
+        throw Error("too many fill styles");
+    fills.push_back(Fill{Rgba{}, std::nullopt, fill});
+    return static_cast<uint32_t>(fills.size());
+}
+
 uint32_t ShapeBuilder::addLine(const LineStyle& style) {
     checkColor(style.color);
     if (version_ < 4) {
@@ -371,6 +390,19 @@ void ShapeBuilder::writeStyles(SwfBuffer& out, const Group& g) const {
     else
         count(g.fills.size());
     for (const auto& f : g.fills) {
+        if (f.gradient) {
+            const GradientFill& gr = *f.gradient;
+            out.u8(gr.type);
+            out.matrix(gr.matrix);
+            out.u8(static_cast<uint8_t>(gr.spread << 6 | gr.interpolation << 4 | gr.stops.size()));
+            for (const auto& stop : gr.stops) {
+                out.u8(stop.ratio);
+                if (version_ >= 3) out.rgba(stop.color); else out.rgb(stop.color);
+            }
+            if (gr.type == 0x13)
+                out.u16(toFixed8(gr.focal));
+            continue;
+        }
         if (f.bitmap) {
             out.u8(f.bitmap->typeCode());
             out.u16(f.bitmap->bitmap);
@@ -424,66 +456,166 @@ std::vector<uint8_t> ShapeBuilder::encode(uint16_t characterId) const {
             out.ub(0, 4);   // nothing else in this record
         }
         writeStyles(out, g);
-        const unsigned fillBits = unsignedBits(static_cast<uint32_t>(g.fills.size()));
-        const unsigned lineBits = unsignedBits(static_cast<uint32_t>(g.lines.size()));
-        out.ub(fillBits, 4);
-        out.ub(lineBits, 4);
-        for (const Record& r : g.records) {
-            switch (r.kind) {
-            case Record::Style: {
-                out.ub(0, 1);
-                out.ub(0, 1);
-                out.ub(r.line.has_value(), 1);
-                out.ub(r.fill1.has_value(), 1);
-                out.ub(r.fill0.has_value(), 1);
-                out.ub(r.move.has_value(), 1);
-                if (r.move) {
-                    const unsigned n = std::max(signedBits(r.move->x), signedBits(r.move->y));
-                    out.ub(n, 5);
-                    out.sb(r.move->x, n);
-                    out.sb(r.move->y, n);
-                }
-                if (r.fill0) out.ub(*r.fill0, fillBits);
-                if (r.fill1) out.ub(*r.fill1, fillBits);
-                if (r.line) out.ub(*r.line, lineBits);
-                break;
-            }
-            case Record::Straight: {
-                out.ub(1, 1);
-                out.ub(1, 1);
-                if (r.dx != 0 && r.dy != 0) {
-                    const unsigned n = std::max({signedBits(r.dx), signedBits(r.dy), 2u});
-                    out.ub(n - 2, 4);
-                    out.ub(1, 1);
-                    out.sb(r.dx, n);
-                    out.sb(r.dy, n);
-                } else {
-                    const bool vertical = r.dx == 0 && r.dy != 0;
-                    const int32_t d = vertical ? r.dy : r.dx;
-                    const unsigned n = std::max(signedBits(d), 2u);
-                    out.ub(n - 2, 4);
-                    out.ub(0, 1);
-                    out.ub(vertical, 1);
-                    out.sb(d, n);
-                }
-                break;
-            }
-            case Record::Curved: {
-                out.ub(1, 1);
-                out.ub(0, 1);
-                const unsigned n = std::max({signedBits(r.cdx), signedBits(r.cdy), signedBits(r.dx),
-                                             signedBits(r.dy), 2u});
-                out.ub(n - 2, 4);
-                out.sb(r.cdx, n);
-                out.sb(r.cdy, n);
-                out.sb(r.dx, n);
-                out.sb(r.dy, n);
-                break;
-            }
-            }
-        }
+        writeRecords(out, g);
     }
     out.ub(0, 6);  // end of shape
+    return out.take();
+}
+
+void ShapeBuilder::writeRecords(SwfBuffer& out, const Group& g) const {
+    const unsigned fillBits = unsignedBits(static_cast<uint32_t>(g.fills.size()));
+    const unsigned lineBits = unsignedBits(static_cast<uint32_t>(g.lines.size()));
+    out.ub(fillBits, 4);
+    out.ub(lineBits, 4);
+    for (const Record& r : g.records) {
+        switch (r.kind) {
+        case Record::Style: {
+            out.ub(0, 1);
+            out.ub(0, 1);
+            out.ub(r.line.has_value(), 1);
+            out.ub(r.fill1.has_value(), 1);
+            out.ub(r.fill0.has_value(), 1);
+            out.ub(r.move.has_value(), 1);
+            if (r.move) {
+                const unsigned n = std::max(signedBits(r.move->x), signedBits(r.move->y));
+                out.ub(n, 5);
+                out.sb(r.move->x, n);
+                out.sb(r.move->y, n);
+            }
+            if (r.fill0) out.ub(*r.fill0, fillBits);
+            if (r.fill1) out.ub(*r.fill1, fillBits);
+            if (r.line) out.ub(*r.line, lineBits);
+            break;
+        }
+        case Record::Straight: {
+            out.ub(1, 1);
+            out.ub(1, 1);
+            if (r.dx != 0 && r.dy != 0) {
+                const unsigned n = std::max({signedBits(r.dx), signedBits(r.dy), 2u});
+                out.ub(n - 2, 4);
+                out.ub(1, 1);
+                out.sb(r.dx, n);
+                out.sb(r.dy, n);
+            } else {
+                const bool vertical = r.dx == 0 && r.dy != 0;
+                const int32_t d = vertical ? r.dy : r.dx;
+                const unsigned n = std::max(signedBits(d), 2u);
+                out.ub(n - 2, 4);
+                out.ub(0, 1);
+                out.ub(vertical, 1);
+                out.sb(d, n);
+            }
+            break;
+        }
+        case Record::Curved: {
+            out.ub(1, 1);
+            out.ub(0, 1);
+            const unsigned n = std::max({signedBits(r.cdx), signedBits(r.cdy), signedBits(r.dx),
+                                         signedBits(r.dy), 2u});
+            out.ub(n - 2, 4);
+            out.sb(r.cdx, n);
+            out.sb(r.cdy, n);
+            out.sb(r.dx, n);
+            out.sb(r.dy, n);
+            break;
+        }
+        }
+    }
+}
+
+std::vector<uint8_t> ShapeBuilder::encodeEdges() const {
+    if (groups_.size() != 1)
+        throw Error("a morph shape's edges have one style group");
+    SwfBuffer out;
+    writeRecords(out, groups_.front());
+    out.ub(0, 6);  // end of shape
+    return out.take();
+}
+
+uint32_t MorphShape::addFill(const MorphFill& fill) {
+    const bool gradient = fill.type == 0x10 || fill.type == 0x12;
+    const bool bitmap = fill.type >= 0x40 && fill.type <= 0x43;
+    if (fill.type != 0x00 && !gradient && !bitmap)
+        throw Error("unsupported morph fill type");
+    if (gradient && (fill.stops.empty() || fill.stops.size() > 15))
+        throw Error("a morph gradient has 1 to 15 stops");
+    fills_.push_back(fill);
+    // The start shape indexes its styles like a plain shape's.
+    start.addFill(fill.startColor);
+    return static_cast<uint32_t>(fills_.size());
+}
+
+uint32_t MorphShape::addLine(const MorphLine& line) {
+    lines_.push_back(line);
+    start.addLine(line.startWidth, line.startColor);
+    return static_cast<uint32_t>(lines_.size());
+}
+
+std::vector<uint8_t> MorphShape::encode(uint16_t characterId) const {
+    uint16_t endWidth = 0;
+    for (const MorphLine& l : lines_)
+        endWidth = std::max(endWidth, l.endWidth);
+    const Rect e = end.edgeBounds();
+    const int32_t half = (endWidth + 1) / 2;
+    const Rect endBounds{e.xMin - half, e.xMax + half, e.yMin - half, e.yMax + half};
+    SwfBuffer out;
+    out.u16(characterId);
+    out.rect(start.bounds());
+    out.rect(endBounds);
+    if (version_ == 2) {
+        out.rect(start.edgeBounds());
+        out.rect(e);
+        out.u8(lines_.empty() ? 0 : 0x01);  // scaling strokes
+    }
+    SwfBuffer styles;
+    auto count = [&](size_t n) {
+        if (n < 255) {
+            styles.u8(static_cast<uint8_t>(n));
+        } else {
+            styles.u8(0xFF);
+            styles.u16(static_cast<uint16_t>(n));
+        }
+    };
+    count(fills_.size());
+    for (const MorphFill& f : fills_) {
+        styles.u8(f.type);
+        if (f.type == 0x00) {
+            styles.rgba(f.startColor);
+            styles.rgba(f.endColor);
+        } else if (f.type < 0x40) {
+            styles.matrix(f.startMatrix);
+            styles.matrix(f.endMatrix);
+            styles.u8(static_cast<uint8_t>(f.stops.size()));
+            for (const MorphFill::Stop& st : f.stops) {
+                styles.u8(st.startRatio);
+                styles.rgba(st.startColor);
+                styles.u8(st.endRatio);
+                styles.rgba(st.endColor);
+            }
+        } else {
+            styles.u16(f.bitmap);
+            styles.matrix(f.startMatrix);
+            styles.matrix(f.endMatrix);
+        }
+    }
+    count(lines_.size());
+    for (const MorphLine& l : lines_) {
+        styles.u16(l.startWidth);
+        styles.u16(l.endWidth);
+        if (version_ == 2) {
+            styles.u8(0);  // round caps and joins, a colour, scaling
+            styles.u8(0);
+        }
+        styles.rgba(l.startColor);
+        styles.rgba(l.endColor);
+    }
+    const std::vector<uint8_t> startEdges = start.encodeEdges();
+    std::vector<uint8_t> head = styles.take();
+    // The end edges begin this many bytes after the offset field.
+    out.u32(static_cast<uint32_t>(head.size() + startEdges.size()));
+    out.bytes(head);
+    out.bytes(startEdges);
+    out.bytes(end.encodeEdges());
     return out.take();
 }
 

@@ -191,6 +191,14 @@ uint16_t Movie::defineShape(const ShapeBuilder& shape) {
     return allocateId();
 }
 
+uint16_t Movie::defineMorphShape(const MorphShape& shape) {
+    if (nextId_ > 0xFFFF)
+        throw Error("more than 65535 characters");
+    const auto body = shape.encode(static_cast<uint16_t>(nextId_));
+    append(shape.version() == 2 ? tag::DefineMorphShape2 : tag::DefineMorphShape, body, true);
+    return allocateId();
+}
+
 uint16_t Movie::defineSprite(const Timeline& sprite) {
     if (nextId_ > 0xFFFF)
         throw Error("more than 65535 characters");

@@ -38,6 +38,42 @@ struct BitmapFill {
     uint8_t typeCode() const { return static_cast<uint8_t>(0x40 | (repeat ? 0 : 1) | (smooth ? 0 : 2)); }
 };
 
+// A gradient fill: `matrix` places the gradient square (-16384..16384 twips)
+// in the shape. Spread 0 pad, 1 reflect, 2 repeat; interpolation 0 as stored,
+// 1 linear RGB (spread, interpolation and focal gradients need DefineShape4).
+struct GradientFill {
+    uint8_t type = 0x10;  // 0x10 linear, 0x12 radial, 0x13 focal
+    Matrix matrix{};
+    struct Stop {
+        uint8_t ratio = 0;
+        Rgba color{};
+    };
+    std::vector<Stop> stops{};  // 1 to 15 (8 before DefineShape4)
+    uint8_t spread = 0, interpolation = 0;
+    double focal = 0;  // -1..1, focal gradients
+};
+
+// A morph shape (DefineMorphShape, or DefineMorphShape2 with `version` 2):
+// styles with a start and an end value, and the same edges drawn twice, in
+// `start` (with the style indexes addFill/addLine answer) and `end` (the same
+// figures in the same order, styles left out).
+struct MorphFill {
+    uint8_t type = 0x00;  // 0x00 solid, 0x10 linear, 0x12 radial gradient, 0x40..0x43 bitmap
+    Rgba startColor{}, endColor{};
+    Matrix startMatrix{}, endMatrix{};  // gradients and bitmaps
+    struct Stop {
+        uint8_t startRatio = 0, endRatio = 0;
+        Rgba startColor{}, endColor{};
+    };
+    std::vector<Stop> stops{};  // gradients, 1 to 15
+    uint16_t bitmap = 0;
+};
+
+struct MorphLine {
+    uint16_t startWidth = 20, endWidth = 20;  // twips
+    Rgba startColor{}, endColor{};
+};
+
 // A path of closed or open sub-paths, for ShapeBuilder::addPath.
 class Path {
 public:
@@ -72,6 +108,7 @@ public:
 
     uint32_t addFill(Rgba color);
     uint32_t addFill(const BitmapFill& fill);
+    uint32_t addFill(const GradientFill& fill);
     uint32_t addLine(const LineStyle& style);
     uint32_t addLine(uint16_t widthTwips, Rgba color) { return addLine(LineStyle{.width = widthTwips, .color = color}); }
     ShapeBuilder& newStyles();
@@ -101,6 +138,9 @@ public:
 
     // The tag body (character id first).
     std::vector<uint8_t> encode(uint16_t characterId) const;
+    // The edges alone (a SHAPE record: index widths, records, end), for morph
+    // shapes, whose styles are written apart.
+    std::vector<uint8_t> encodeEdges() const;
 
 private:
     struct Record {
@@ -115,6 +155,7 @@ private:
     struct Fill {
         Rgba color{};
         std::optional<BitmapFill> bitmap{};
+        std::optional<GradientFill> gradient{};
     };
     struct Group {
         std::vector<Fill> fills;
@@ -129,6 +170,7 @@ private:
     void include(Point p);
     void checkColor(const Rgba& c) const;
     void writeStyles(SwfBuffer& out, const Group& g) const;
+    void writeRecords(SwfBuffer& out, const Group& g) const;
 
     int version_;
     std::vector<Group> groups_;
@@ -138,6 +180,22 @@ private:
     uint32_t maxLineWidth_ = 0;
     bool any_ = false;
     Rect box_;
+};
+
+class MorphShape {
+public:
+    explicit MorphShape(int version = 1) : version_(version) {}
+    int version() const { return version_; }
+    uint32_t addFill(const MorphFill& fill);
+    uint32_t addLine(const MorphLine& line);
+    ShapeBuilder start{3}, end{3};
+    // The tag body (character id first).
+    std::vector<uint8_t> encode(uint16_t characterId) const;
+
+private:
+    int version_;
+    std::vector<MorphFill> fills_;
+    std::vector<MorphLine> lines_;
 };
 
 }  // namespace refplayer::swfwriter

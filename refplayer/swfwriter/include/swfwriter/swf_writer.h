@@ -23,7 +23,8 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, RemoveObject = 5, Se
                    ExportAssets = 56, DoInitAction = 59, DefineVideoStream = 60, VideoFrame = 61,
                    FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83, DefineBits = 6,
                    JPEGTables = 8, DefineBitsLossless = 20, DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35,
-                   DefineBitsLossless2 = 36;
+                   DefineBitsLossless2 = 36,
+                   DefineMorphShape = 46, DefineMorphShape2 = 84;
 }
 
 // FileAttributes flags (first byte of the 32-bit field).
@@ -182,6 +183,7 @@ public:
 
     // Definitions; each returns the new character id.
     uint16_t defineShape(const ShapeBuilder& shape);
+    uint16_t defineMorphShape(const MorphShape& shape);
     uint16_t defineSprite(const Timeline& sprite);
     uint16_t defineButton(const Button& button);
     uint16_t defineEditText(const EditText& text);

@@ -1,0 +1,28 @@
+// Strokes: the outline of a line style's edges as polygons that the
+// rasteriser fills with the non-zero rule (every piece wound the same way, so
+// overlaps unite). Round, flat or square caps; round, bevel or miter joins.
+#pragma once
+
+#include "raster.h"
+#include "swf_movie.h"
+
+#include <vector>
+
+namespace refplayer::engine {
+
+struct StrokeStyle {
+    double halfWidth = 0.5;  // device pixels
+    uint8_t startCap = 0, endCap = 0;  // 0 round, 1 none, 2 square
+    uint8_t join = 0;                  // 0 round, 1 bevel, 2 miter
+    double miterLimit = 3;             // how far the miter tip may lie from the vertex, in stroke widths
+    bool noClose = false;              // a path that returns to its start still gets caps there
+};
+
+// Edges in twips, `m` to device pixels; curves flattened to `tolerance` pixels.
+void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, const StrokeStyle& style,
+               double tolerance);
+
+// The style a line style asks for (caps, join, miter limit, no-close) at a half width.
+StrokeStyle strokeStyleOf(const LineStyle& line, double halfWidth);
+
+}  // namespace refplayer::engine

@@ -798,7 +798,8 @@ std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::share
         obj = std::make_shared<VideoObject>(core, movie, static_cast<const VideoDef*>(c));
         break;
     case Character::Kind::Bitmap:
-        return nullptr;  // bitmaps show only through the fills of shapes
+    case Character::Kind::Font:
+        return nullptr;  // bitmaps show only through the fills of shapes, fonts through text
     }
     obj->container = container;
     obj->nesting = nesting;

@@ -609,7 +609,8 @@ bool hitsCharacter(const MovieDef& movie, const Character& c, Point local, int n
         }
         return false;
     }
-    case Character::Kind::Bitmap: break;  // never placed on its own
+    case Character::Kind::Bitmap:
+    case Character::Kind::Font: break;  // never placed on their own
     }
     return false;
 }

@@ -404,6 +404,63 @@ void ShapeBuilder::writeStyles(SwfBuffer& out, const Group& g) const {
     }
 }
 
+void ShapeBuilder::writeRecords(SwfBuffer& out, const Group& g, unsigned fillBits, unsigned lineBits) const {
+    for (const Record& r : g.records) {
+        switch (r.kind) {
+        case Record::Style: {
+            out.ub(0, 1);
+            out.ub(0, 1);
+            out.ub(r.line.has_value(), 1);
+            out.ub(r.fill1.has_value(), 1);
+            out.ub(r.fill0.has_value(), 1);
+            out.ub(r.move.has_value(), 1);
+            if (r.move) {
+                const unsigned n = std::max(signedBits(r.move->x), signedBits(r.move->y));
+                out.ub(n, 5);
+                out.sb(r.move->x, n);
+                out.sb(r.move->y, n);
+            }
+            if (r.fill0) out.ub(*r.fill0, fillBits);
+            if (r.fill1) out.ub(*r.fill1, fillBits);
+            if (r.line) out.ub(*r.line, lineBits);
+            break;
+        }
+        case Record::Straight: {
+            out.ub(1, 1);
+            out.ub(1, 1);
+            if (r.dx != 0 && r.dy != 0) {
+                const unsigned n = std::max({signedBits(r.dx), signedBits(r.dy), 2u});
+                out.ub(n - 2, 4);
+                out.ub(1, 1);
+                out.sb(r.dx, n);
+                out.sb(r.dy, n);
+            } else {
+                const bool vertical = r.dx == 0 && r.dy != 0;
+                const int32_t d = vertical ? r.dy : r.dx;
+                const unsigned n = std::max(signedBits(d), 2u);
+                out.ub(n - 2, 4);
+                out.ub(0, 1);
+                out.ub(vertical, 1);
+                out.sb(d, n);
+            }
+            break;
+        }
+        case Record::Curved: {
+            out.ub(1, 1);
+            out.ub(0, 1);
+            const unsigned n = std::max({signedBits(r.cdx), signedBits(r.cdy), signedBits(r.dx),
+                                         signedBits(r.dy), 2u});
+            out.ub(n - 2, 4);
+            out.sb(r.cdx, n);
+            out.sb(r.cdy, n);
+            out.sb(r.dx, n);
+            out.sb(r.dy, n);
+            break;
+        }
+        }
+    }
+}
+
 std::vector<uint8_t> ShapeBuilder::encode(uint16_t characterId) const {
     SwfBuffer out;
     out.u16(characterId);
@@ -428,61 +485,19 @@ std::vector<uint8_t> ShapeBuilder::encode(uint16_t characterId) const {
         const unsigned lineBits = unsignedBits(static_cast<uint32_t>(g.lines.size()));
         out.ub(fillBits, 4);
         out.ub(lineBits, 4);
-        for (const Record& r : g.records) {
-            switch (r.kind) {
-            case Record::Style: {
-                out.ub(0, 1);
-                out.ub(0, 1);
-                out.ub(r.line.has_value(), 1);
-                out.ub(r.fill1.has_value(), 1);
-                out.ub(r.fill0.has_value(), 1);
-                out.ub(r.move.has_value(), 1);
-                if (r.move) {
-                    const unsigned n = std::max(signedBits(r.move->x), signedBits(r.move->y));
-                    out.ub(n, 5);
-                    out.sb(r.move->x, n);
-                    out.sb(r.move->y, n);
-                }
-                if (r.fill0) out.ub(*r.fill0, fillBits);
-                if (r.fill1) out.ub(*r.fill1, fillBits);
-                if (r.line) out.ub(*r.line, lineBits);
-                break;
-            }
-            case Record::Straight: {
-                out.ub(1, 1);
-                out.ub(1, 1);
-                if (r.dx != 0 && r.dy != 0) {
-                    const unsigned n = std::max({signedBits(r.dx), signedBits(r.dy), 2u});
-                    out.ub(n - 2, 4);
-                    out.ub(1, 1);
-                    out.sb(r.dx, n);
-                    out.sb(r.dy, n);
-                } else {
-                    const bool vertical = r.dx == 0 && r.dy != 0;
-                    const int32_t d = vertical ? r.dy : r.dx;
-                    const unsigned n = std::max(signedBits(d), 2u);
-                    out.ub(n - 2, 4);
-                    out.ub(0, 1);
-                    out.ub(vertical, 1);
-                    out.sb(d, n);
-                }
-                break;
-            }
-            case Record::Curved: {
-                out.ub(1, 1);
-                out.ub(0, 1);
-                const unsigned n = std::max({signedBits(r.cdx), signedBits(r.cdy), signedBits(r.dx),
-                                             signedBits(r.dy), 2u});
-                out.ub(n - 2, 4);
-                out.sb(r.cdx, n);
-                out.sb(r.cdy, n);
-                out.sb(r.dx, n);
-                out.sb(r.dy, n);
-                break;
-            }
-            }
-        }
+        writeRecords(out, g, fillBits, lineBits);
     }
+    out.ub(0, 6);  // end of shape
+    return out.take();
+}
+
+std::vector<uint8_t> ShapeBuilder::encodeGlyph() const {
+    if (groups_.size() != 1 || !groups_.front().lines.empty() || groups_.front().fills.size() > 1)
+        throw Error("a glyph is one fill and no lines");
+    SwfBuffer out;
+    out.ub(1, 4);  // fill bits
+    out.ub(0, 4);  // line bits
+    writeRecords(out, groups_.front(), 1, 0);
     out.ub(0, 6);  // end of shape
     return out.take();
 }

@@ -101,6 +101,9 @@ public:
 
     // The tag body (character id first).
     std::vector<uint8_t> encode(uint16_t characterId) const;
+    // A glyph's SHAPE as font tags hold it: bit counts and records, no style
+    // arrays; the builder may hold one fill and no lines.
+    std::vector<uint8_t> encodeGlyph() const;
 
 private:
     struct Record {
@@ -129,6 +132,7 @@ private:
     void include(Point p);
     void checkColor(const Rgba& c) const;
     void writeStyles(SwfBuffer& out, const Group& g) const;
+    void writeRecords(SwfBuffer& out, const Group& g, unsigned fillBits, unsigned lineBits) const;
 
     int version_;
     std::vector<Group> groups_;

@@ -472,7 +472,7 @@ bool TextObject::accepts(uint8_t byte) const
 void TextObject::relayout()
 {
     applyFormats();
-    const TextMetrics m = measureText(settings_, text);
+    const TextMetrics m = measureText(settings_, text, movie.get());
     if (autoSize_ != "none") {
         Box& b = settings_.bounds;
         const double height = m.lines * m.lineHeight + 2.0 * m.gutter;
@@ -490,7 +490,7 @@ void TextObject::relayout()
             }
         }
     }
-    const TextMetrics after = measureText(settings_, text);
+    const TextMetrics after = measureText(settings_, text, movie.get());
     scrollLine = std::clamp(scrollLine, 1, std::max(1, after.lines - after.visibleLines + 1));
     ++revision;
 }
@@ -563,7 +563,7 @@ void TextObject::setSettings(const avm1::TextFieldSettings& s)
 
 avm1::TextFieldMetrics TextObject::metrics() const
 {
-    const TextMetrics m = measureText(settings_, text);
+    const TextMetrics m = measureText(settings_, text, movie.get());
     avm1::TextFieldMetrics out;
     out.lines = m.lines;
     out.visibleLines = m.visibleLines;
@@ -596,7 +596,7 @@ void TextObject::storeVariable()
 
 void TextObject::setScroll(int line)
 {
-    const TextMetrics m = measureText(settings_, text);
+    const TextMetrics m = measureText(settings_, text, movie.get());
     scrollLine = std::clamp(line, 1, std::max(1, m.lines - m.visibleLines + 1));
     ++revision;
 }

@@ -6,6 +6,7 @@
 // writer and the reader shared would still show.
 #include "engine_test_support.h"
 #include "font.h"
+#include "render.h"
 #include "swf_movie.h"
 
 #include <gtest/gtest.h>
@@ -326,4 +327,118 @@ TEST(StaticText, HandLaidDefineFontAndDefineTextDraw)
             ASSERT_EQ(v.at(x, y), green) << x << "," << y;
     EXPECT_EQ(v.at(35, 30), kWhite);
     EXPECT_EQ(v.at(20, 41), kWhite);
+}
+
+// --- edit text in an embedded font ---------------------------------------------------------------
+
+namespace {
+
+// The box font with a space (no outline, 300 units) and a field in it at
+// height 1024, so a font unit is a twip: ascent 900 puts the first baseline
+// 1 px (half the gutter) + 45 px below the field's top.
+struct FieldMovie {
+    sw::Movie m = movie(120, 140);
+    uint16_t font = 0;
+    sw::EditText field;
+    FieldMovie()
+    {
+        sw::Font f = boxFont(2);
+        f.glyphs.push_back({' ', sw::Path(), 300});
+        font = m.defineFont(f);
+        field.bounds = {0, 2000, 0, 2800};
+        field.font = font;
+        field.fontHeight = 1024;
+        field.useOutlines = true;
+        field.readOnly = true;
+        field.color = sw::Rgba{0, 0, 0, 255};
+    }
+    std::vector<uint8_t> build()
+    {
+        m.place(placeAt(m.defineEditText(field), 1)).showFrame();
+        return m.build();
+    }
+};
+
+const uint32_t kBlack = 0xFF000000u;
+
+}  // namespace
+
+TEST(EmbeddedFontField, GlyphsComeFromTheFontByCodeWithItsAdvances)
+{
+    FieldMovie fm;
+    fm.field.initialText = "AB?A";  // no glyph for '?': nothing drawn, no room taken
+    View v = show(fm.build(), 120, 140);
+    // A at x 2..22 px, B at 27..47 px (its hole 32..42), the last A at 57..77 px; rows 26..46.
+    for (int y = 26; y < 46; ++y)
+        for (int x : {2, 21, 27, 31, 43, 46, 57, 76})
+            ASSERT_EQ(v.at(x, y), kBlack) << x << "," << y;
+    EXPECT_EQ(v.at(24, 36), kWhite);
+    EXPECT_EQ(v.at(37, 36), kWhite);  // the hole
+    EXPECT_EQ(v.at(50, 36), kWhite);
+    EXPECT_EQ(v.at(12, 25), kWhite);
+    EXPECT_EQ(v.at(12, 46), kWhite);
+    EXPECT_EQ(v.at(78, 36), kWhite);
+}
+
+TEST(EmbeddedFontField, AlignmentMarginsIndentAndLeadingFollowTheFontsMetrics)
+{
+    {
+        SCOPED_TRACE("right: the line's advances (1100 twips) end at the gutter");
+        FieldMovie fm;
+        fm.field.layout = sw::EditText::Layout{.align = 1};
+        fm.field.initialText = "AB";
+        View v = show(fm.build(), 120, 140);
+        EXPECT_EQ(v.at(43, 36), kBlack);  // A from 43 px
+        EXPECT_EQ(v.at(42, 36), kWhite);
+        EXPECT_EQ(v.at(87, 36), kBlack);  // B's outline to 88 px, its advance to 98
+        EXPECT_EQ(v.at(88, 36), kWhite);
+    }
+    {
+        SCOPED_TRACE("left with margin, indent and leading, two paragraphs");
+        FieldMovie fm;
+        fm.field.multiline = true;
+        fm.field.layout = sw::EditText::Layout{.leftMargin = 100, .indent = 200, .leading = 100};
+        fm.field.initialText = "A\rA";
+        View v = show(fm.build(), 120, 140);
+        EXPECT_EQ(v.at(17, 36), kBlack);  // first line from 2 + 5 + 10 px
+        EXPECT_EQ(v.at(16, 36), kWhite);
+        // The next line: ascent and descent (55 px) and leading (5 px) lower, without the indent.
+        EXPECT_EQ(v.at(7, 96), kBlack);
+        EXPECT_EQ(v.at(6, 96), kWhite);
+        EXPECT_EQ(v.at(7, 85), kWhite);
+        EXPECT_EQ(v.at(7, 86), kBlack);
+        EXPECT_EQ(v.at(7, 105), kBlack);
+        EXPECT_EQ(v.at(7, 106), kWhite);
+    }
+}
+
+TEST(EmbeddedFontField, WordWrapMeasuresWithTheFontAndOnlyWhenOutlinesAreAsked)
+{
+    FieldMovie fm;
+    fm.field.multiline = true;
+    fm.field.wordWrap = true;
+    fm.field.bounds = {0, 2600, 0, 2800};  // 2520 twips for text: "AB AB" is 2500
+    fm.field.initialText = "AB AB AB";
+    const std::vector<uint8_t> swf = fm.build();
+    auto loaded = eng::parseMovie(swf);
+    ASSERT_TRUE(loaded.movie) << loaded.error;
+    const eng::Character* c = loaded.movie->character(fm.font + 1);
+    ASSERT_TRUE(c && c->kind == eng::Character::Kind::EditText);
+    eng::EditTextDef field = static_cast<const eng::EditTextDef&>(*c);
+    EXPECT_EQ(eng::layoutText(field, "AB AB AB", loaded.movie.get()), (std::vector<std::string>{"AB AB", "AB"}));
+    const eng::TextMetrics metrics = eng::measureText(field, "AB AB AB", loaded.movie.get());
+    EXPECT_EQ(metrics.widest, 2500);
+    EXPECT_EQ(metrics.lineHeight, 1100);
+    EXPECT_EQ(metrics.lines, 2);
+    // A word longer than the line breaks inside it.
+    EXPECT_EQ(eng::layoutText(field, "ABABABAB", loaded.movie.get()), (std::vector<std::string>{"ABAB", "ABAB"}));
+
+    // Without the outlines flag the font only names a face: the cell font measures.
+    field.useOutlines = false;
+    EXPECT_EQ(eng::layoutText(field, "AB AB AB", loaded.movie.get()), (std::vector<std::string>{"AB", "AB", "AB"}));
+
+    View v = show(swf, 120, 140);
+    EXPECT_EQ(v.at(84, 36), kBlack);  // the second "AB" of line one: A at 72..92 px
+    EXPECT_EQ(v.at(70, 36), kWhite);
+    EXPECT_EQ(v.at(2, 96), kBlack);   // line two
 }

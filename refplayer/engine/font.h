@@ -40,6 +40,8 @@ struct FontDef : Character {
     // Font units to an EM: 1024 for DefineFont/2; DefineFont3 keeps twenty
     // times the precision.
     double emSquare = 1024;
+    // Glyphs fill by winding (TrueType outlines) rather than even-odd.
+    bool nonZero = false;
     std::vector<Glyph> glyphs;
     // The character code of each glyph (DefineFont2/3, or DefineFontInfo/2
     // for DefineFont); glyphs past the table's end have none.

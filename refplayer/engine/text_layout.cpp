@@ -4,6 +4,7 @@
 #include "text_layout.h"
 
 #include "builtin_font.h"
+#include "device_font.h"
 #include "int_conv.h"
 #include "render.h"
 
@@ -42,6 +43,9 @@ const FontDef* embeddedFont(const EditTextDef& f, const MovieDef* movie)
 FieldFont::FieldFont(const EditTextDef& field, const MovieDef* movie)
     : font_(embeddedFont(field, movie)), size_(field.fontHeight)
 {
+    // Device text: the compiled-in outline face (the cell font only if it could not be read).
+    if (!font_)
+        font_ = deviceFont();
     scale_ = font_ ? size_ / font_->emSquare : size_ / font::kEm;
 }
 
@@ -159,7 +163,7 @@ void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef
                 else
                     r.addLine(p0, p1);
             }
-            r.fill(canvas, clip, FillRule::EvenOdd, paint);
+            r.fill(canvas, clip, font.nonZero ? FillRule::NonZero : FillRule::EvenOdd, paint);
         }
         if (look.underline && advance > 0) {
             const double thickness = std::max(obj.field().fontHeight / 20.0, 1.0);

@@ -1,6 +1,6 @@
 // Text field layout and drawing: the characters of a field measured and
 // drawn with the font the field names when the movie embeds its outlines,
-// and with the built-in cell font otherwise.
+// and with the compiled-in device font otherwise.
 #pragma once
 
 #include "display.h"
@@ -13,7 +13,8 @@ namespace refplayer::engine {
 class FieldFont {
 public:
     FieldFont(const EditTextDef& field, const MovieDef* movie);
-    // The embedded font the field draws with, or null for the cell font.
+    // The outline font the field draws with (embedded or the device font),
+    // or null for the cell font.
     const FontDef* embedded() const { return font_; }
     double advance(uint8_t c) const;
     // Between two neighbours (kerning of embedded fonts).

@@ -4,6 +4,7 @@
 // the text's matrix, colours per record, holes inside glyphs). One movie is
 // laid out here byte by byte from the published format, so a mistake the
 // writer and the reader shared would still show.
+#include "device_font.h"
 #include "engine_test_support.h"
 #include "font.h"
 #include "render.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 
 using namespace enginetest;
@@ -441,4 +443,74 @@ TEST(EmbeddedFontField, WordWrapMeasuresWithTheFontAndOnlyWhenOutlinesAreAsked)
     EXPECT_EQ(v.at(84, 36), kBlack);  // the second "AB" of line one: A at 72..92 px
     EXPECT_EQ(v.at(70, 36), kWhite);
     EXPECT_EQ(v.at(2, 96), kBlack);   // line two
+}
+
+// --- device text ----------------------------------------------------------------------------------
+
+TEST(DeviceFont, TheCompiledInFaceHasOutlinesAndMetricsForLatin1)
+{
+    const eng::FontDef* font = eng::deviceFont();
+    ASSERT_TRUE(font);
+    EXPECT_EQ(font->emSquare, 2048);
+    EXPECT_TRUE(font->nonZero);
+    EXPECT_GT(font->ascent, 1500);
+    EXPECT_GT(font->descent, 300);
+    for (uint32_t code : {uint32_t('A'), uint32_t('o'), uint32_t(' '), 0xE9u}) {
+        SCOPED_TRACE(code);
+        const std::optional<size_t> g = font->glyphFor(code);
+        ASSERT_TRUE(g);
+        EXPECT_GT(font->advance(*g), 500);
+        EXPECT_LT(font->advance(*g), 2048);
+    }
+    // Outlines stand on the baseline with y down: 'A' rises above it, 'p' hangs below.
+    auto extent = [&](char c) {
+        int32_t top = 0, bottom = 0;
+        for (const eng::Segment& s : font->glyphs[*font->glyphFor(uint8_t(c))].segments) {
+            top = std::min({top, s.y0, s.y1});
+            bottom = std::max({bottom, s.y0, s.y1});
+        }
+        return std::pair{top, bottom};
+    };
+    EXPECT_LT(extent('A').first, -1000);
+    EXPECT_EQ(extent('A').second, 0);
+    EXPECT_GT(extent('p').second, 300);
+    // 'o' is curved, two closed contours: every segment ends where another starts.
+    const auto& o = font->glyphs[*font->glyphFor('o')].segments;
+    EXPECT_TRUE(std::any_of(o.begin(), o.end(), [](const eng::Segment& s) { return s.curve; }));
+    for (const eng::Segment& s : o)
+        EXPECT_TRUE(std::any_of(o.begin(), o.end(), [&](const eng::Segment& t) { return t.x0 == s.x1 && t.y0 == s.y1; }));
+    EXPECT_TRUE(font->glyphs[*font->glyphFor(' ')].segments.empty());
+}
+
+TEST(DeviceFont, FieldsWithoutEmbeddedOutlinesDrawItAntialiased)
+{
+    // An 'l' is one upright stem: at 40 px its ink is a dark column with
+    // partly covered pixels at its sides, standing on the baseline.
+    auto m = movie(60, 60);
+    sw::EditText field;
+    field.bounds = {0, 1200, 0, 1200};
+    field.fontHeight = 800;
+    field.readOnly = true;
+    field.color = sw::Rgba{0, 0, 0, 255};
+    field.initialText = "l";
+    m.place(placeAt(m.defineEditText(field), 1)).showFrame();
+    View v = show(m.build(), 60, 60);
+    int dark = 0, partial = 0, top = 60, bottom = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 60; ++x) {
+            const uint32_t g = v.at(x, y) & 0xFF;
+            if (g < 64) {
+                ++dark;
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            } else if (g < 250) {
+                ++partial;
+            }
+        }
+    EXPECT_GT(dark, 50);
+    EXPECT_GT(partial, 10);
+    // The first baseline: 1 px of gutter, then the ascent (1901 of 2048 units at 40 px).
+    const int baseline = 1 + static_cast<int>(1901 * 40 / 2048.0);
+    EXPECT_NEAR(bottom, baseline - 1, 1);
+    EXPECT_NEAR(top, baseline - static_cast<int>(1556 * 40 / 2048.0), 2);
 }

@@ -58,9 +58,11 @@ double FieldFont::advance(uint8_t c) const
     return g ? font_->advance(*g) * scale_ : 0;
 }
 
-double FieldFont::kern(uint8_t left, uint8_t right) const
+double FieldFont::kern(uint8_t, uint8_t) const
 {
-    return font_ ? font_->kern(left, right) * scale_ : 0;
+    // Fields kern only when their format asks for it (TextFormat.kerning,
+    // off by default), which is not modelled: the font's pairs stay unused.
+    return 0;
 }
 
 double FieldFont::width(std::string_view text) const
@@ -208,7 +210,8 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
             x += avail - width;
         else if (f.align == 2)
             x += (avail - width) / 2;
-        double top = b.yMin + kGutter / 2.0 + (li - first) * lineHeight;
+        // Outline text starts a whole gutter down; the cell font's rows fill half of it.
+        double top = b.yMin + (face.embedded() ? kGutter : kGutter / 2.0) + (li - first) * lineHeight;
         if (top > b.yMax)
             break;
         if (const FontDef* embedded = face.embedded()) {

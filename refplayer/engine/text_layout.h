@@ -17,7 +17,7 @@ public:
     // or null for the cell font.
     const FontDef* embedded() const { return font_; }
     double advance(uint8_t c) const;
-    // Between two neighbours (kerning of embedded fonts).
+    // Between two neighbours: kerning, which fields leave off for now.
     double kern(uint8_t left, uint8_t right) const;
     // Of a run of characters: their advances and kerning, less the spacing
     // that trails the last one.

@@ -91,6 +91,7 @@ std::unique_ptr<FontDef> readDeviceFont()
         font->codes.push_back(static_cast<uint16_t>(code));
         font->advances.push_back(static_cast<int16_t>(advance));
     }
+    font->indexCodes();
     return font;
 }
 

@@ -10,12 +10,22 @@ namespace refplayer::engine {
 
 std::optional<size_t> FontDef::glyphFor(uint32_t code) const
 {
-    // Fonts are small (a few hundred glyphs at most in practice), and the
-    // first glyph with a code wins, as the player picks it.
+    // Looked up for every character a field lays out and draws, and a
+    // font may hold 65535 glyphs: a sorted index, not a scan.
+    auto it = std::lower_bound(byCode_.begin(), byCode_.end(), std::pair<uint16_t, uint32_t>{0, 0},
+                               [code](const auto& entry, const auto&) { return entry.first < code; });
+    if (it == byCode_.end() || it->first != code)
+        return std::nullopt;
+    return it->second;
+}
+
+void FontDef::indexCodes()
+{
+    byCode_.clear();
     for (size_t i = 0; i < codes.size() && i < glyphs.size(); ++i)
-        if (codes[i] == code)
-            return i;
-    return std::nullopt;
+        byCode_.emplace_back(codes[i], static_cast<uint32_t>(i));
+    // Stable, so the first glyph with a code stays first among its equals.
+    std::stable_sort(byCode_.begin(), byCode_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 double FontDef::advance(size_t index) const
@@ -146,6 +156,10 @@ void readFont23(SwfReader& r, bool font3, MovieDef& movie, const Limits& limits)
     }
     if (codeTable >= table.size())
         return;
+    struct Index {
+        FontDef& font;
+        ~Index() { font.indexCodes(); }
+    } index{*font};  // whichever way the tables end
     SwfReader tail(table.subspan(codeTable));
     try {
         for (size_t i = 0; i < font->glyphs.size(); ++i)
@@ -199,6 +213,7 @@ void readFontInfo(SwfReader& r, bool version2, MovieDef& movie)
         font.language = r.u8();
     while (font.codes.size() < font.glyphs.size() && r.remaining() >= (font.wideCodes ? 2u : 1u))
         font.codes.push_back(font.wideCodes ? r.u16() : r.u8());
+    font.indexCodes();
 }
 
 }  // namespace

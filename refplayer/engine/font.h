@@ -52,13 +52,18 @@ struct FontDef : Character {
     std::vector<int16_t> advances;     // font units, by glyph
     std::vector<KerningPair> kerning;
 
-    // The glyph drawn for character `code`, if the font has one.
+    // The glyph drawn for character `code`, if the font has one (the first
+    // glyph with that code). Needs indexCodes() after the codes change.
     std::optional<size_t> glyphFor(uint32_t code) const;
+    void indexCodes();
     // The pen advance of glyph `index` in font units: the layout table's, or
     // for fonts without one the outline's width with a small gap.
     double advance(size_t index) const;
     // The kerning adjustment between two codes, in font units.
     int kern(uint32_t left, uint32_t right) const;
+
+private:
+    std::vector<std::pair<uint16_t, uint32_t>> byCode_;  // (code, glyph), sorted by code
 };
 
 // A font or static text tag (`code` one of the tag codes above; `body` after

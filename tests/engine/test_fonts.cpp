@@ -181,6 +181,17 @@ TEST(FontTags, DamagedTablesKeepWhatTheyHoldAndLoad)
         EXPECT_GT(f->advance(0), 0);  // from the outline instead
     }
     {
+        SCOPED_TRACE("two glyphs with one code: the first one answers");
+        auto m = movie();
+        sw::Font f = boxFont(2);
+        f.glyphs = {{'Z', ring(), 600}, {'A', ring(), 600}, {'A', square(), 500}};
+        const uint16_t id = m.defineFont(f);
+        auto loaded = eng::parseMovie(m.build());
+        ASSERT_TRUE(loaded.movie) << loaded.error;
+        EXPECT_EQ(fontOf(*loaded.movie, id)->glyphFor('A'), std::optional<size_t>(1));
+        EXPECT_EQ(fontOf(*loaded.movie, id)->glyphFor('Z'), std::optional<size_t>(0));
+    }
+    {
         SCOPED_TRACE("a device font without glyphs or code table offset");
         auto loaded = load(font2(0, {}));
         ASSERT_TRUE(loaded.movie) << loaded.error;

@@ -243,10 +243,6 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
     }
 }
 
-}  // namespace
-
-namespace {
-
 void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
               const IRect& clipIn)
 {

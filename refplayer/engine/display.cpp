@@ -471,7 +471,7 @@ bool TextObject::accepts(uint8_t byte) const
 void TextObject::relayout()
 {
     applyFormats();
-    const TextMetrics m = measureText(settings_, text);
+    const TextMetrics m = measureText(settings_, text, movie.get());
     if (autoSize_ != "none") {
         Box& b = settings_.bounds;
         const double height = m.lines * m.lineHeight + 2.0 * m.gutter;
@@ -489,7 +489,7 @@ void TextObject::relayout()
             }
         }
     }
-    const TextMetrics after = measureText(settings_, text);
+    const TextMetrics after = measureText(settings_, text, movie.get());
     scrollLine = std::clamp(scrollLine, 1, std::max(1, after.lines - after.visibleLines + 1));
     ++revision;
 }
@@ -562,7 +562,7 @@ void TextObject::setSettings(const avm1::TextFieldSettings& s)
 
 avm1::TextFieldMetrics TextObject::metrics() const
 {
-    const TextMetrics m = measureText(settings_, text);
+    const TextMetrics m = measureText(settings_, text, movie.get());
     avm1::TextFieldMetrics out;
     out.lines = m.lines;
     out.visibleLines = m.visibleLines;
@@ -595,7 +595,7 @@ void TextObject::storeVariable()
 
 void TextObject::setScroll(int line)
 {
-    const TextMetrics m = measureText(settings_, text);
+    const TextMetrics m = measureText(settings_, text, movie.get());
     scrollLine = std::clamp(line, 1, std::max(1, m.lines - m.visibleLines + 1));
     ++revision;
 }
@@ -815,7 +815,8 @@ std::shared_ptr<DisplayObject> createInstance(PlayerCore& core, const std::share
         obj = std::make_shared<VideoObject>(core, movie, static_cast<const VideoDef*>(c));
         break;
     case Character::Kind::Bitmap:
-        return nullptr;  // bitmaps show only through the fills of shapes
+    case Character::Kind::Font:
+        return nullptr;  // bitmaps show only through the fills of shapes, fonts through text
     }
     obj->container = container;
     obj->nesting = nesting;

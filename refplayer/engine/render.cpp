@@ -6,8 +6,8 @@
 #include "gradient.h"
 #include "stroke.h"
 #include "morph_shape.h"
-#include "builtin_font.h"
 #include "player_core.h"
+#include "text_layout.h"
 #include "int_conv.h"
 
 #include <algorithm>
@@ -21,7 +21,6 @@ namespace refplayer::engine {
 namespace {
 
 constexpr double kTolerance = 0.2;  // device pixels a flattened curve may stray
-constexpr int kGutter = 40;         // twips between a text field's border and its text
 
 // --- paints --------------------------------------------------------------------------------
 
@@ -142,50 +141,6 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
     }
 }
 
-}  // namespace
-
-std::string stripHtml(const std::string& html)
-{
-    std::string out;
-    for (size_t i = 0; i < html.size(); ++i) {
-        char c = html[i];
-        if (c == '<') {
-            size_t end = html.find('>', i);
-            if (end == std::string::npos)
-                break;
-            std::string tag = html.substr(i + 1, end - i - 1);
-            for (char& t : tag)
-                t = static_cast<char>(std::tolower(static_cast<unsigned char>(t)));
-            if (tag == "br" || tag == "br/" || tag == "br /" || tag == "/p")
-                out += '\r';
-            i = end;
-        } else if (c == '&') {
-            static const std::pair<const char*, char> entities[] = {
-                {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", ' '}};
-            bool matched = false;
-            for (const auto& [name, ch] : entities) {
-                size_t n = std::strlen(name);
-                if (html.compare(i, n, name) == 0) {
-                    out += ch;
-                    i += n - 1;
-                    matched = true;
-                    break;
-                }
-            }
-            if (!matched)
-                out += c;
-        } else {
-            out += c;
-        }
-    }
-    // A trailing paragraph end is no extra line.
-    if (!out.empty() && out.back() == '\r')
-        out.pop_back();
-    return out;
-}
-
-namespace {
-
 void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
               const IRect& clipIn)
 {
@@ -219,66 +174,7 @@ void drawText(const TextObject& obj, const Matrix& world, const ColorTransform& 
     IRect clip = intersect(clipIn, boxToPixels(b.transformed(world)));
     if (clip.empty())
         return;
-    const std::vector<LaidLine> lines = layoutTextIndexed(f, obj.contents(false));
-    const double unit = f.fontHeight / static_cast<double>(font::kEm);
-    const double lineHeight = f.fontHeight + f.leading;
-    const double avail = (b.xMax - b.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
-    // A scrolled field starts with its scroll line at the top.
-    const size_t first = static_cast<size_t>(std::max(obj.scrollLine, 1) - 1);
-    // One rasteriser per colour the text uses.
-    std::vector<std::pair<Rgba, Rasterizer>> inks;
-    auto inkFor = [&](Rgba c) -> Rasterizer& {
-        for (auto& [ink, raster] : inks)
-            if (ink == c)
-                return raster;
-        inks.emplace_back(c, Rasterizer{});
-        return inks.back().second;
-    };
-    for (size_t li = first; li < lines.size(); ++li) {
-        const std::string& line = lines[li].text;
-        double width = line.empty() ? 0 : (line.size() * font::kAdvance - 1) * unit;
-        double x = b.xMin + kGutter + f.leftMargin + (li == 0 ? f.indent : 0);
-        if (f.align == 1)
-            x += avail - width;
-        else if (f.align == 2)
-            x += (avail - width) / 2;
-        double top = b.yMin + kGutter / 2.0 + (li - first) * lineHeight;
-        if (top > b.yMax)
-            break;
-        for (size_t ci = 0; ci < line.size(); ++ci) {
-            double gx = x + ci * font::kAdvance * unit;
-            if (gx > b.xMax)
-                break;  // the rest of the line lies outside the field
-            if (gx + font::kAdvance * unit < b.xMin)
-                continue;
-            const TextObject::Look look = obj.lookAt(lines[li].index[ci]);
-            Rasterizer& r = inkFor(look.color);
-            // Bold widens each stroke of the cell by a unit; underline runs
-            // under the whole advance.
-            const int widen = look.bold ? 1 : 0;
-            const uint8_t* rows = font::glyph(static_cast<uint8_t>(line[ci]));
-            for (int row = 0; row < font::kRows; ++row) {
-                uint8_t bits = rows[row];
-                int col = 0;
-                while (col < font::kGlyphWidth) {
-                    if (!(bits & (0x10 >> col))) {
-                        ++col;
-                        continue;
-                    }
-                    int start = col;
-                    while (col < font::kGlyphWidth && (bits & (0x10 >> col)))
-                        ++col;
-                    addRect(r, world, gx + start * unit, top + row * unit, gx + (col + widen) * unit,
-                            top + (row + 1) * unit);
-                }
-            }
-            if (look.underline)
-                addRect(r, world, gx, top + (font::kAscent + 1) * unit, gx + font::kAdvance * unit,
-                        top + (font::kAscent + 1.5) * unit);
-        }
-    }
-    for (auto& [ink, raster] : inks)
-        raster.fill(canvas, clip, FillRule::NonZero, Paint{premultiply(color.apply(ink))});
+    drawFieldText(obj, world, color, canvas, clip);
 }
 
 void drawVideo(const VideoObject& obj, const Matrix& world, const ColorTransform& color, const Canvas& canvas,
@@ -485,7 +381,8 @@ bool hitsCharacter(const MovieDef& movie, const Character& c, Point local, int n
         }
         return false;
     }
-    case Character::Kind::Bitmap: break;  // never placed on its own
+    case Character::Kind::Bitmap:
+    case Character::Kind::Font: break;  // never placed on their own
     }
     return false;
 }
@@ -514,82 +411,6 @@ bool hitsObject(const DisplayObject& obj, Point local, int nesting)
     default:
         return obj.def && hitsCharacter(*obj.movie, *obj.def, local);
     }
-}
-
-std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string& shown)
-{
-    std::vector<LaidLine> paragraphs;
-    LaidLine current;
-    for (size_t i = 0; i < shown.size(); ++i) {
-        char c = shown[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n')
-                ++i;
-            if (f.multiline) {
-                paragraphs.push_back(std::move(current));
-                current = {};
-            }
-            continue;
-        }
-        if (static_cast<unsigned char>(c) < 0x20)
-            continue;  // other control characters draw nothing
-        current.text += f.password ? '*' : c;
-        current.index.push_back(static_cast<uint32_t>(std::min<size_t>(i, UINT32_MAX)));
-    }
-    paragraphs.push_back(std::move(current));
-    if (!(f.wordWrap && f.multiline))
-        return paragraphs;
-
-    const double unit = f.fontHeight / static_cast<double>(font::kEm);
-    const double avail = (f.bounds.xMax - f.bounds.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
-    size_t perLine = unit > 0 ? num::truncClamp<size_t>(std::floor((avail + unit) / (font::kAdvance * unit)), 1, SIZE_MAX) : 1;
-    std::vector<LaidLine> lines;
-    auto piece = [](const LaidLine& p, size_t at, size_t n) {
-        LaidLine l;
-        l.text = p.text.substr(at, n);
-        l.index.assign(p.index.begin() + static_cast<ptrdiff_t>(at),
-                       p.index.begin() + static_cast<ptrdiff_t>(at + l.text.size()));
-        return l;
-    };
-    for (const LaidLine& p : paragraphs) {
-        size_t at = 0;
-        while (p.text.size() - at > perLine) {
-            size_t cut = p.text.rfind(' ', at + perLine);
-            if (cut == std::string::npos || cut <= at) {
-                lines.push_back(piece(p, at, perLine));
-                at += perLine;
-            } else {
-                lines.push_back(piece(p, at, cut - at));
-                at = cut + 1;
-            }
-        }
-        lines.push_back(piece(p, at, std::string::npos));
-    }
-    return lines;
-}
-
-std::vector<std::string> layoutText(const EditTextDef& f, const std::string& text)
-{
-    std::vector<std::string> out;
-    for (LaidLine& line : layoutTextIndexed(f, f.html ? stripHtml(text) : text))
-        out.push_back(std::move(line.text));
-    return out;
-}
-
-TextMetrics measureText(const EditTextDef& f, const std::string& text)
-{
-    const std::vector<std::string> lines = layoutText(f, text);
-    const double unit = f.fontHeight / static_cast<double>(font::kEm);
-    TextMetrics m;
-    for (const std::string& line : lines)
-        if (!line.empty())
-            m.widest = std::max(m.widest, (line.size() * font::kAdvance - 1) * unit);
-    m.lineHeight = f.fontHeight + f.leading;
-    m.lines = static_cast<int>(std::min<size_t>(lines.size(), INT32_MAX));
-    const double room = (f.bounds.yMax - f.bounds.yMin) - kGutter;
-    m.visibleLines = m.lineHeight > 0 ? num::truncClamp<int>(std::floor(room / m.lineHeight), 1, INT32_MAX) : 1;
-    m.gutter = kGutter;
-    return m;
 }
 
 }  // namespace refplayer::engine

@@ -53,14 +53,18 @@ bool hitsButton(const ButtonObject& button, Point local);
 bool hitsObject(const DisplayObject& object, Point local, int nesting = 0);
 
 // What a text field shows, one entry per line, after HTML, password and wrapping rules.
-std::vector<std::string> layoutText(const EditTextDef& field, const std::string& text);
+// `movie` (the field's) supplies an embedded font the field names; without
+// it, or without such a font, the built-in cell font measures.
+std::vector<std::string> layoutText(const EditTextDef& field, const std::string& text,
+                                    const MovieDef* movie = nullptr);
 // The same from the shown text (tags already out), each character with its
 // index in `shown`.
 struct LaidLine {
     std::string text;
     std::vector<uint32_t> index;
 };
-std::vector<LaidLine> layoutTextIndexed(const EditTextDef& field, const std::string& shown);
+std::vector<LaidLine> layoutTextIndexed(const EditTextDef& field, const std::string& shown,
+                                        const MovieDef* movie = nullptr);
 // An HTML field's text as shown: tags out, entities decoded, paragraph and
 // line breaks as '\r'.
 std::string stripHtml(const std::string& html);
@@ -73,6 +77,6 @@ struct TextMetrics {
     int visibleLines = 1;   // whole lines the field's height holds (at least one)
     int gutter = 0;         // between the field's edge and its text, on each side
 };
-TextMetrics measureText(const EditTextDef& field, const std::string& text);
+TextMetrics measureText(const EditTextDef& field, const std::string& text, const MovieDef* movie = nullptr);
 
 }  // namespace refplayer::engine

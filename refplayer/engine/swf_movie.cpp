@@ -1,6 +1,7 @@
 // The SWF container: header, decompression, the tag loop and the records of
 // every tag the engine plays.
 #include "bitmap.h"
+#include "font.h"
 #include "swf_movie.h"
 #include "morph_shape.h"
 #include "swf_reader.h"
@@ -405,6 +406,15 @@ private:
         case tag::DefineBitsLossless2:
             readBitmapTag(code, body, movie_, limits_);
             break;
+        case tag::DefineFont:
+        case tag::DefineFont2:
+        case tag::DefineFont3:
+        case tag::DefineFontInfo:
+        case tag::DefineFontInfo2:
+        case tag::DefineText:
+        case tag::DefineText2:
+            readFontTag(code, body, movie_, limits_);
+            break;
         case tag::DefineVideoStream: {
             uint16_t id = body.u16();
             if (VideoDef* v = define<VideoDef>(id)) {
@@ -499,6 +509,7 @@ private:
         def.border = f2 & 0x08;
         def.background = def.border;
         def.html = f2 & 0x02;
+        def.useOutlines = f2 & 0x01;
         if (hasFont)
             def.fontId = r.u16();
         if (hasFontClass)

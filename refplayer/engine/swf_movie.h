@@ -112,7 +112,7 @@ struct ShapeGroup {
 // --- characters ---------------------------------------------------------------------
 
 struct Character {
-    enum class Kind : uint8_t { Shape, Sprite, Button, EditText, Video, Bitmap };
+    enum class Kind : uint8_t { Shape, Sprite, Button, EditText, Video, Bitmap, Font };
     explicit Character(Kind k, uint16_t i) : kind(k), id(i) {}
     virtual ~Character() = default;
     Kind kind;
@@ -228,6 +228,7 @@ struct EditTextDef : Character {
     Rgba borderColor{0, 0, 0, 255};
     Rgba backgroundColor{255, 255, 255, 255};
     uint16_t fontId = 0;
+    bool useOutlines = false;   // draw with the embedded glyphs of fontId
     uint16_t fontHeight = 240;  // twips
     Rgba color{0, 0, 0, 255};
     std::optional<uint16_t> maxLength;

@@ -1,5 +1,6 @@
 // Shape records: style arrays, edges, and their sorting into one path per
 // fill style and per line style.
+#include "font.h"
 #include "swf_movie.h"
 #include "swf_reader.h"
 
@@ -243,10 +244,12 @@ FillStyle parseFillStyle(SwfReader& r, int shapeVersion)
     return fill;
 }
 
-void parseShapeWithStyle(SwfReader& r, int shapeVersion, ShapeDef& shape, const Limits& limits, size_t& movieEdges)
+namespace {
+
+// The records that follow a shape's first style arrays (or a glyph's bit counts).
+void readShapeRecords(SwfReader& r, int shapeVersion, ShapeDef& shape, GroupBuilder builder, size_t& styleBudget,
+                      const Limits& limits, size_t& movieEdges)
 {
-    size_t styleBudget = limits.shapeStyles;
-    GroupBuilder builder(readStyles(r, shapeVersion, styleBudget));
     unsigned fillBits = r.ub(4);
     unsigned lineBits = r.ub(4);
     int32_t x = 0, y = 0;
@@ -328,6 +331,31 @@ void parseShapeWithStyle(SwfReader& r, int shapeVersion, ShapeDef& shape, const 
         builder.edge(s, fill0, fill1, line);
     }
     shape.groups.push_back(builder.take());
+}
+
+}  // namespace
+
+void parseShapeWithStyle(SwfReader& r, int shapeVersion, ShapeDef& shape, const Limits& limits, size_t& movieEdges)
+{
+    size_t styleBudget = limits.shapeStyles;
+    GroupBuilder builder(readStyles(r, shapeVersion, styleBudget));
+    readShapeRecords(r, shapeVersion, shape, std::move(builder), styleBudget, limits, movieEdges);
+}
+
+Glyph parseGlyph(SwfReader& r, const Limits& limits, size_t& movieEdges)
+{
+    // A glyph has no style arrays: style 1 is its inside, whichever side of
+    // an edge the records put it.
+    StyleArrays styles;
+    styles.fills.resize(1);
+    ShapeDef shape(0);
+    size_t styleBudget = limits.shapeStyles;
+    readShapeRecords(r, 1, shape, GroupBuilder(std::move(styles)), styleBudget, limits, movieEdges);
+    Glyph glyph;
+    for (ShapePath& path : shape.groups.front().fillPaths)
+        if (path.style == 1)
+            glyph.segments = std::move(path.segments);
+    return glyph;
 }
 
 }  // namespace refplayer::engine

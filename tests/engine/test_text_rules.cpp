@@ -54,18 +54,21 @@ TEST(UrlText, UrlEncodedPairsDecodeAndToleratePoorInput)
 TEST(TextLayout, FieldsBreakWrapMaskAndStripAsTheirFlagsSay)
 {
     EditTextDef f(1);
-    f.fontHeight = 135;  // the built-in font's cells are then 90 twips wide
+    // Device text: 450 twips for text between two 40-twip gutters hold 6827
+    // units of the device font's 2048 EM at 135 twips (advances: e 1260,
+    // f 721, g 1300, h 1298, i 569, j 569, k 1186, '*' 1024).
+    f.fontHeight = 135;
     f.bounds.xMin = 0;
-    f.bounds.xMax = 80 + 5 * 90;  // two 40-twip gutters and five cells
+    f.bounds.xMax = 80 + 450;
     using Lines = std::vector<std::string>;
 
     EXPECT_EQ(layoutText(f, "one\rtwo"), (Lines{"onetwo"}));  // single line: breaks vanish
     f.multiline = true;
     EXPECT_EQ(layoutText(f, "one\r\ntwo\nthree"), (Lines{"one", "two", "three"}));
     f.wordWrap = true;
-    EXPECT_EQ(layoutText(f, "ab cd efghijkl"), (Lines{"ab cd", "efghi", "jkl"}));
+    EXPECT_EQ(layoutText(f, "ab cd efghijkl"), (Lines{"ab cd", "efghij", "kl"}));
     f.password = true;
-    EXPECT_EQ(layoutText(f, "secret"), (Lines{"*****", "*"}));
+    EXPECT_EQ(layoutText(f, "secrets"), (Lines{"******", "*"}));
     f.password = false;
     f.wordWrap = false;
     f.html = true;

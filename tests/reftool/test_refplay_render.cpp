@@ -410,3 +410,34 @@ TEST(RefplayRender, MasksAndMorphsMatchTheNativeBuildsPictures)
         EXPECT_EQ(differing, 0);
     }
 }
+
+// Fonts and text: a DefineFont2 with DefineText, a field in that font's
+// outlines and a field of device text (with a Latin-1 letter), laid out by
+// hand (text_fonts.swf), against the native build's picture: glyph outlines,
+// curves and the device font's anti-aliasing come out the same in every build.
+TEST(RefplayRender, TextInFontsMatchesTheNativeBuildsPicture)
+{
+    const std::string dir = KV_BITMAP_DATA_DIR;
+    auto readFile = [&dir](const std::string& name) -> std::optional<std::vector<uint8_t>> {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        if (!in)
+            return std::nullopt;
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto swf = readFile("text_fonts.swf");
+    const auto golden = readFile("text_fonts.png");
+    ASSERT_TRUE(swf && golden);
+    const DecodedPng want = decodePng(*golden);
+    const DecodedPng got = Png(tool::renderSwf(*swf, tool::RenderOptions{.width = want.width, .height = want.height}));
+    ASSERT_EQ(got.width, want.width);
+    ASSERT_EQ(got.height, want.height);
+    int differing = 0, worst = 0, ink = 0;
+    for (size_t i = 0; i < got.rgba.size(); ++i) {
+        const int d = std::abs(int(got.rgba[i]) - int(want.rgba[i]));
+        differing += d != 0;
+        worst = std::max(worst, d);
+        ink += got.rgba[i] < 128;
+    }
+    EXPECT_LE(worst, 1) << differing << " channel values differ";
+    EXPECT_GT(ink, 1000);  // the picture is not blank
+}

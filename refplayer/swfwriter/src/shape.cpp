@@ -436,37 +436,7 @@ void ShapeBuilder::writeStyles(SwfBuffer& out, const Group& g) const {
     }
 }
 
-std::vector<uint8_t> ShapeBuilder::encode(uint16_t characterId) const {
-    SwfBuffer out;
-    out.u16(characterId);
-    out.rect(bounds());
-    if (version_ == 4) {
-        out.rect(edgeBounds());
-        bool scaling = false, nonScaling = false;
-        for (const auto& g : groups_)
-            for (const auto& l : g.lines)
-                (l.noHScale || l.noVScale ? nonScaling : scaling) = true;
-        out.u8(static_cast<uint8_t>((nonScaling ? 0x02 : 0) | (scaling ? 0x01 : 0)));
-    }
-    for (size_t gi = 0; gi < groups_.size(); ++gi) {
-        const Group& g = groups_[gi];
-        if (gi > 0) {
-            out.ub(0, 1);   // style change
-            out.ub(1, 1);   // new styles
-            out.ub(0, 4);   // nothing else in this record
-        }
-        writeStyles(out, g);
-        writeRecords(out, g);
-    }
-    out.ub(0, 6);  // end of shape
-    return out.take();
-}
-
-void ShapeBuilder::writeRecords(SwfBuffer& out, const Group& g) const {
-    const unsigned fillBits = unsignedBits(static_cast<uint32_t>(g.fills.size()));
-    const unsigned lineBits = unsignedBits(static_cast<uint32_t>(g.lines.size()));
-    out.ub(fillBits, 4);
-    out.ub(lineBits, 4);
+void ShapeBuilder::writeRecords(SwfBuffer& out, const Group& g, unsigned fillBits, unsigned lineBits) const {
     for (const Record& r : g.records) {
         switch (r.kind) {
         case Record::Style: {
@@ -523,11 +493,57 @@ void ShapeBuilder::writeRecords(SwfBuffer& out, const Group& g) const {
     }
 }
 
+std::vector<uint8_t> ShapeBuilder::encode(uint16_t characterId) const {
+    SwfBuffer out;
+    out.u16(characterId);
+    out.rect(bounds());
+    if (version_ == 4) {
+        out.rect(edgeBounds());
+        bool scaling = false, nonScaling = false;
+        for (const auto& g : groups_)
+            for (const auto& l : g.lines)
+                (l.noHScale || l.noVScale ? nonScaling : scaling) = true;
+        out.u8(static_cast<uint8_t>((nonScaling ? 0x02 : 0) | (scaling ? 0x01 : 0)));
+    }
+    for (size_t gi = 0; gi < groups_.size(); ++gi) {
+        const Group& g = groups_[gi];
+        if (gi > 0) {
+            out.ub(0, 1);   // style change
+            out.ub(1, 1);   // new styles
+            out.ub(0, 4);   // nothing else in this record
+        }
+        writeStyles(out, g);
+        const unsigned fillBits = unsignedBits(static_cast<uint32_t>(g.fills.size()));
+        const unsigned lineBits = unsignedBits(static_cast<uint32_t>(g.lines.size()));
+        out.ub(fillBits, 4);
+        out.ub(lineBits, 4);
+        writeRecords(out, g, fillBits, lineBits);
+    }
+    out.ub(0, 6);  // end of shape
+    return out.take();
+}
+
 std::vector<uint8_t> ShapeBuilder::encodeEdges() const {
     if (groups_.size() != 1)
         throw Error("a morph shape's edges have one style group");
+    const Group& g = groups_.front();
+    const unsigned fillBits = unsignedBits(static_cast<uint32_t>(g.fills.size()));
+    const unsigned lineBits = unsignedBits(static_cast<uint32_t>(g.lines.size()));
     SwfBuffer out;
-    writeRecords(out, groups_.front());
+    out.ub(fillBits, 4);
+    out.ub(lineBits, 4);
+    writeRecords(out, g, fillBits, lineBits);
+    out.ub(0, 6);  // end of shape
+    return out.take();
+}
+
+std::vector<uint8_t> ShapeBuilder::encodeGlyph() const {
+    if (groups_.size() != 1 || !groups_.front().lines.empty() || groups_.front().fills.size() > 1)
+        throw Error("a glyph is one fill and no lines");
+    SwfBuffer out;
+    out.ub(1, 4);  // fill bits
+    out.ub(0, 4);  // line bits
+    writeRecords(out, groups_.front(), 1, 0);
     out.ub(0, 6);  // end of shape
     return out.take();
 }

@@ -141,6 +141,9 @@ public:
     // The edges alone (a SHAPE record: index widths, records, end), for morph
     // shapes, whose styles are written apart.
     std::vector<uint8_t> encodeEdges() const;
+    // A glyph's SHAPE as font tags hold it: bit counts and records, no style
+    // arrays; the builder may hold one fill and no lines.
+    std::vector<uint8_t> encodeGlyph() const;
 
 private:
     struct Record {
@@ -170,7 +173,7 @@ private:
     void include(Point p);
     void checkColor(const Rgba& c) const;
     void writeStyles(SwfBuffer& out, const Group& g) const;
-    void writeRecords(SwfBuffer& out, const Group& g) const;
+    void writeRecords(SwfBuffer& out, const Group& g, unsigned fillBits, unsigned lineBits) const;
 
     int version_;
     std::vector<Group> groups_;

@@ -23,7 +23,8 @@ constexpr uint16_t End = 0, ShowFrame = 1, DefineShape = 2, RemoveObject = 5, Se
                    ExportAssets = 56, DoInitAction = 59, DefineVideoStream = 60, VideoFrame = 61,
                    FileAttributes = 69, PlaceObject3 = 70, DefineShape4 = 83, DefineBits = 6,
                    JPEGTables = 8, DefineBitsLossless = 20, DefineBitsJPEG2 = 21, DefineBitsJPEG3 = 35,
-                   DefineBitsLossless2 = 36,
+                   DefineBitsLossless2 = 36, DefineFont = 10, DefineText = 11, DefineFontInfo = 13,
+                   DefineText2 = 33, DefineFontInfo2 = 62, DefineFont3 = 75,
                    DefineMorphShape = 46, DefineMorphShape2 = 84;
 }
 
@@ -137,6 +138,56 @@ struct LosslessBitmap {
     std::vector<Rgba> pixels{};
 };
 
+// An embedded font: DefineFont with DefineFontInfo (SWF 6 on: DefineFontInfo2)
+// for its codes, DefineFont2 or DefineFont3. Outlines in font units (1024 to
+// an EM, 20480 for DefineFont3), y down, the baseline at y = 0; each outline
+// is filled on its inside (holes turn the other way, see ShapeBuilder::addPath).
+struct FontGlyph {
+    uint16_t code = 0;
+    Path outline{};
+    int16_t advance = 0;  // font units (layout table)
+};
+
+struct Font {
+    uint8_t version = 2;  // 1, 2 or 3
+    std::string name = "Embedded";
+    bool bold = false, italic = false;
+    std::vector<FontGlyph> glyphs{};
+    // DefineFont2/3: ascent, descent, leading, advances, bounds and kerning.
+    bool layout = true;
+    uint16_t ascent = 900, descent = 200;  // font units
+    int16_t leading = 0;
+    struct Kerning {
+        uint16_t left = 0, right = 0;  // codes
+        int16_t adjust = 0;
+    };
+    std::vector<Kerning> kerning{};
+    bool wideOffsets = false;  // 32-bit offsets even where 16 bits hold them
+};
+
+// DefineText (RGB colours) or DefineText2 (`alpha`: RGBA). Each record may
+// change the font (with its height in twips), the colour and the pen position;
+// glyphs are indexes into the record's font with the pen's advance after each.
+struct TextGlyph {
+    uint32_t index = 0;
+    int32_t advance = 0;  // twips
+};
+
+struct TextRecord {
+    std::optional<uint16_t> font{};
+    uint16_t height = 0;  // twips; written with the font
+    std::optional<Rgba> color{};
+    std::optional<int16_t> x{}, y{};
+    std::vector<TextGlyph> glyphs{};  // at most 255
+};
+
+struct StaticText {
+    Rect bounds{};
+    Matrix matrix{};
+    bool alpha = false;
+    std::vector<TextRecord> records{};
+};
+
 // A sequence of control tags split into frames: the main timeline, or a
 // sprite's. Only tags valid inside a sprite live here.
 class Timeline {
@@ -196,6 +247,9 @@ public:
     uint16_t defineBits(std::span<const uint8_t> image);
     uint16_t defineBitsJpeg2(std::span<const uint8_t> jpeg);
     uint16_t defineBitsJpeg3(std::span<const uint8_t> jpeg, std::span<const uint8_t> alpha);
+    // Embedded fonts and static text.
+    uint16_t defineFont(const Font& font);
+    uint16_t defineText(const StaticText& text);
     // A DefineFont2 without glyphs: the player draws with a system font of that name.
     uint16_t defineDeviceFont(std::string_view name, bool bold = false, bool italic = false);
     Movie& exportAssets(const std::vector<std::pair<uint16_t, std::string>>& assets);

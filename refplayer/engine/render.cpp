@@ -106,7 +106,7 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
     const ShapeDef& shape = shapeAtRatio(obj.shape(), obj.ratio);
     Rasterizer r;
     const FillRule rule = shape.nonZero ? FillRule::NonZero : FillRule::EvenOdd;
-    const double scale = world.meanScale();
+    const Matrix view = obj.core.viewMatrix();
     for (const ShapeGroup& group : shape.groups) {
         // Fills that may share edges go through one layer so their seams stay closed.
         std::optional<FillLayer> layer;
@@ -130,7 +130,7 @@ void drawShape(const ShapeObject& obj, const Matrix& world, const ColorTransform
             if (path.style == 0 || path.style > group.lines.size())
                 continue;
             const LineStyle& line = group.lines[path.style - 1];
-            double width = std::max(1.0, line.width * scale);
+            const double width = strokeWidthPixels(line, world, view);
             std::unique_ptr<Shader> holder;
             Paint paint = line.hasFill ? paintFor(*obj.movie, line.fill, world, color, holder)
                                        : Paint{premultiply(color.apply(line.color))};

@@ -166,6 +166,23 @@ StrokeStyle strokeStyleOf(const LineStyle& line, double halfWidth)
     return s;
 }
 
+double strokeWidthPixels(const LineStyle& line, const Matrix& world, const Matrix& view)
+{
+    double scale = world.meanScale();
+    if (line.noHScale || line.noVScale) {
+        // The object's own matrix, in stage twips.
+        const Matrix own = view.inverted() * world;
+        double objectScale = 1;
+        if (!line.noVScale)
+            objectScale = std::hypot(own.c, own.d);  // no-h-scale alone: the y axis's stretch
+        else if (!line.noHScale)
+            objectScale = std::hypot(own.a, own.b);  // no-v-scale alone: the x axis's stretch
+        scale = view.meanScale() * objectScale;
+    }
+    const double width = line.width * scale;
+    return std::isfinite(width) ? std::max(1.0, width) : 1.0;
+}
+
 void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, const StrokeStyle& style,
                double tolerance)
 {

@@ -25,4 +25,13 @@ void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix
 // The style a line style asks for (caps, join, miter limit, no-close) at a half width.
 StrokeStyle strokeStyleOf(const LineStyle& line, double halfWidth);
 
+// A line style's width in device pixels (at least one). `world` takes the
+// shape's twips to pixels and `view` is the stage's part of it. A line scales
+// with its object unless its DefineShape4 style says otherwise: with both
+// no-h-scale and no-v-scale the width stays as on the stage whatever the
+// object's own scaling; with one of them it follows only the object's scaling
+// in the other direction (no-h-scale: how much the object's y axis stretches;
+// no-v-scale: its x axis).
+double strokeWidthPixels(const LineStyle& line, const Matrix& world, const Matrix& view);
+
 }  // namespace refplayer::engine

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace enginetest;
 
 namespace {
@@ -179,5 +181,42 @@ TEST(Strokes, FillsSharingAnEdgeShowNoSeamStraightOrCurved)
             }
         EXPECT_LE(worst, 1);
         EXPECT_GE(mixed, 38);  // the seam's pixels are there, shared by both colours
+    }
+}
+
+// The no-h-scale and no-v-scale flags take the object's own scaling out of a
+// line's width: a 4 px horizontal line in an object stretched 4 x across (or
+// 3 x down) is as thick as the flags say, measured as the ink down one column.
+TEST(Strokes, ScalingFlagsKeepTheWidthFromTheObjectsScaling)
+{
+    struct Case {
+        bool noH, noV;
+        double sx, sy;
+        double width;  // pixels
+    };
+    const Case cases[] = {
+        {false, false, 4, 1, 8},  {true, false, 4, 1, 4},  {false, true, 4, 1, 16}, {true, true, 4, 1, 4},
+        {false, false, 1, 3, 4 * std::sqrt(3.0)}, {true, false, 1, 3, 12}, {false, true, 1, 3, 4}, {true, true, 1, 3, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "noHScale " << c.noH << ", noVScale " << c.noV << ", scale " << c.sx
+                                          << " x " << c.sy);
+        auto m = movie(100, 100);
+        sw::ShapeBuilder s(4);
+        using L = sw::LineStyle;
+        const L style{.width = 80, .color = kBlack, .startCap = L::NoCap, .endCap = L::NoCap, .noHScale = c.noH,
+                      .noVScale = c.noV};
+        s.setLine(s.addLine(style)).moveTo(0, 0).lineTo(20 * 20, 0);
+        m.place(sw::PlaceObject{.depth = 1, .character = m.defineShape(s),
+                                .matrix = sw::Matrix::make(c.sx, c.sy, 0, 10 * 20, 50 * 20)});
+        m.showFrame();
+        RecordingHost host;
+        Player p(host);
+        load(p, m.build(), 100, 100);
+        const View v = render(p, 100, 100);
+        double ink = 0;
+        for (int y = 0; y < 100; ++y)
+            ink += (255 - (v.at(20, y) & 0xFF)) / 255.0;
+        EXPECT_NEAR(ink, c.width, 0.05);
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 
 // The library's own code, private to this file; much of it (its bitmap
 // rasteriser and packer) is unused here.
@@ -81,16 +82,24 @@ std::unique_ptr<FontDef> readDeviceFont()
     font->ascent = static_cast<uint16_t>(ascent > 0 ? ascent : 0);
     font->descent = static_cast<uint16_t>(descent < 0 ? -descent : 0);
     font->leading = static_cast<int16_t>(lineGap);
-    for (uint32_t code = 0x20; code <= 0xFF; ++code) {
-        const int index = stbtt_FindGlyphIndex(&info, static_cast<int>(code));
-        if (index == 0)
-            continue;  // no glyph: nothing drawn, no room taken
-        int advance = 0, bearing = 0;
-        stbtt_GetGlyphHMetrics(&info, index, &advance, &bearing);
-        font->glyphs.push_back(outlineOf(info, index));
-        font->codes.push_back(static_cast<uint16_t>(code));
-        font->advances.push_back(static_cast<int16_t>(advance));
-    }
+    // The characters of the European languages: Latin with its extensions,
+    // Greek, Cyrillic, and the punctuation, currency and letter-like signs
+    // text is typed with (dashes, curly quotes, the ellipsis, the euro, the
+    // trade mark).
+    static constexpr std::pair<uint32_t, uint32_t> kRanges[] = {
+        {0x20, 0x7E}, {0xA0, 0x24F}, {0x370, 0x3FF}, {0x400, 0x4FF}, {0x2000, 0x206F}, {0x20A0, 0x20CF},
+        {0x2100, 0x214F}};
+    for (const auto& [first, last] : kRanges)
+        for (uint32_t code = first; code <= last; ++code) {
+            const int index = stbtt_FindGlyphIndex(&info, static_cast<int>(code));
+            if (index == 0)
+                continue;  // no glyph: nothing drawn, no room taken
+            int advance = 0, bearing = 0;
+            stbtt_GetGlyphHMetrics(&info, index, &advance, &bearing);
+            font->glyphs.push_back(outlineOf(info, index));
+            font->codes.push_back(static_cast<uint16_t>(code));
+            font->advances.push_back(static_cast<int16_t>(advance));
+        }
     font->indexCodes();
     return font;
 }

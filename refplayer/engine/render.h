@@ -57,10 +57,11 @@ bool hitsObject(const DisplayObject& object, Point local, int nesting = 0);
 // it, or without such a font, the built-in cell font measures.
 std::vector<std::string> layoutText(const EditTextDef& field, const std::string& text,
                                     const MovieDef* movie = nullptr);
-// The same from the shown text (tags already out), each character with its
-// index in `shown`.
+// The same from the shown text (tags already out), as characters, each with
+// the index of its first byte in `shown`. Text is UTF-8 in movies of SWF 6 and
+// later (bytes that are not UTF-8 count as Latin-1), Latin-1 before.
 struct LaidLine {
-    std::string text;
+    std::u32string text;
     std::vector<uint32_t> index;
 };
 std::vector<LaidLine> layoutTextIndexed(const EditTextDef& field, const std::string& shown,

@@ -19,6 +19,48 @@ namespace {
 
 constexpr int kGutter = 40;  // twips between a text field's border and its text
 
+// The character whose UTF-8 sequence starts at text[i] (a byte of 0x80 or
+// more), leaving i on its last byte. A byte that starts no whole, shortest
+// sequence of a valid code point stands for itself, as Latin-1.
+char32_t nextUtf8(const std::string& text, size_t& i)
+{
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    const size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (n == 0 || i + n > text.size())
+        return lead;
+    char32_t c = lead & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return lead;
+        c = c << 6 | (byte(i + k) & 0x3F);
+    }
+    const char32_t least = n == 2 ? 0x80 : n == 3 ? 0x800 : 0x10000;
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return lead;
+    i += n - 1;
+    return c;
+}
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 void addRect(Rasterizer& r, const Matrix& m, double x0, double y0, double x1, double y1)
 {
     Point quad[4] = {m.apply(x0, y0), m.apply(x1, y0), m.apply(x1, y1), m.apply(x0, y1)};
@@ -49,7 +91,7 @@ FieldFont::FieldFont(const EditTextDef& field, const MovieDef* movie)
     scale_ = font_ ? size_ / font_->emSquare : size_ / font::kEm;
 }
 
-double FieldFont::advance(uint8_t c) const
+double FieldFont::advance(char32_t c) const
 {
     if (!font_)
         return font::kAdvance * scale_;
@@ -58,14 +100,14 @@ double FieldFont::advance(uint8_t c) const
     return g ? font_->advance(*g) * scale_ : 0;
 }
 
-double FieldFont::kern(uint8_t, uint8_t) const
+double FieldFont::kern(char32_t, char32_t) const
 {
     // Fields kern only when their format asks for it (TextFormat.kerning,
     // off by default), which is not modelled: the font's pairs stay unused.
     return 0;
 }
 
-double FieldFont::width(std::string_view text) const
+double FieldFont::width(std::u32string_view text) const
 {
     if (text.empty())
         return 0;
@@ -74,9 +116,9 @@ double FieldFont::width(std::string_view text) const
         return (text.size() * font::kAdvance - 1) * scale_;
     double w = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        w += advance(static_cast<uint8_t>(text[i]));
+        w += advance(text[i]);
         if (i + 1 < text.size())
-            w += kern(static_cast<uint8_t>(text[i]), static_cast<uint8_t>(text[i + 1]));
+            w += kern(text[i], text[i + 1]);
     }
     return w;
 }
@@ -149,7 +191,7 @@ void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef
     const double scale = obj.field().fontHeight / font.emSquare;
     Rasterizer r;
     for (size_t ci = 0; ci < line.text.size(); ++ci) {
-        const uint8_t c = static_cast<uint8_t>(line.text[ci]);
+        const char32_t c = line.text[ci];
         const double advance = face.advance(c);
         if (x > b.xMax)
             break;  // the rest of the line lies outside the field
@@ -175,7 +217,7 @@ void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef
         }
         x += advance;
         if (ci + 1 < line.text.size())
-            x += face.kern(c, static_cast<uint8_t>(line.text[ci + 1]));
+            x += face.kern(c, line.text[ci + 1]);
     }
 }
 
@@ -203,7 +245,7 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
         return inks.back().second;
     };
     for (size_t li = first; li < lines.size(); ++li) {
-        const std::string& line = lines[li].text;
+        const std::u32string& line = lines[li].text;
         const double width = face.width(line);
         double x = b.xMin + kGutter + f.leftMargin + (li == 0 ? f.indent : 0);
         if (f.align == 1)
@@ -229,7 +271,8 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
             // Bold widens each stroke of the cell by a unit; underline runs
             // under the whole advance.
             const int widen = look.bold ? 1 : 0;
-            const uint8_t* rows = font::glyph(static_cast<uint8_t>(line[ci]));
+            // The cell font has Latin-1 only: anything past it shows the empty box.
+            const uint8_t* rows = font::glyph(line[ci] <= 0xFF ? static_cast<uint8_t>(line[ci]) : 0x7F);
             for (int row = 0; row < font::kRows; ++row) {
                 uint8_t bits = rows[row];
                 int col = 0;
@@ -257,10 +300,14 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
 
 std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string& shown, const MovieDef* movie)
 {
+    const bool utf8 = !movie || movie->version >= 6;
     std::vector<LaidLine> paragraphs;
     LaidLine current;
     for (size_t i = 0; i < shown.size(); ++i) {
-        char c = shown[i];
+        const size_t start = i;
+        char32_t c = static_cast<unsigned char>(shown[i]);
+        if (utf8 && c >= 0x80)
+            c = nextUtf8(shown, i);
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n')
                 ++i;
@@ -270,10 +317,10 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
             }
             continue;
         }
-        if (static_cast<unsigned char>(c) < 0x20)
+        if (c < 0x20)
             continue;  // other control characters draw nothing
-        current.text += f.password ? '*' : c;
-        current.index.push_back(static_cast<uint32_t>(std::min<size_t>(i, UINT32_MAX)));
+        current.text += f.password ? U'*' : c;
+        current.index.push_back(static_cast<uint32_t>(std::min<size_t>(start, UINT32_MAX)));
     }
     paragraphs.push_back(std::move(current));
     if (!(f.wordWrap && f.multiline))
@@ -285,13 +332,13 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const size_t cells =
         unit > 0 ? num::truncClamp<size_t>(std::floor((avail + unit) / (font::kAdvance * unit)), 1, SIZE_MAX) : 1;
-    auto fitting = [&](const std::string& text, size_t at) {
+    auto fitting = [&](const std::u32string& text, size_t at) {
         if (!face.embedded() || at >= text.size())
             return cells;
-        double w = face.advance(static_cast<uint8_t>(text[at]));
+        double w = face.advance(text[at]);
         size_t n = 1;
         for (; at + n < text.size(); ++n) {
-            const uint8_t prev = static_cast<uint8_t>(text[at + n - 1]), c = static_cast<uint8_t>(text[at + n]);
+            const char32_t prev = text[at + n - 1], c = text[at + n];
             w += face.kern(prev, c) + face.advance(c);
             if (w > avail)
                 break;
@@ -309,8 +356,8 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
     for (const LaidLine& p : paragraphs) {
         size_t at = 0;
         for (size_t perLine = fitting(p.text, at); p.text.size() - at > perLine; perLine = fitting(p.text, at)) {
-            size_t cut = p.text.rfind(' ', at + perLine);
-            if (cut == std::string::npos || cut <= at) {
+            size_t cut = p.text.rfind(U' ', at + perLine);
+            if (cut == std::u32string::npos || cut <= at) {
                 lines.push_back(piece(p, at, perLine));
                 at += perLine;
             } else {
@@ -318,7 +365,7 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
                 at = cut + 1;
             }
         }
-        lines.push_back(piece(p, at, std::string::npos));
+        lines.push_back(piece(p, at, std::u32string::npos));
     }
     return lines;
 }
@@ -326,18 +373,22 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
 std::vector<std::string> layoutText(const EditTextDef& f, const std::string& text, const MovieDef* movie)
 {
     std::vector<std::string> out;
-    for (LaidLine& line : layoutTextIndexed(f, f.html ? stripHtml(text) : text, movie))
-        out.push_back(std::move(line.text));
+    for (const LaidLine& line : layoutTextIndexed(f, f.html ? stripHtml(text) : text, movie)) {
+        std::string utf8;
+        for (char32_t c : line.text)
+            appendUtf8(utf8, c);
+        out.push_back(std::move(utf8));
+    }
     return out;
 }
 
 TextMetrics measureText(const EditTextDef& f, const std::string& text, const MovieDef* movie)
 {
-    const std::vector<std::string> lines = layoutText(f, text, movie);
+    const std::vector<LaidLine> lines = layoutTextIndexed(f, f.html ? stripHtml(text) : text, movie);
     const FieldFont face(f, movie);
     TextMetrics m;
-    for (const std::string& line : lines)
-        m.widest = std::max(m.widest, face.width(line));
+    for (const LaidLine& line : lines)
+        m.widest = std::max(m.widest, face.width(line.text));
     m.lineHeight = face.lineHeight() + f.leading;
     m.lines = static_cast<int>(std::min<size_t>(lines.size(), INT32_MAX));
     const double room = (f.bounds.yMax - f.bounds.yMin) - kGutter;

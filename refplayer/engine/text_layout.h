@@ -16,12 +16,12 @@ public:
     // The outline font the field draws with (embedded or the device font),
     // or null for the cell font.
     const FontDef* embedded() const { return font_; }
-    double advance(uint8_t c) const;
+    double advance(char32_t c) const;
     // Between two neighbours: kerning, which fields leave off for now.
-    double kern(uint8_t left, uint8_t right) const;
+    double kern(char32_t left, char32_t right) const;
     // Of a run of characters: their advances and kerning, less the spacing
     // that trails the last one.
-    double width(std::string_view text) const;
+    double width(std::u32string_view text) const;
     double ascent() const;
     // From one line's top to the next, without the field's leading.
     double lineHeight() const;

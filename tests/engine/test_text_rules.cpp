@@ -76,6 +76,34 @@ TEST(TextLayout, FieldsBreakWrapMaskAndStripAsTheirFlagsSay)
     EXPECT_EQ(layoutText(f, "a<br>b\tc"), (Lines{"a", "bc"}));
 }
 
+// Field text is UTF-8 in movies of SWF 6 and later and Latin-1 before: "é"
+// is one character in the one and two in the other, a password hides it
+// under one star, and a byte that starts no UTF-8 sequence stands for itself.
+TEST(TextRules, FieldTextIsUtf8FromSwf6AndLatin1Before)
+{
+    EditTextDef f(1);
+    f.fontHeight = 2048;  // one twip a font unit: widths read as the device font's advances
+    f.bounds.xMax = 100000;
+    MovieDef swf6, swf5;
+    swf6.version = 6;
+    swf5.version = 5;
+    const std::string cafe = "caf\xC3\xA9";                   // café
+    const std::string mixed = "\xE2\x80\x94\xD0\x96\xCE\xA9";  // em dash, Zhe, Omega
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(layoutText(f, cafe + " " + mixed, &swf6), (Lines{cafe + " " + mixed}));
+    // DejaVu Sans: e and é advance 1260, Ã 1401, © 2048, c 1126, a 1255, f 721.
+    EXPECT_DOUBLE_EQ(measureText(f, cafe, &swf6).widest, 1126 + 1255 + 721 + 1260);
+    EXPECT_DOUBLE_EQ(measureText(f, cafe, &swf5).widest, 1126 + 1255 + 721 + 1401 + 2048);
+    EXPECT_EQ(layoutText(f, cafe, &swf5), (Lines{"caf\xC3\x83\xC2\xA9"}));  // two Latin-1 characters
+    // Characters past Latin-1 take room: the device face has Cyrillic, Greek and the dashes.
+    EXPECT_GT(measureText(f, mixed, &swf6).widest, 3 * 1000);
+    f.password = true;
+    EXPECT_EQ(layoutText(f, cafe, &swf6), (Lines{"****"}));
+    f.password = false;
+    // A lone continuation byte and a cut-off sequence stay Latin-1.
+    EXPECT_EQ(layoutText(f, "a\xA9" "b\xC3", &swf6), (Lines{"a\xC2\xA9" "b\xC3\x83"}));
+}
+
 TEST(TextRules, RestrictPatternsLetInWhatTheyNameAndKeepOutWhatFollowsACaret)
 {
     struct Case {

@@ -63,6 +63,7 @@ std::vector<std::string> layoutText(const EditTextDef& field, const std::string&
 struct LaidLine {
     std::u32string text;
     std::vector<uint32_t> index;
+    bool wrapped = false;  // word wrap ended the line, not the end of its paragraph
 };
 std::vector<LaidLine> layoutTextIndexed(const EditTextDef& field, const std::string& shown,
                                         const MovieDef* movie = nullptr);

@@ -184,7 +184,7 @@ namespace {
 // by one with the even-odd rule, as static text's do, so neighbours that
 // overlap never cancel out.
 void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef& font, const FieldFont& face,
-                      const Matrix& world, const ColorTransform& color, double x, double baseline,
+                      const Matrix& world, const ColorTransform& color, double x, double baseline, double spaceExtra,
                       const Canvas& canvas, const IRect& clip)
 {
     const Box& b = obj.field().bounds;
@@ -215,7 +215,7 @@ void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef
             addRect(r, world, x, baseline + thickness, x + advance, baseline + 2 * thickness);
             r.fill(canvas, clip, FillRule::NonZero, paint);
         }
-        x += advance;
+        x += advance + (c == U' ' ? spaceExtra : 0);
         if (ci + 1 < line.text.size())
             x += face.kern(c, line.text[ci + 1]);
     }
@@ -252,16 +252,28 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
             x += avail - width;
         else if (f.align == 2)
             x += (avail - width) / 2;
+        // Justified: a line that word wrap ended spreads its slack over its
+        // spaces; a paragraph's last line stays at the left.
+        double spaceExtra = 0;
+        if (f.align == 3 && lines[li].wrapped && width < avail) {
+            const auto spaces = std::count(line.begin(), line.end(), U' ');
+            if (spaces > 0)
+                spaceExtra = (avail - width) / static_cast<double>(spaces);
+        }
         // Outline text starts a whole gutter down; the cell font's rows fill half of it.
         double top = b.yMin + (face.embedded() ? kGutter : kGutter / 2.0) + (li - first) * lineHeight;
         if (top > b.yMax)
             break;
         if (const FontDef* embedded = face.embedded()) {
-            drawEmbeddedLine(obj, lines[li], *embedded, face, world, color, x, top + face.ascent(), canvas, clip);
+            drawEmbeddedLine(obj, lines[li], *embedded, face, world, color, x, top + face.ascent(), spaceExtra, canvas,
+                             clip);
             continue;
         }
+        double spread = 0;  // justification so far
         for (size_t ci = 0; ci < line.size(); ++ci) {
-            double gx = x + ci * font::kAdvance * unit;
+            const double gx = x + ci * font::kAdvance * unit + spread;
+            if (line[ci] == U' ')
+                spread += spaceExtra;
             if (gx > b.xMax)
                 break;  // the rest of the line lies outside the field
             if (gx + font::kAdvance * unit < b.xMin)
@@ -364,6 +376,7 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
                 lines.push_back(piece(p, at, cut - at));
                 at = cut + 1;
             }
+            lines.back().wrapped = true;
         }
         lines.push_back(piece(p, at, std::u32string::npos));
     }

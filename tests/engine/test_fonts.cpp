@@ -426,6 +426,40 @@ TEST(EmbeddedFontField, AlignmentMarginsIndentAndLeadingFollowTheFontsMetrics)
     }
 }
 
+// Justified text: a line that word wrap ended spreads its slack over its
+// spaces; the paragraph's last line stays at the left.
+TEST(EmbeddedFontField, JustifiedLinesSpreadTheirSlackOverTheirSpaces)
+{
+    auto render = [](uint8_t align) {
+        FieldMovie fm;
+        fm.field.multiline = true;
+        fm.field.wordWrap = true;
+        fm.field.bounds = {0, 2400, 0, 2800};  // 2320 twips for text: "A A A" is 2100, one more A does not fit
+        fm.field.layout = sw::EditText::Layout{.align = align};
+        fm.field.initialText = "A A A A A A";
+        return show(fm.build(), 120, 140);
+    };
+    const View left = render(0), justified = render(3);
+    auto firstInk = [](const View& v, int y, int from) {
+        for (int x = from; x < v.width; ++x)
+            if (v.at(x, y) == kBlack)
+                return x;
+        return -1;
+    };
+    // The first line's A's: from 2, 42 and 82 px at the left; 220 twips of
+    // slack (11 px) over two spaces put the second 5.5 px and the third 11 px on.
+    EXPECT_EQ(firstInk(left, 36, 0), 2);
+    EXPECT_EQ(firstInk(justified, 36, 0), 2);
+    EXPECT_EQ(firstInk(left, 36, 30), 42);
+    EXPECT_NEAR(firstInk(justified, 36, 30), 47.5, 0.5);
+    EXPECT_EQ(firstInk(left, 36, 70), 82);
+    EXPECT_EQ(firstInk(justified, 36, 70), 93);
+    // The last line is the same in both.
+    for (int y = 60; y < 140; ++y)
+        for (int x = 0; x < 120; ++x)
+            ASSERT_EQ(left.at(x, y), justified.at(x, y)) << x << "," << y;
+}
+
 TEST(EmbeddedFontField, WordWrapMeasuresWithTheFontAndOnlyWhenOutlinesAreAsked)
 {
     FieldMovie fm;

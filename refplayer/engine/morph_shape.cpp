@@ -137,7 +137,6 @@ std::vector<Edge> readEdges(SwfReader& r, uint16_t id, const Limits& limits, siz
     const unsigned fillBits = r.ub(4), lineBits = r.ub(4);
     int32_t x = 0, y = 0;
     uint32_t fill0 = 0, fill1 = 0, line = 0;
-    auto add = [](int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); };
     for (size_t records = 0;; ++records) {
         if (records >= limits.shapeRecords)
             r.fail("shape " + std::to_string(id) + " has more than " + std::to_string(limits.shapeRecords) + " records");
@@ -163,33 +162,7 @@ std::vector<Edge> readEdges(SwfReader& r, uint16_t id, const Limits& limits, siz
         }
         if (++movieEdges > limits.movieEdges)
             r.fail("the movie's shapes have more than " + std::to_string(limits.movieEdges) + " edges");
-        Segment s;
-        s.x0 = x;
-        s.y0 = y;
-        const bool straight = r.flag();
-        const unsigned bits = r.ub(4) + 2;
-        if (straight) {
-            int32_t dx = 0, dy = 0;
-            if (r.flag()) {
-                dx = r.sb(bits);
-                dy = r.sb(bits);
-            } else if (r.flag()) {
-                dy = r.sb(bits);
-            } else {
-                dx = r.sb(bits);
-            }
-            x = add(x, dx);
-            y = add(y, dy);
-        } else {
-            const int32_t cdx = r.sb(bits), cdy = r.sb(bits), adx = r.sb(bits), ady = r.sb(bits);
-            s.curve = true;
-            s.cx = add(x, cdx);
-            s.cy = add(y, cdy);
-            x = add(s.cx, adx);
-            y = add(s.cy, ady);
-        }
-        s.x1 = x;
-        s.y1 = y;
+        const Segment s = readEdge(r, x, y);
         edges.push_back(Edge{s, fill0, fill1, line});
     }
     return edges;

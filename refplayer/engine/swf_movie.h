@@ -315,6 +315,9 @@ LoadResult parseMovie(std::span<const uint8_t> file, const Limits& limits = {});
 // and fuzzing): `shapeVersion` is 1 to 4.
 class SwfReader;
 void parseShapeWithStyle(SwfReader& r, int shapeVersion, ShapeDef& shape, const Limits& limits, size_t& movieEdges);
+// An edge record, read from just after its edge flag: the segment from (x, y),
+// which then moves to the edge's end.
+Segment readEdge(SwfReader& r, int32_t& x, int32_t& y);
 // FILLSTYLE and gradient records, shared with line styles.
 FillStyle parseFillStyle(SwfReader& r, int shapeVersion);
 Matrix readMatrix(SwfReader& r);

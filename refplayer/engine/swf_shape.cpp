@@ -296,44 +296,49 @@ void readShapeRecords(SwfReader& r, int shapeVersion, ShapeDef& shape, GroupBuil
         }
         if (++movieEdges > limits.movieEdges)
             r.fail("the movie's shapes have more than " + std::to_string(limits.movieEdges) + " edges");
-        Segment s;
-        s.x0 = x;
-        s.y0 = y;
-        bool straight = r.flag();
-        unsigned bits = r.ub(4) + 2;
-        // Coordinates wrap like the player's 32-bit arithmetic rather than overflow.
-        auto add = [](int32_t a, int32_t b) {
-            return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-        };
-        if (straight) {
-            int32_t dx = 0, dy = 0;
-            if (r.flag()) {
-                dx = r.sb(bits);
-                dy = r.sb(bits);
-            } else if (r.flag()) {
-                dy = r.sb(bits);
-            } else {
-                dx = r.sb(bits);
-            }
-            x = add(x, dx);
-            y = add(y, dy);
-        } else {
-            int32_t cdx = r.sb(bits), cdy = r.sb(bits);
-            int32_t adx = r.sb(bits), ady = r.sb(bits);
-            s.curve = true;
-            s.cx = add(x, cdx);
-            s.cy = add(y, cdy);
-            x = add(s.cx, adx);
-            y = add(s.cy, ady);
-        }
-        s.x1 = x;
-        s.y1 = y;
+        const Segment s = readEdge(r, x, y);
         builder.edge(s, fill0, fill1, line);
     }
     shape.groups.push_back(builder.take());
 }
 
 }  // namespace
+
+Segment readEdge(SwfReader& r, int32_t& x, int32_t& y)
+{
+    // Coordinates wrap like the player's 32-bit arithmetic rather than overflow.
+    auto add = [](int32_t a, int32_t b) {
+        return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+    };
+    Segment s;
+    s.x0 = x;
+    s.y0 = y;
+    const bool straight = r.flag();
+    const unsigned bits = r.ub(4) + 2;
+    if (straight) {
+        int32_t dx = 0, dy = 0;
+        if (r.flag()) {
+            dx = r.sb(bits);
+            dy = r.sb(bits);
+        } else if (r.flag()) {
+            dy = r.sb(bits);
+        } else {
+            dx = r.sb(bits);
+        }
+        x = add(x, dx);
+        y = add(y, dy);
+    } else {
+        const int32_t cdx = r.sb(bits), cdy = r.sb(bits), adx = r.sb(bits), ady = r.sb(bits);
+        s.curve = true;
+        s.cx = add(x, cdx);
+        s.cy = add(y, cdy);
+        x = add(s.cx, adx);
+        y = add(s.cy, ady);
+    }
+    s.x1 = x;
+    s.y1 = y;
+    return s;
+}
 
 void parseShapeWithStyle(SwfReader& r, int shapeVersion, ShapeDef& shape, const Limits& limits, size_t& movieEdges)
 {

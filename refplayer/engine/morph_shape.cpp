@@ -141,23 +141,11 @@ std::vector<Edge> readEdges(SwfReader& r, uint16_t id, const Limits& limits, siz
         if (records >= limits.shapeRecords)
             r.fail("shape " + std::to_string(id) + " has more than " + std::to_string(limits.shapeRecords) + " records");
         if (!r.flag()) {
-            const bool newStyles = r.flag(), hasLine = r.flag(), hasFill1 = r.flag(), hasFill0 = r.flag(),
-                       moveTo = r.flag();
-            if (!newStyles && !hasLine && !hasFill1 && !hasFill0 && !moveTo)
+            const StyleChange c = readStyleChange(r, fillBits, lineBits, x, y, fill0, fill1, line);
+            if (c.end)
                 break;
-            if (newStyles)
+            if (c.newStyles)
                 r.fail("morph shape " + std::to_string(id) + " starts new styles");
-            if (moveTo) {
-                const unsigned bits = r.ub(5);
-                x = r.sb(bits);
-                y = r.sb(bits);
-            }
-            if (hasFill0)
-                fill0 = r.ub(fillBits);
-            if (hasFill1)
-                fill1 = r.ub(fillBits);
-            if (hasLine)
-                line = r.ub(lineBits);
             continue;
         }
         if (++movieEdges > limits.movieEdges)

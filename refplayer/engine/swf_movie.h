@@ -318,6 +318,15 @@ void parseShapeWithStyle(SwfReader& r, int shapeVersion, ShapeDef& shape, const 
 // An edge record, read from just after its edge flag: the segment from (x, y),
 // which then moves to the edge's end.
 Segment readEdge(SwfReader& r, int32_t& x, int32_t& y);
+// Any other shape record, read from just after its edge flag: the end of the
+// shape, or a style change that may move the pen (x, y) and set the fill and
+// line indexes it names. With `newStyles`, style arrays follow for the caller.
+struct StyleChange {
+    bool end = false;
+    bool newStyles = false, hasFill0 = false, hasFill1 = false, hasLine = false;
+};
+StyleChange readStyleChange(SwfReader& r, unsigned fillBits, unsigned lineBits, int32_t& x, int32_t& y,
+                            uint32_t& fill0, uint32_t& fill1, uint32_t& line);
 // FILLSTYLE and gradient records, shared with line styles.
 FillStyle parseFillStyle(SwfReader& r, int shapeVersion);
 Matrix readMatrix(SwfReader& r);

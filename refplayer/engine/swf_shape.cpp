@@ -258,38 +258,22 @@ void readShapeRecords(SwfReader& r, int shapeVersion, ShapeDef& shape, GroupBuil
         if (records >= limits.shapeRecords)
             r.fail("shape " + std::to_string(shape.id) + " has more than " + std::to_string(limits.shapeRecords) +
                    " records");
-        bool isEdge = r.flag();
-        if (!isEdge) {
-            bool newStyles = r.flag();
-            bool hasLine = r.flag();
-            bool hasFill1 = r.flag();
-            bool hasFill0 = r.flag();
-            bool moveTo = r.flag();
-            if (!newStyles && !hasLine && !hasFill1 && !hasFill0 && !moveTo)
+        if (!r.flag()) {
+            const StyleChange c = readStyleChange(r, fillBits, lineBits, x, y, fill0, fill1, line);
+            if (c.end)
                 break;  // end of shape
-            if (moveTo) {
-                unsigned bits = r.ub(5);
-                x = r.sb(bits);
-                y = r.sb(bits);
-            }
-            if (hasFill0)
-                fill0 = r.ub(fillBits);
-            if (hasFill1)
-                fill1 = r.ub(fillBits);
-            if (hasLine)
-                line = r.ub(lineBits);
-            if (newStyles) {
+            if (c.newStyles) {
                 shape.groups.push_back(builder.take());
                 builder = GroupBuilder(readStyles(r, shapeVersion, styleBudget));
                 fillBits = r.ub(4);
                 lineBits = r.ub(4);
                 // New styles replace the arrays: indexes into the old ones end here
                 // unless this same record sets them again.
-                if (!hasFill0)
+                if (!c.hasFill0)
                     fill0 = 0;
-                if (!hasFill1)
+                if (!c.hasFill1)
                     fill1 = 0;
-                if (!hasLine)
+                if (!c.hasLine)
                     line = 0;
             }
             continue;
@@ -303,6 +287,33 @@ void readShapeRecords(SwfReader& r, int shapeVersion, ShapeDef& shape, GroupBuil
 }
 
 }  // namespace
+
+StyleChange readStyleChange(SwfReader& r, unsigned fillBits, unsigned lineBits, int32_t& x, int32_t& y,
+                            uint32_t& fill0, uint32_t& fill1, uint32_t& line)
+{
+    StyleChange c;
+    c.newStyles = r.flag();
+    c.hasLine = r.flag();
+    c.hasFill1 = r.flag();
+    c.hasFill0 = r.flag();
+    const bool moveTo = r.flag();
+    if (!c.newStyles && !c.hasLine && !c.hasFill1 && !c.hasFill0 && !moveTo) {
+        c.end = true;
+        return c;
+    }
+    if (moveTo) {
+        const unsigned bits = r.ub(5);
+        x = r.sb(bits);
+        y = r.sb(bits);
+    }
+    if (c.hasFill0)
+        fill0 = r.ub(fillBits);
+    if (c.hasFill1)
+        fill1 = r.ub(fillBits);
+    if (c.hasLine)
+        line = r.ub(lineBits);
+    return c;
+}
 
 Segment readEdge(SwfReader& r, int32_t& x, int32_t& y)
 {

@@ -351,35 +351,53 @@ TEST_F(RefplayCommandLine, WrongCommandLinesExitWithTwo)
     EXPECT_THAT(out_.str(), HasSubstr("usage: refplay info"));
 }
 
+namespace {
+
+// A file of the engine's test data (tests/engine/data), or nothing.
+std::optional<std::vector<uint8_t>> EngineData(const std::string& name)
+{
+    std::ifstream in(std::string(KV_BITMAP_DATA_DIR) + "/" + name, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// How a picture differs from a reference of its size: the channel values
+// that differ and the largest difference.
+struct PictureDifference {
+    int differing = 0, worst = 0;
+};
+
+PictureDifference Compare(const DecodedPng& got, const DecodedPng& want)
+{
+    PictureDifference d;
+    for (size_t i = 0; i < got.rgba.size() && i < want.rgba.size(); ++i) {
+        const int delta = std::abs(int(got.rgba[i]) - int(want.rgba[i]));
+        d.differing += delta != 0;
+        d.worst = std::max(d.worst, delta);
+    }
+    return d;
+}
+
+}  // namespace
+
 // Bitmap fills of every kind (nearest, tiled, smoothed, rotated, ffmpeg's JPEG,
 // alpha) against the picture the native build made: every build must draw the
 // same pixels, within one level per channel where the platform's floating
 // point is allowed to differ.
 TEST(RefplayRender, BitmapFillsMatchTheNativeBuildsPicture)
 {
-    const std::string dir = KV_BITMAP_DATA_DIR;
-    auto readFile = [&dir](const std::string& name) -> std::optional<std::vector<uint8_t>> {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        if (!in)
-            return std::nullopt;
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    };
-    const auto text = readFile("bitmap_fills.txt");
-    const auto golden = readFile("bitmap_fills.png");
+    const auto text = EngineData("bitmap_fills.txt");
+    const auto golden = EngineData("bitmap_fills.png");
     ASSERT_TRUE(text && golden);
-    const sw::TextCompileResult swf = sw::compileSwfText(std::string(text->begin(), text->end()), readFile);
+    const sw::TextCompileResult swf = sw::compileSwfText(std::string(text->begin(), text->end()), EngineData);
     ASSERT_TRUE(swf.ok) << swf.error;
     const DecodedPng want = decodePng(*golden);
     const DecodedPng got = Png(tool::renderSwf(swf.swf, tool::RenderOptions{.width = want.width, .height = want.height}));
     ASSERT_EQ(got.width, want.width);
     ASSERT_EQ(got.height, want.height);
-    int differing = 0, worst = 0;
-    for (size_t i = 0; i < got.rgba.size(); ++i) {
-        const int d = std::abs(int(got.rgba[i]) - int(want.rgba[i]));
-        differing += d != 0;
-        worst = std::max(worst, d);
-    }
-    EXPECT_LE(worst, 1) << differing << " channel values differ";
+    const PictureDifference d = Compare(got, want);
+    EXPECT_LE(d.worst, 1) << d.differing << " channel values differ";
 }
 
 // A mask movie (nested masks, a moving sprite mask) and a morph movie (edges,
@@ -387,12 +405,6 @@ TEST(RefplayRender, BitmapFillsMatchTheNativeBuildsPicture)
 // pictures the native build made: every build draws the same pixels.
 TEST(RefplayRender, MasksAndMorphsMatchTheNativeBuildsPictures)
 {
-    const std::string dir = KV_BITMAP_DATA_DIR;
-    auto readFile = [&dir](const std::string& name) {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        EXPECT_TRUE(in.good()) << name;
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    };
     const struct {
         const char* movie;
         const char* picture;
@@ -400,14 +412,14 @@ TEST(RefplayRender, MasksAndMorphsMatchTheNativeBuildsPictures)
     } cases[] = {{"masks.swf", "masks_f1.png", 1}, {"morph.swf", "morph_f2.png", 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.movie);
-        const DecodedPng want = decodePng(readFile(c.picture));
-        const DecodedPng got = Png(tool::renderSwf(readFile(c.movie), tool::RenderOptions{.frames = c.frames}));
+        const auto movie = EngineData(c.movie);
+        const auto golden = EngineData(c.picture);
+        ASSERT_TRUE(movie && golden);
+        const DecodedPng want = decodePng(*golden);
+        const DecodedPng got = Png(tool::renderSwf(*movie, tool::RenderOptions{.frames = c.frames}));
         ASSERT_EQ(got.width, want.width);
         ASSERT_EQ(got.height, want.height);
-        int differing = 0;
-        for (size_t i = 0; i < got.rgba.size(); ++i)
-            differing += got.rgba[i] != want.rgba[i];
-        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(Compare(got, want).differing, 0);
     }
 }
 
@@ -417,27 +429,15 @@ TEST(RefplayRender, MasksAndMorphsMatchTheNativeBuildsPictures)
 // curves and the device font's anti-aliasing come out the same in every build.
 TEST(RefplayRender, TextInFontsMatchesTheNativeBuildsPicture)
 {
-    const std::string dir = KV_BITMAP_DATA_DIR;
-    auto readFile = [&dir](const std::string& name) -> std::optional<std::vector<uint8_t>> {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        if (!in)
-            return std::nullopt;
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    };
-    const auto swf = readFile("text_fonts.swf");
-    const auto golden = readFile("text_fonts.png");
+    const auto swf = EngineData("text_fonts.swf");
+    const auto golden = EngineData("text_fonts.png");
     ASSERT_TRUE(swf && golden);
     const DecodedPng want = decodePng(*golden);
     const DecodedPng got = Png(tool::renderSwf(*swf, tool::RenderOptions{.width = want.width, .height = want.height}));
     ASSERT_EQ(got.width, want.width);
     ASSERT_EQ(got.height, want.height);
-    int differing = 0, worst = 0, ink = 0;
-    for (size_t i = 0; i < got.rgba.size(); ++i) {
-        const int d = std::abs(int(got.rgba[i]) - int(want.rgba[i]));
-        differing += d != 0;
-        worst = std::max(worst, d);
-        ink += got.rgba[i] < 128;
-    }
-    EXPECT_LE(worst, 1) << differing << " channel values differ";
+    const PictureDifference d = Compare(got, want);
+    EXPECT_LE(d.worst, 1) << d.differing << " channel values differ";
+    const auto ink = std::count_if(got.rgba.begin(), got.rgba.end(), [](uint8_t v) { return v < 128; });
     EXPECT_GT(ink, 1000);  // the picture is not blank
 }

@@ -21,10 +21,20 @@ namespace refplayer::engine {
 
 extern const unsigned char kDeviceFontData[];
 extern const size_t kDeviceFontData_size;
+extern const unsigned char kDeviceFontBoldData[];
+extern const size_t kDeviceFontBoldData_size;
 
 namespace {
 
-Glyph outlineOf(const stbtt_fontinfo& info, int glyphIndex)
+// An italic leans its upright outline by the face's own italic angle (11
+// degrees: tan 11 = 199/1024), about the baseline, in whole font units.
+int32_t slanted(int32_t x, int32_t y)
+{
+    const int64_t shift = static_cast<int64_t>(y) * 199;
+    return x + static_cast<int32_t>((shift + (shift >= 0 ? 512 : -512)) / 1024);
+}
+
+Glyph outlineOf(const stbtt_fontinfo& info, int glyphIndex, bool italic)
 {
     Glyph glyph;
     stbtt_vertex* vertices = nullptr;
@@ -60,16 +70,25 @@ Glyph outlineOf(const stbtt_fontinfo& info, int glyphIndex)
     if (count > 0)
         closeContour();
     stbtt_FreeShape(&info, vertices);
+    if (italic)
+        for (Segment& s : glyph.segments) {
+            // y points down here: what lies above the baseline (y < 0) moves right.
+            s.x0 = slanted(s.x0, -s.y0);
+            s.cx = slanted(s.cx, -s.cy);
+            s.x1 = slanted(s.x1, -s.y1);
+        }
     return glyph;
 }
 
-std::unique_ptr<FontDef> readDeviceFont()
+std::unique_ptr<FontDef> readDeviceFont(const unsigned char* data, size_t size, bool bold, bool italic)
 {
     stbtt_fontinfo info;
-    if (kDeviceFontData_size < 12 || !stbtt_InitFont(&info, kDeviceFontData, stbtt_GetFontOffsetForIndex(kDeviceFontData, 0)))
+    if (size < 12 || !stbtt_InitFont(&info, data, stbtt_GetFontOffsetForIndex(data, 0)))
         return nullptr;
     auto font = std::make_unique<FontDef>(0);
     font->name = "_sans";
+    font->bold = bold;
+    font->italic = italic;
     font->hasLayout = true;
     font->nonZero = true;  // TrueType contours may overlap: they fill by winding
     // The EM is the head table's unitsPerEm (big-endian, 18 bytes in).
@@ -96,7 +115,7 @@ std::unique_ptr<FontDef> readDeviceFont()
                 continue;  // no glyph: nothing drawn, no room taken
             int advance = 0, bearing = 0;
             stbtt_GetGlyphHMetrics(&info, index, &advance, &bearing);
-            font->glyphs.push_back(outlineOf(info, index));
+            font->glyphs.push_back(outlineOf(info, index, italic));
             font->codes.push_back(static_cast<uint16_t>(code));
             font->advances.push_back(static_cast<int16_t>(advance));
         }
@@ -106,10 +125,26 @@ std::unique_ptr<FontDef> readDeviceFont()
 
 }  // namespace
 
-const FontDef* deviceFont()
+const FontDef* deviceFont(bool bold, bool italic)
 {
-    static const std::unique_ptr<FontDef> font = readDeviceFont();
-    return font.get();
+    // Each face is read the first time text asks for it.
+    static const std::unique_ptr<FontDef> regular =
+        readDeviceFont(kDeviceFontData, kDeviceFontData_size, false, false);
+    if (!bold && !italic)
+        return regular.get();
+    if (bold && !italic) {
+        static const std::unique_ptr<FontDef> face =
+            readDeviceFont(kDeviceFontBoldData, kDeviceFontBoldData_size, true, false);
+        return face ? face.get() : regular.get();
+    }
+    if (!bold) {
+        static const std::unique_ptr<FontDef> face =
+            readDeviceFont(kDeviceFontData, kDeviceFontData_size, false, true);
+        return face ? face.get() : regular.get();
+    }
+    static const std::unique_ptr<FontDef> face =
+        readDeviceFont(kDeviceFontBoldData, kDeviceFontBoldData_size, true, true);
+    return face ? face.get() : regular.get();
 }
 
 }  // namespace refplayer::engine

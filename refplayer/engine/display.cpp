@@ -1,4 +1,5 @@
 #include "display.h"
+#include "font.h"
 
 #include "media/flv.h"
 #include "media/sorenson_video.h"
@@ -236,16 +237,24 @@ bool restrictAllows(std::string_view restrict, char32_t c)
 
 namespace {
 
-// A format with every member the engine knows given, from a field's definition.
-avm1::TextFormatValues formatOf(const EditTextDef& d)
+// A format with every member the engine knows given, from a field's
+// definition: the font it names gives the face's name and style.
+avm1::TextFormatValues formatOf(const EditTextDef& d, const MovieDef* movie)
 {
     static constexpr const char* kAlign[] = {"left", "right", "center", "justify"};
     avm1::TextFormatValues f;
-    // The engine draws every face with its own cell font; the name is kept.
     f.font = "Times New Roman";
+    f.bold = f.italic = f.underline = f.bullet = f.kerning = false;
+    if (const Character* c = movie && d.fontId ? movie->character(d.fontId) : nullptr;
+        c && c->kind == Character::Kind::Font) {
+        const auto& font = static_cast<const FontDef&>(*c);
+        if (!font.name.empty())
+            f.font = font.name;
+        f.bold = font.bold;
+        f.italic = font.italic;
+    }
     f.size = d.fontHeight / 20.0;
     f.color = rgbOf(d.color);
-    f.bold = f.italic = f.underline = f.bullet = f.kerning = false;
     f.url = f.target = "";
     f.align = kAlign[d.align & 3];
     f.leftMargin = d.leftMargin / 20.0;
@@ -309,6 +318,12 @@ void intersectFormat(avm1::TextFormatValues& common, const avm1::TextFormatValue
     keep(common.kerning, other.kerning);
 }
 
+// The field's text laid out as its formats set it.
+TextMetrics measured(const TextObject& t)
+{
+    return measureText(t.field(), t.text, t.movie.get(), [&t](size_t i) { return t.styleAt(i); });
+}
+
 // Pixels as the definition's 16-bit twips hold them.
 uint16_t twipsU16(double px) { return static_cast<uint16_t>(std::clamp(px * 20, 0.0, 65535.0)); }
 int16_t twipsI16(double px) { return static_cast<int16_t>(std::clamp(px * 20, -32768.0, 32767.0)); }
@@ -316,7 +331,7 @@ int16_t twipsI16(double px) { return static_cast<int16_t>(std::clamp(px * 20, -3
 }  // namespace
 
 TextObject::TextObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const EditTextDef* d)
-    : DisplayObject(Type::Text, c, std::move(m), d), settings_(*d), newFormat_(formatOf(*d))
+    : DisplayObject(Type::Text, c, std::move(m), d), settings_(*d), newFormat_(formatOf(*d, movie.get()))
 {
     if (d->initialText)
         text = *d->initialText;
@@ -337,6 +352,14 @@ TextObject::Look TextObject::lookAt(size_t index) const
     look.bold = run->format.bold.value_or(false);
     look.underline = run->format.underline.value_or(false);
     return look;
+}
+
+CharStyle TextObject::styleAt(size_t index) const
+{
+    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                [](size_t i, const FormatRun& r) { return i < r.end; });
+    const avm1::TextFormatValues& format = run == runs_.end() ? newFormat_ : run->format;
+    return CharStyle{format.bold.value_or(false), format.italic.value_or(false), format.kerning.value_or(false)};
 }
 
 void TextObject::splitRunsAt(size_t at)
@@ -471,7 +494,7 @@ bool TextObject::accepts(uint8_t byte) const
 void TextObject::relayout()
 {
     applyFormats();
-    const TextMetrics m = measureText(settings_, text, movie.get());
+    const TextMetrics m = measured(*this);
     if (autoSize_ != "none") {
         Box& b = settings_.bounds;
         const double height = m.lines * m.lineHeight + 2.0 * m.gutter;
@@ -489,7 +512,7 @@ void TextObject::relayout()
             }
         }
     }
-    const TextMetrics after = measureText(settings_, text, movie.get());
+    const TextMetrics after = measured(*this);
     scrollLine = std::clamp(scrollLine, 1, std::max(1, after.lines - after.visibleLines + 1));
     ++revision;
 }
@@ -562,7 +585,7 @@ void TextObject::setSettings(const avm1::TextFieldSettings& s)
 
 avm1::TextFieldMetrics TextObject::metrics() const
 {
-    const TextMetrics m = measureText(settings_, text, movie.get());
+    const TextMetrics m = measured(*this);
     avm1::TextFieldMetrics out;
     out.lines = m.lines;
     out.visibleLines = m.visibleLines;
@@ -595,7 +618,7 @@ void TextObject::storeVariable()
 
 void TextObject::setScroll(int line)
 {
-    const TextMetrics m = measureText(settings_, text, movie.get());
+    const TextMetrics m = measured(*this);
     scrollLine = std::clamp(line, 1, std::max(1, m.lines - m.visibleLines + 1));
     ++revision;
 }

@@ -69,6 +69,13 @@ public:
     const ShapeDef& shape() const { return static_cast<const ShapeDef&>(*def); }
 };
 
+// How one character of a text field is set, as its text format says.
+struct CharStyle {
+    bool bold = false, italic = false;
+    bool kerning = false;  // the font's kerning pairs apply after this character
+    bool operator==(const CharStyle&) const = default;
+};
+
 // A text field: the definition's settings as script has changed them since,
 // and its text.
 class TextObject : public DisplayObject, public avm1::TextField {
@@ -83,6 +90,8 @@ public:
         bool bold = false, underline = false;
     };
     Look lookAt(size_t index) const;
+    // The face and kerning the character at `index` is set in.
+    CharStyle styleAt(size_t index) const;
     // Whether typing may enter `byte` (restrict), and may add to the text (maxChars).
     bool accepts(uint8_t byte) const;
     // After the text or the settings changed: the size autoSize gives, and a

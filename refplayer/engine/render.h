@@ -60,13 +60,17 @@ std::vector<std::string> layoutText(const EditTextDef& field, const std::string&
 // The same from the shown text (tags already out), as characters, each with
 // the index of its first byte in `shown`. Text is UTF-8 in movies of SWF 6 and
 // later (bytes that are not UTF-8 count as Latin-1), Latin-1 before.
+// The style of the character whose first byte is at an index of the shown
+// text; none given: every character plain.
+using StyleAt = std::function<CharStyle(size_t index)>;
 struct LaidLine {
     std::u32string text;
     std::vector<uint32_t> index;
+    std::vector<CharStyle> style;  // by character, as `text`
     bool wrapped = false;  // word wrap ended the line, not the end of its paragraph
 };
 std::vector<LaidLine> layoutTextIndexed(const EditTextDef& field, const std::string& shown,
-                                        const MovieDef* movie = nullptr);
+                                        const MovieDef* movie = nullptr, const StyleAt& styleAt = {});
 // An HTML field's text as shown: tags out, entities decoded, paragraph and
 // line breaks as '\r'.
 std::string stripHtml(const std::string& html);
@@ -79,6 +83,7 @@ struct TextMetrics {
     int visibleLines = 1;   // whole lines the field's height holds (at least one)
     int gutter = 0;         // between the field's edge and its text, on each side
 };
-TextMetrics measureText(const EditTextDef& field, const std::string& text, const MovieDef* movie = nullptr);
+TextMetrics measureText(const EditTextDef& field, const std::string& text, const MovieDef* movie = nullptr,
+                        const StyleAt& styleAt = {});
 
 }  // namespace refplayer::engine

@@ -80,60 +80,109 @@ const FontDef* embeddedFont(const EditTextDef& f, const MovieDef* movie)
     return font->glyphs.empty() ? nullptr : font;
 }
 
+// The member of an embedded font's family in a style: the font itself when
+// it is that style, else the font of the same name the movie embeds in it
+// (authoring tools embed each style used as a font of its own). Failing
+// both, the field's font, so that the text still shows.
+const FontDef* familyFace(const FontDef& font, const MovieDef& movie, bool bold, bool italic)
+{
+    if (font.bold == bold && font.italic == italic)
+        return &font;
+    const FontDef* found = nullptr;
+    for (const auto& [id, c] : movie.characters) {
+        if (!c || c->kind != Character::Kind::Font)
+            continue;
+        const auto* f = static_cast<const FontDef*>(c.get());
+        if (f->bold == bold && f->italic == italic && f->name == font.name && !f->glyphs.empty() &&
+            (!found || f->id < found->id))
+            found = f;
+    }
+    return found ? found : &font;
+}
+
+CharStyle styleOf(const LaidLine& line, size_t i)
+{
+    return i < line.style.size() ? line.style[i] : CharStyle{};
+}
+
 }  // namespace
 
-FieldFont::FieldFont(const EditTextDef& field, const MovieDef* movie)
-    : font_(embeddedFont(field, movie)), size_(field.fontHeight)
+FieldFont::FieldFont(const EditTextDef& field, const MovieDef* movie) : movie_(movie), size_(field.fontHeight)
 {
-    // Device text: the compiled-in outline face (the cell font only if it could not be read).
-    if (!font_)
-        font_ = deviceFont();
-    scale_ = font_ ? size_ / font_->emSquare : size_ / font::kEm;
+    primary_ = embeddedFont(field, movie);
+    // Device text: the compiled-in outline faces (the cell font only if they could not be read).
+    if (!primary_) {
+        device_ = true;
+        primary_ = deviceFont();
+    }
 }
 
-double FieldFont::advance(char32_t c) const
+const FontDef* FieldFont::embedded(CharStyle style) const
 {
-    if (!font_)
-        return font::kAdvance * scale_;
+    if (!primary_)
+        return nullptr;
+    const size_t i = (style.bold ? 1 : 0) | (style.italic ? 2 : 0);
+    if (!found_[i]) {
+        faces_[i] = device_ ? deviceFont(style.bold, style.italic)
+                            : familyFace(*primary_, *movie_, style.bold, style.italic);
+        found_[i] = true;
+    }
+    return faces_[i];
+}
+
+double FieldFont::scaleOf(const FontDef* face) const
+{
+    return face ? size_ / face->emSquare : size_ / font::kEm;
+}
+
+double FieldFont::advance(char32_t c, CharStyle style) const
+{
+    const FontDef* face = embedded(style);
+    if (!face)
+        return font::kAdvance * scaleOf(nullptr);
     // A character the font has no glyph for shows nothing and takes no room.
-    const std::optional<size_t> g = font_->glyphFor(c);
-    return g ? font_->advance(*g) * scale_ : 0;
+    const std::optional<size_t> g = face->glyphFor(c);
+    return g ? face->advance(*g) * scaleOf(face) : 0;
 }
 
-double FieldFont::kern(char32_t, char32_t) const
+double FieldFont::kern(char32_t left, char32_t right, CharStyle leftStyle) const
 {
-    // Fields kern only when their format asks for it (TextFormat.kerning,
-    // off by default), which is not modelled: the font's pairs stay unused.
-    return 0;
+    // Kerning is the embedded font's pairs, as the player applies them; the
+    // device font sets its text unkerned.
+    if (!leftStyle.kerning || device_)
+        return 0;
+    const FontDef* face = embedded(leftStyle);
+    return face ? face->kern(left, right) * scaleOf(face) : 0;
 }
 
-double FieldFont::width(std::u32string_view text) const
+double FieldFont::width(const LaidLine& line) const
 {
+    const std::u32string& text = line.text;
     if (text.empty())
         return 0;
     // The cell font's last unit of spacing is no ink.
-    if (!font_)
-        return (text.size() * font::kAdvance - 1) * scale_;
+    if (!primary_)
+        return (text.size() * font::kAdvance - 1) * scaleOf(nullptr);
     double w = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        w += advance(text[i]);
+        w += advance(text[i], styleOf(line, i));
         if (i + 1 < text.size())
-            w += kern(text[i], text[i + 1]);
+            w += kern(text[i], text[i + 1], styleOf(line, i));
     }
     return w;
 }
 
 double FieldFont::ascent() const
 {
-    if (!font_)
-        return font::kAscent * scale_;
-    return font_->hasLayout ? font_->ascent * scale_ : size_ * 0.8;
+    if (!primary_)
+        return font::kAscent * scaleOf(nullptr);
+    return primary_->hasLayout ? primary_->ascent * scaleOf(primary_) : size_ * 0.8;
 }
 
 double FieldFont::lineHeight() const
 {
-    if (font_ && font_->hasLayout)
-        return (font_->ascent + font_->descent) * scale_;
+    if (primary_ && primary_->hasLayout)
+        return (primary_->ascent + primary_->descent) * scaleOf(primary_);
     return size_;
 }
 
@@ -179,35 +228,37 @@ std::string stripHtml(const std::string& html)
 
 namespace {
 
-// One line in an embedded font: each glyph's outline at the pen, scaled from
-// font units to the field's size, in its character's colour. Glyphs fill one
-// by one with the even-odd rule, as static text's do, so neighbours that
-// overlap never cancel out.
-void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef& font, const FieldFont& face,
-                      const Matrix& world, const ColorTransform& color, double x, double baseline, double spaceExtra,
-                      const Canvas& canvas, const IRect& clip)
+// One line in outline fonts: each glyph's outline at the pen, scaled from
+// font units to the field's size, in its character's face and colour. Glyphs
+// fill one by one, as static text's do, so neighbours that overlap never
+// cancel out.
+void drawOutlineLine(const TextObject& obj, const LaidLine& line, const FieldFont& face, const Matrix& world,
+                     const ColorTransform& color, double x, double baseline, double spaceExtra, const Canvas& canvas,
+                     const IRect& clip)
 {
     const Box& b = obj.field().bounds;
-    const double scale = obj.field().fontHeight / font.emSquare;
     Rasterizer r;
     for (size_t ci = 0; ci < line.text.size(); ++ci) {
         const char32_t c = line.text[ci];
-        const double advance = face.advance(c);
+        const CharStyle style = styleOf(line, ci);
+        const double advance = face.advance(c, style);
         if (x > b.xMax)
             break;  // the rest of the line lies outside the field
         const TextObject::Look look = obj.lookAt(line.index[ci]);
         const Paint paint{premultiply(color.apply(look.color))};
-        if (const std::optional<size_t> g = font.glyphFor(c); g && x + advance >= b.xMin) {
+        const FontDef* font = face.embedded(style);
+        if (const std::optional<size_t> g = font->glyphFor(c); g && x + advance >= b.xMin) {
+            const double scale = obj.field().fontHeight / font->emSquare;
             const Matrix m = world * Matrix{scale, 0, 0, scale, x, baseline};
             r.clear();
-            for (const Segment& s : font.glyphs[*g].segments) {
+            for (const Segment& s : font->glyphs[*g].segments) {
                 const Point p0 = m.apply(s.x0, s.y0), p1 = m.apply(s.x1, s.y1);
                 if (s.curve)
                     r.addQuad(p0, m.apply(s.cx, s.cy), p1);
                 else
                     r.addLine(p0, p1);
             }
-            r.fill(canvas, clip, font.nonZero ? FillRule::NonZero : FillRule::EvenOdd, paint);
+            r.fill(canvas, clip, font->nonZero ? FillRule::NonZero : FillRule::EvenOdd, paint);
         }
         if (look.underline && advance > 0) {
             const double thickness = std::max(obj.field().fontHeight / 20.0, 1.0);
@@ -217,7 +268,7 @@ void drawEmbeddedLine(const TextObject& obj, const LaidLine& line, const FontDef
         }
         x += advance + (c == U' ' ? spaceExtra : 0);
         if (ci + 1 < line.text.size())
-            x += face.kern(c, line.text[ci + 1]);
+            x += face.kern(c, line.text[ci + 1], style);
     }
 }
 
@@ -229,7 +280,8 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
     const EditTextDef& f = obj.field();
     const Box& b = f.bounds;
     const FieldFont face(f, obj.movie.get());
-    const std::vector<LaidLine> lines = layoutTextIndexed(f, obj.contents(false), obj.movie.get());
+    const std::vector<LaidLine> lines =
+        layoutTextIndexed(f, obj.contents(false), obj.movie.get(), [&obj](size_t i) { return obj.styleAt(i); });
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const double lineHeight = face.lineHeight() + f.leading;
     const double avail = (b.xMax - b.xMin) - 2 * kGutter - f.leftMargin - f.rightMargin;
@@ -246,7 +298,7 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
     };
     for (size_t li = first; li < lines.size(); ++li) {
         const std::u32string& line = lines[li].text;
-        const double width = face.width(line);
+        const double width = face.width(lines[li]);
         double x = b.xMin + kGutter + f.leftMargin + (li == 0 ? f.indent : 0);
         if (f.align == 1)
             x += avail - width;
@@ -264,9 +316,8 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
         double top = b.yMin + (face.embedded() ? kGutter : kGutter / 2.0) + (li - first) * lineHeight;
         if (top > b.yMax)
             break;
-        if (const FontDef* embedded = face.embedded()) {
-            drawEmbeddedLine(obj, lines[li], *embedded, face, world, color, x, top + face.ascent(), spaceExtra, canvas,
-                             clip);
+        if (face.embedded()) {
+            drawOutlineLine(obj, lines[li], face, world, color, x, top + face.ascent(), spaceExtra, canvas, clip);
             continue;
         }
         double spread = 0;  // justification so far
@@ -310,7 +361,8 @@ void drawFieldText(const TextObject& obj, const Matrix& world, const ColorTransf
 }
 
 
-std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string& shown, const MovieDef* movie)
+std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string& shown, const MovieDef* movie,
+                                        const StyleAt& styleAt)
 {
     const bool utf8 = !movie || movie->version >= 6;
     std::vector<LaidLine> paragraphs;
@@ -333,6 +385,7 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
             continue;  // other control characters draw nothing
         current.text += f.password ? U'*' : c;
         current.index.push_back(static_cast<uint32_t>(std::min<size_t>(start, UINT32_MAX)));
+        current.style.push_back(styleAt ? styleAt(start) : CharStyle{});
     }
     paragraphs.push_back(std::move(current));
     if (!(f.wordWrap && f.multiline))
@@ -344,14 +397,15 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
     const double unit = f.fontHeight / static_cast<double>(font::kEm);
     const size_t cells =
         unit > 0 ? num::truncClamp<size_t>(std::floor((avail + unit) / (font::kAdvance * unit)), 1, SIZE_MAX) : 1;
-    auto fitting = [&](const std::u32string& text, size_t at) {
+    auto fitting = [&](const LaidLine& p, size_t at) {
+        const std::u32string& text = p.text;
         if (!face.embedded() || at >= text.size())
             return cells;
-        double w = face.advance(text[at]);
+        double w = face.advance(text[at], styleOf(p, at));
         size_t n = 1;
         for (; at + n < text.size(); ++n) {
-            const char32_t prev = text[at + n - 1], c = text[at + n];
-            w += face.kern(prev, c) + face.advance(c);
+            const size_t prev = at + n - 1, c = at + n;
+            w += face.kern(text[prev], text[c], styleOf(p, prev)) + face.advance(text[c], styleOf(p, c));
             if (w > avail)
                 break;
         }
@@ -363,11 +417,13 @@ std::vector<LaidLine> layoutTextIndexed(const EditTextDef& f, const std::string&
         l.text = p.text.substr(at, n);
         l.index.assign(p.index.begin() + static_cast<ptrdiff_t>(at),
                        p.index.begin() + static_cast<ptrdiff_t>(at + l.text.size()));
+        l.style.assign(p.style.begin() + static_cast<ptrdiff_t>(at),
+                       p.style.begin() + static_cast<ptrdiff_t>(at + l.text.size()));
         return l;
     };
     for (const LaidLine& p : paragraphs) {
         size_t at = 0;
-        for (size_t perLine = fitting(p.text, at); p.text.size() - at > perLine; perLine = fitting(p.text, at)) {
+        for (size_t perLine = fitting(p, at); p.text.size() - at > perLine; perLine = fitting(p, at)) {
             size_t cut = p.text.rfind(U' ', at + perLine);
             if (cut == std::u32string::npos || cut <= at) {
                 lines.push_back(piece(p, at, perLine));
@@ -395,13 +451,13 @@ std::vector<std::string> layoutText(const EditTextDef& f, const std::string& tex
     return out;
 }
 
-TextMetrics measureText(const EditTextDef& f, const std::string& text, const MovieDef* movie)
+TextMetrics measureText(const EditTextDef& f, const std::string& text, const MovieDef* movie, const StyleAt& styleAt)
 {
-    const std::vector<LaidLine> lines = layoutTextIndexed(f, f.html ? stripHtml(text) : text, movie);
+    const std::vector<LaidLine> lines = layoutTextIndexed(f, f.html ? stripHtml(text) : text, movie, styleAt);
     const FieldFont face(f, movie);
     TextMetrics m;
     for (const LaidLine& line : lines)
-        m.widest = std::max(m.widest, face.width(line.text));
+        m.widest = std::max(m.widest, face.width(line));
     m.lineHeight = face.lineHeight() + f.leading;
     m.lines = static_cast<int>(std::min<size_t>(lines.size(), INT32_MAX));
     const double room = (f.bounds.yMax - f.bounds.yMin) - kGutter;

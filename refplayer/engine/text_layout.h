@@ -6,30 +6,39 @@
 #include "display.h"
 #include "font.h"
 #include "raster.h"
+#include "render.h"
 
 namespace refplayer::engine {
 
-// How a field's characters measure (twips at the field's size) and draw.
+// How a field's characters measure (twips at the field's size) and draw:
+// each in the face its style asks for.
 class FieldFont {
 public:
     FieldFont(const EditTextDef& field, const MovieDef* movie);
-    // The outline font the field draws with (embedded or the device font),
-    // or null for the cell font.
-    const FontDef* embedded() const { return font_; }
-    double advance(char32_t c) const;
-    // Between two neighbours: kerning, which fields leave off for now.
-    double kern(char32_t left, char32_t right) const;
-    // Of a run of characters: their advances and kerning, less the spacing
-    // that trails the last one.
-    double width(std::u32string_view text) const;
+    // The outline font a character in `style` draws with (the field's
+    // embedded font, one of its family, or the device font), or null for the
+    // cell font.
+    const FontDef* embedded(CharStyle style = {}) const;
+    double advance(char32_t c, CharStyle style = {}) const;
+    // Between two neighbours: the embedded font's kerning pair, when the
+    // left one's format turns kerning on.
+    double kern(char32_t left, char32_t right, CharStyle leftStyle = {}) const;
+    // Of a laid-out run of characters: their advances and kerning.
+    double width(const LaidLine& line) const;
     double ascent() const;
     // From one line's top to the next, without the field's leading.
     double lineHeight() const;
 
 private:
-    const FontDef* font_ = nullptr;
-    double size_ = 0;   // twips: the field's font height
-    double scale_ = 0;  // twips per font unit
+    double scaleOf(const FontDef* face) const;
+
+    const MovieDef* movie_ = nullptr;
+    const FontDef* primary_ = nullptr;  // the field's own font; null for the cell font
+    bool device_ = false;               // the compiled-in device font
+    double size_ = 0;                   // twips: the field's font height
+    // By bold | italic << 1, found when first asked for.
+    mutable const FontDef* faces_[4] = {};
+    mutable bool found_[4] = {};
 };
 
 // The text of a field (its contents, laid out) inside `clip`; the field's

@@ -1,12 +1,15 @@
 // Text fields as scripts use them: createTextField and the field's members,
 // what the drawn field shows of them, fields the timeline placed, and the
 // user's typing reaching onChanged and the focus handlers.
+#include "device_font.h"
 #include "engine_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 using namespace enginetest;
 
@@ -497,4 +500,247 @@ TEST(Selection, FocusFollowsScriptAndClicksAndListenersHearIt)
     l.player.mouseDown(refplayer::MouseButton::Left, 50, 95);
     l.player.mouseUp(refplayer::MouseButton::Left, 50, 95);
     EXPECT_EQ(l.var("log"), "null>_level0.t,_level0.t>_level0.u,_level0.u>null,");
+}
+
+// --- faces: bold, italic and kerning as the text format asks ------------------------------------
+
+namespace {
+
+namespace eng = refplayer::engine;
+
+// The advances of `text` in a device face, in pixels at `px`.
+double deviceWidth(const std::string& text, double px, bool bold, bool italic)
+{
+    const eng::FontDef* font = eng::deviceFont(bold, italic);
+    double units = 0;
+    for (char c : text)
+        units += font->advance(*font->glyphFor(static_cast<uint8_t>(c)));
+    return units * px / font->emSquare;
+}
+
+bool dark(const View& v, int x, int y) { return (v.at(x, y) & 0xFF) < 96; }
+
+// The leftmost dark pixel of row y between x0 and x1, or -1.
+int leftmostDark(const View& v, int y, int x0, int x1)
+{
+    for (int x = x0; x < x1; ++x)
+        if (dark(v, x, y))
+            return x;
+    return -1;
+}
+
+// The first and last rows between y0 and y1 with dark pixels left of x1.
+std::pair<int, int> darkRows(const View& v, int y0, int y1, int x1)
+{
+    int top = -1, bottom = -1;
+    for (int y = y0; y < y1; ++y)
+        if (leftmostDark(v, y, 0, x1) >= 0) {
+            top = top < 0 ? y : top;
+            bottom = y;
+        }
+    return {top, bottom};
+}
+
+}  // namespace
+
+TEST(TextFormat, BoldAndItalicSetDeviceTextInTheBoldFaceAndSlanted)
+{
+    // Three fields of "Il" at 40 px: plain, bold and italic, 50 px apart.
+    auto m = movie(200, 150);
+    sw::ActionAssembler a;
+    const std::vector<std::pair<std::string, std::vector<sw::PushValue>>> fields = {
+        {"plain", {sw::Null{}, 40}},
+        {"bold", {sw::Null{}, 40, sw::Null{}, true}},
+        {"italic", {sw::Null{}, 40, sw::Null{}, sw::Null{}, true}}};
+    int depth = 1;
+    for (const auto& [name, args] : fields) {
+        createField(a, name, depth, 0, (depth - 1) * 50, 200, 50);
+        ++depth;
+        a.setPath(name + ".text", sw::PushValue("Il"));
+        newObject(a, "f", "TextFormat", args);
+        a.callMethod(name, "setTextFormat", {path("f")});
+        a.setPath(name + "Width", path(name + ".textWidth"));
+        callInto(a, "read", name, "getTextFormat", {});
+        a.setPath(name + "Bold", path("read.bold"));
+        a.setPath(name + "Italic", path("read.italic"));
+    }
+    m.doAction(a).showFrame();
+
+    Loaded l(m, 200, 150);
+    EXPECT_EQ(l.var("boldBold"), "true");
+    EXPECT_EQ(l.var("boldItalic"), "false");
+    EXPECT_EQ(l.var("italicItalic"), "true");
+    EXPECT_EQ(l.var("plainBold"), "false");
+    // Each measures with its face's advances; the slant leaves them as they were.
+    EXPECT_NEAR(std::stod(l.var("plainWidth")), deviceWidth("Il", 40, false, false), 1e-9);
+    EXPECT_NEAR(std::stod(l.var("boldWidth")), deviceWidth("Il", 40, true, false), 1e-9);
+    EXPECT_GT(deviceWidth("Il", 40, true, false), deviceWidth("Il", 40, false, false) + 2);
+    EXPECT_NEAR(std::stod(l.var("italicWidth")), deviceWidth("Il", 40, false, false), 1e-9);
+
+    View v = render(l.player, 200, 150);
+    auto inkOf = [&](int y0) {
+        int n = 0;
+        for (int y = y0; y < y0 + 50; ++y)
+            for (int x = 0; x < 200; ++x)
+                n += dark(v, x, y);
+        return n;
+    };
+    // The bold stems are half as wide again.
+    EXPECT_GT(inkOf(50), inkOf(0) * 3 / 2);
+    // The I's stem stands upright in the plain field and leans right as it
+    // rises in the italic one: 11 degrees over its ~29 px.
+    auto lean = [&](int y0) {
+        const auto [top, bottom] = darkRows(v, y0, y0 + 50, 14);
+        EXPECT_GT(bottom - top, 25);
+        return leftmostDark(v, top + 1, 0, 30) - leftmostDark(v, bottom - 1, 0, 30);
+    };
+    EXPECT_EQ(lean(0), 0);
+    EXPECT_NEAR(lean(100), 5, 1);
+}
+
+TEST(TextFormat, AFieldsFontNamesItsFaceAndStyleAndAnEmbeddedFamilyGivesItsBold)
+{
+    {
+        SCOPED_TRACE("a device field in a font flagged bold: named, bold, and drawn in the bold face");
+        auto inkOfField = [](bool bold) {
+            auto m = movie(120, 60);
+            sw::Font f;
+            f.name = "Arial";
+            f.bold = bold;
+            sw::EditText field;
+            field.bounds = {0, 2400, 0, 1200};
+            field.font = m.defineFont(f);
+            field.fontHeight = 800;
+            field.readOnly = true;
+            field.color = sw::Rgba{0, 0, 0, 255};
+            field.initialText = "Il";
+            sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
+            place.name = "t";
+            m.place(place);
+            sw::ActionAssembler a;
+            callInto(a, "read", "t", "getTextFormat", {});
+            a.setPath("font", path("read.font"));
+            a.setPath("bold", path("read.bold"));
+            m.doAction(a).showFrame();
+            Loaded l(m, 120, 60);
+            EXPECT_EQ(l.var("font"), "Arial");
+            EXPECT_EQ(l.var("bold"), bold ? "true" : "false");
+            View v = render(l.player, 120, 60);
+            int n = 0;
+            for (int y = 0; y < 60; ++y)
+                for (int x = 0; x < 120; ++x)
+                    n += dark(v, x, y);
+            return n;
+        };
+        EXPECT_GT(inkOfField(true), inkOfField(false) * 3 / 2);
+    }
+    {
+        SCOPED_TRACE("an embedded field made bold by script draws with the family's bold font");
+        // Font "Box": a solid 400-unit square for 'A' (advance 500); its bold
+        // is a ring (advance 700). At 1024 twips a unit is a twip.
+        auto build = [](bool withBold) {
+            auto m = movie(120, 60);
+            sw::Font regular;
+            regular.name = "Box";
+            regular.glyphs = {{'A', sw::Path().moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close(), 500}};
+            const uint16_t font = m.defineFont(regular);
+            if (withBold) {
+                sw::Font bold = regular;
+                bold.bold = true;
+                bold.glyphs = {{'A',
+                                sw::Path()
+                                    .moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close()
+                                    .moveTo(100, -300).lineTo(100, -100).lineTo(300, -100).lineTo(300, -300).close(),
+                                700}};
+                m.defineFont(bold);
+            }
+            sw::EditText field;
+            field.bounds = {0, 2400, 0, 1200};
+            field.font = font;
+            field.fontHeight = 1024;
+            field.useOutlines = true;
+            field.readOnly = true;
+            field.color = sw::Rgba{0, 0, 0, 255};
+            field.initialText = "AA";
+            sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
+            place.name = "t";
+            m.place(place);
+            sw::ActionAssembler a;
+            newObject(a, "f", "TextFormat", {sw::Null{}, sw::Null{}, sw::Null{}, true});
+            a.callMethod("t", "setTextFormat", {sw::PushValue(1), path("f")});
+            a.setPath("width", path("t.textWidth"));
+            m.doAction(a).showFrame();
+            return m;
+        };
+        auto m = build(true);
+        Loaded l(m, 120, 60);
+        EXPECT_EQ(l.var("width"), "60");  // 500 + 700 twips
+        View v = render(l.player, 120, 60);
+        // The first A, from 2 px, is solid; the second, from 27 px, has its hole.
+        const int row = 2 + 45 - 10;  // halfway up the glyphs
+        EXPECT_TRUE(dark(v, 12, row));
+        EXPECT_TRUE(dark(v, 28, row));
+        EXPECT_FALSE(dark(v, 37, row));
+        EXPECT_TRUE(dark(v, 46, row));
+
+        // Without a bold font in the movie the field's own font draws it.
+        auto plain = build(false);
+        Loaded p(plain, 120, 60);
+        EXPECT_EQ(p.var("width"), "50");
+        EXPECT_TRUE(dark(render(p.player, 120, 60), 37, row));
+    }
+}
+
+TEST(TextFormat, KerningAppliesTheEmbeddedFontsPairsWhereTheFormatAsksForIt)
+{
+    // "AVA" in a font whose A and V kern by -200 units (10 px at 1024 twips).
+    auto build = [](bool embedded, std::optional<bool> kerning) {
+        auto m = movie(120, 60);
+        sw::Font f;
+        f.name = "Box";
+        const sw::Path box = sw::Path().moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close();
+        f.glyphs = {{'A', box, 500}, {'V', box, 500}};
+        f.kerning = {{'A', 'V', -200}};
+        sw::EditText field;
+        field.bounds = {0, 2400, 0, 1200};
+        field.font = m.defineFont(f);
+        field.fontHeight = 1024;
+        field.useOutlines = embedded;
+        field.readOnly = true;
+        field.initialText = "AVA";
+        sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
+        place.name = "t";
+        m.place(place);
+        sw::ActionAssembler a;
+        if (kerning) {
+            newObject(a, "f", "TextFormat", {});
+            a.setPath("f.kerning", sw::PushValue(*kerning));
+            a.callMethod("t", "setTextFormat", {path("f")});
+        }
+        a.setPath("width", path("t.textWidth"));
+        callInto(a, "read", "t", "getTextFormat", {});
+        a.setPath("kerning", path("read.kerning"));
+        m.doAction(a).showFrame();
+        return m;
+    };
+    auto widthOf = [](sw::Movie m) {
+        Loaded l(m, 120, 60);
+        return std::make_pair(l.var("width"), l.var("kerning"));
+    };
+    EXPECT_EQ(widthOf(build(true, std::nullopt)), std::make_pair(std::string("75"), std::string("false")));
+    EXPECT_EQ(widthOf(build(true, false)), std::make_pair(std::string("75"), std::string("false")));
+    // Only the A-V pair kerns: V-A has none.
+    EXPECT_EQ(widthOf(build(true, true)), std::make_pair(std::string("65"), std::string("true")));
+    // The V is drawn 10 px nearer the first A: from 17 px rather than 27.
+    {
+        auto m = build(true, true);
+        Loaded l(m, 120, 60);
+        View v = render(l.player, 120, 60);
+        EXPECT_TRUE(dark(v, 18, 37));
+        EXPECT_FALSE(dark(v, 39, 37));  // between the V (17..37) and the last A (42..62)
+        EXPECT_TRUE(dark(v, 61, 37));
+    }
+    // The device font sets its text unkerned.
+    auto device = build(false, true), unkerned = build(false, std::nullopt);
+    EXPECT_EQ(widthOf(device).first, widthOf(unkerned).first);
 }

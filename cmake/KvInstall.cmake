@@ -6,6 +6,11 @@
 #                              bitmaps), linked whole into the application
 #   lib/cmake/Korvel/          KorvelConfig.cmake, its version file and targets
 #   bin/kvrender.exe           the command-line renderer
+#   bin/npswf32.dll, bin/Flash.ocx
+#                              the reference Flash Player (plug-in library and
+#                              control), for machines without Flash Player
+#   share/doc/korvel_flash/third-party/
+#                              the notices of what the reference player embeds
 # find_package(Korvel 0.2 CONFIG REQUIRED) then gives Korvel::korvel, which
 # carries the framework, the system libraries and the resources.
 # KV_INSTALL is declared in the top-level CMakeLists.txt.
@@ -61,6 +66,20 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/framework/include/framework/ DESTINATION
 # kvrender, the command-line renderer built on the off-screen player.
 if(TARGET kvrender)
   install(TARGETS kvrender RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# The reference player: its plug-in library is found beside a program (as
+# kvrender's is, here), its control once registered with regsvr32. Only the
+# binaries: nothing links against them. It draws device text in a font it
+# embeds, whose licence asks that its notice go with every copy.
+foreach(player npswf32 refcontrol)
+  if(TARGET ${player})
+    install(FILES $<TARGET_FILE:${player}> DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT refplayer)
+  endif()
+endforeach()
+if(TARGET npswf32 OR TARGET refcontrol)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/third-party/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/third-party
+    COMPONENT refplayer)
 endif()
 
 install(EXPORT KorvelTargets NAMESPACE Korvel:: DESTINATION ${kv_install_cmakedir})

@@ -32,7 +32,8 @@ quiet "$work/install.log" cmake --install "$build" --prefix "$prefix"
 for f in include/korvel/kv_flashplayer.h include/korvel/kv_layer.h include/korvel/kv_flashreg.h \
   include/korvel/kv_package.h include/korvel/kv_flashocx.h include/korvel/npapi/npapi.h \
   include/korvel/framework/forms.h lib/libkorvel.a lib/libkvframework.a \
-  lib/cmake/Korvel/KorvelConfig.cmake lib/cmake/Korvel/KorvelConfigVersion.cmake bin/kvrender.exe; do
+  lib/cmake/Korvel/KorvelConfig.cmake lib/cmake/Korvel/KorvelConfigVersion.cmake bin/kvrender.exe \
+  bin/npswf32.dll bin/Flash.ocx share/doc/korvel_flash/third-party/dejavu-fonts-copyright.txt; do
   [ -f "$prefix/$f" ] || fail "the installed package lacks $f"
 done
 [ -n "$(find "$prefix/lib/korvel" -name 'korvel.rc.*' 2>/dev/null)" ] ||
@@ -88,9 +89,15 @@ if missing:
 PY
 
 quiet "$work/swfwrite.log" "$swfwrite" "$here/flashform_movie.txt" "$work/movie.swf"
-# The reference player's plug-in library, where the package looks first:
-# beside the program. The control is registered by the test session.
-cp "$build/bin/npswf32.dll" "$work/example/" || fail "no plug-in library in $build/bin"
+# The installed reference player's plug-in library, where the package looks
+# first: beside the program. The control is registered by the test session.
+cp "$prefix/bin/npswf32.dll" "$work/example/" || fail "no plug-in library in $prefix/bin"
+
+# The installed renderer finds the installed plug-in library beside itself.
+quiet "$work/kvrender.log" "${emulator[@]}" "$prefix/bin/kvrender.exe" "Z:$work/movie.swf" --goto --frames 1 \
+  --plugin netscape --out "Z:$work/frames"
+[ -s "$work/frames/movie-00000.png" ] || fail "the installed kvrender wrote no frame"
+echo "the installed kvrender renders with the installed plug-in library"
 
 status=0
 for backend in netscape activex; do

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 
 // The library's own code, private to this file; much of it (its bitmap
@@ -19,10 +22,10 @@
 
 namespace refplayer::engine {
 
-extern const unsigned char kDeviceFontData[];
-extern const size_t kDeviceFontData_size;
-extern const unsigned char kDeviceFontBoldData[];
-extern const size_t kDeviceFontBoldData_size;
+extern const unsigned char kDeviceFontData[], kDeviceFontBoldData[], kDeviceSerifData[], kDeviceSerifBoldData[],
+    kDeviceMonoData[], kDeviceMonoBoldData[];
+extern const size_t kDeviceFontData_size, kDeviceFontBoldData_size, kDeviceSerifData_size,
+    kDeviceSerifBoldData_size, kDeviceMonoData_size, kDeviceMonoBoldData_size;
 
 namespace {
 
@@ -80,13 +83,14 @@ Glyph outlineOf(const stbtt_fontinfo& info, int glyphIndex, bool italic)
     return glyph;
 }
 
-std::unique_ptr<FontDef> readDeviceFont(const unsigned char* data, size_t size, bool bold, bool italic)
+std::unique_ptr<FontDef> readDeviceFont(const unsigned char* data, size_t size, const char* name, bool bold,
+                                        bool italic)
 {
     stbtt_fontinfo info;
     if (size < 12 || !stbtt_InitFont(&info, data, stbtt_GetFontOffsetForIndex(data, 0)))
         return nullptr;
     auto font = std::make_unique<FontDef>(0);
-    font->name = "_sans";
+    font->name = name;
     font->bold = bold;
     font->italic = italic;
     font->hasLayout = true;
@@ -123,28 +127,61 @@ std::unique_ptr<FontDef> readDeviceFont(const unsigned char* data, size_t size, 
     return font;
 }
 
+bool contains(std::string_view text, std::string_view part)
+{
+    return text.find(part) != std::string_view::npos;
+}
+
 }  // namespace
 
-const FontDef* deviceFont(bool bold, bool italic)
+DeviceFace deviceFaceFor(std::string_view fontName)
 {
-    // Each face is read the first time text asks for it.
-    static const std::unique_ptr<FontDef> regular =
-        readDeviceFont(kDeviceFontData, kDeviceFontData_size, false, false);
-    if (!bold && !italic)
-        return regular.get();
-    if (bold && !italic) {
-        static const std::unique_ptr<FontDef> face =
-            readDeviceFont(kDeviceFontBoldData, kDeviceFontBoldData_size, true, false);
-        return face ? face.get() : regular.get();
-    }
-    if (!bold) {
-        static const std::unique_ptr<FontDef> face =
-            readDeviceFont(kDeviceFontData, kDeviceFontData_size, false, true);
-        return face ? face.get() : regular.get();
-    }
-    static const std::unique_ptr<FontDef> face =
-        readDeviceFont(kDeviceFontBoldData, kDeviceFontBoldData_size, true, true);
-    return face ? face.get() : regular.get();
+    std::string name(fontName);
+    for (char& c : name)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (name == "_serif")
+        return DeviceFace::Serif;
+    if (name == "_typewriter")
+        return DeviceFace::Typewriter;
+    if (name.starts_with("_"))
+        return DeviceFace::Sans;
+    for (std::string_view mono : {"courier", "mono", "consol", "lucida console", "typewriter", "fixedsys"})
+        if (contains(name, mono))
+            return DeviceFace::Typewriter;
+    if (contains(name, "sans"))
+        return DeviceFace::Sans;
+    for (std::string_view serif : {"times", "serif", "georgia", "garamond", "palatino", "book antiqua", "bookman",
+                                   "cambria", "baskerville"})
+        if (contains(name, serif))
+            return DeviceFace::Serif;
+    return DeviceFace::Sans;
+}
+
+const FontDef* deviceFont(bool bold, bool italic, DeviceFace face)
+{
+    struct Source {
+        const unsigned char* data;
+        const size_t& size;
+        const char* name;
+    };
+    static const Source kSources[3][2] = {
+        {{kDeviceFontData, kDeviceFontData_size, "_sans"}, {kDeviceFontBoldData, kDeviceFontBoldData_size, "_sans"}},
+        {{kDeviceSerifData, kDeviceSerifData_size, "_serif"},
+         {kDeviceSerifBoldData, kDeviceSerifBoldData_size, "_serif"}},
+        {{kDeviceMonoData, kDeviceMonoData_size, "_typewriter"},
+         {kDeviceMonoBoldData, kDeviceMonoBoldData_size, "_typewriter"}}};
+    // Each face is read the first time text asks for it; one that cannot be
+    // read gives way to the regular sans face.
+    static std::once_flag once[3][2][2];
+    static std::unique_ptr<FontDef> faces[3][2][2];
+    const size_t f = static_cast<size_t>(face) % 3, b = bold ? 1 : 0, i = italic ? 1 : 0;
+    std::call_once(once[f][b][i], [&] {
+        const Source& source = kSources[f][b];
+        faces[f][b][i] = readDeviceFont(source.data, source.size, source.name, b != 0, i != 0);
+    });
+    if (faces[f][b][i])
+        return faces[f][b][i].get();
+    return f == 0 && b == 0 && i == 0 ? nullptr : deviceFont();
 }
 
 }  // namespace refplayer::engine

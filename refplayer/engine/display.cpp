@@ -359,7 +359,8 @@ CharStyle TextObject::styleAt(size_t index) const
     auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
                                 [](size_t i, const FormatRun& r) { return i < r.end; });
     const avm1::TextFormatValues& format = run == runs_.end() ? newFormat_ : run->format;
-    return CharStyle{format.bold.value_or(false), format.italic.value_or(false), format.kerning.value_or(false)};
+    return CharStyle{format.bold.value_or(false), format.italic.value_or(false), format.kerning.value_or(false),
+                     deviceFaceFor(format.font.value_or(""))};
 }
 
 void TextObject::splitRunsAt(size_t at)

@@ -5,6 +5,7 @@
 
 #include "../script/avm1_host.h"
 #include "../script/avm1_value.h"
+#include "device_font.h"
 #include "geometry.h"
 #include "swf_movie.h"
 
@@ -73,6 +74,7 @@ public:
 struct CharStyle {
     bool bold = false, italic = false;
     bool kerning = false;  // the font's kerning pairs apply after this character
+    DeviceFace face = DeviceFace::Sans;  // device text: the kind of face its font name asks for
     bool operator==(const CharStyle&) const = default;
 };
 

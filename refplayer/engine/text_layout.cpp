@@ -121,9 +121,10 @@ const FontDef* FieldFont::embedded(CharStyle style) const
 {
     if (!primary_)
         return nullptr;
-    const size_t i = (style.bold ? 1 : 0) | (style.italic ? 2 : 0);
+    const size_t i = (style.bold ? 1 : 0) | (style.italic ? 2 : 0) |
+                     (device_ ? static_cast<size_t>(style.face) % 3 << 2 : 0);
     if (!found_[i]) {
-        faces_[i] = device_ ? deviceFont(style.bold, style.italic)
+        faces_[i] = device_ ? deviceFont(style.bold, style.italic, style.face)
                             : familyFace(*primary_, *movie_, style.bold, style.italic);
         found_[i] = true;
     }

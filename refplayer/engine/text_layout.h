@@ -36,9 +36,9 @@ private:
     const FontDef* primary_ = nullptr;  // the field's own font; null for the cell font
     bool device_ = false;               // the compiled-in device font
     double size_ = 0;                   // twips: the field's font height
-    // By bold | italic << 1, found when first asked for.
-    mutable const FontDef* faces_[4] = {};
-    mutable bool found_[4] = {};
+    // By bold | italic << 1 (and the device face << 2), found when first asked for.
+    mutable const FontDef* faces_[12] = {};
+    mutable bool found_[12] = {};
 };
 
 // The text of a field (its contents, laid out) inside `clip`; the field's

@@ -51,6 +51,42 @@ struct Loaded {
     std::string var(const std::string& name) { return player.getVariable(name).value_or("<none>"); }
 };
 
+namespace eng = refplayer::engine;
+
+// The advances of `text` in a device face, in pixels at `px`.
+double deviceWidth(const std::string& text, double px, bool bold = false, bool italic = false,
+                   eng::DeviceFace face = eng::DeviceFace::Sans)
+{
+    const eng::FontDef* font = eng::deviceFont(bold, italic, face);
+    double units = 0;
+    for (char c : text)
+        units += font->advance(*font->glyphFor(static_cast<uint8_t>(c)));
+    return units * px / font->emSquare;
+}
+
+bool dark(const View& v, int x, int y) { return (v.at(x, y) & 0xFF) < 96; }
+
+// The leftmost dark pixel of row y between x0 and x1, or -1.
+int leftmostDark(const View& v, int y, int x0, int x1)
+{
+    for (int x = x0; x < x1; ++x)
+        if (dark(v, x, y))
+            return x;
+    return -1;
+}
+
+// The first and last rows between y0 and y1 with dark pixels left of x1.
+std::pair<int, int> darkRows(const View& v, int y0, int y1, int x1)
+{
+    int top = -1, bottom = -1;
+    for (int y = y0; y < y1; ++y)
+        if (leftmostDark(v, y, 0, x1) >= 0) {
+            top = top < 0 ? y : top;
+            bottom = y;
+        }
+    return {top, bottom};
+}
+
 int countPixels(const View& v, uint32_t px, int x0, int y0, int x1, int y1)
 {
     int n = 0;
@@ -190,8 +226,9 @@ TEST(TextField, AutoSizeScrollAndMetricsFollowTheText)
     EXPECT_DOUBLE_EQ(std::stod(l.var("h")), th + 4);
     // Right-aligned, the box grew to the left: its right edge stayed at 60.
     View v = render(l.player, 200, 100);
-    EXPECT_EQ(v.at(58, 5), kGreenPx);
-    EXPECT_EQ(v.at(62, 5), kWhitePx);
+    const int below = static_cast<int>(th + 3);  // the gutter under the text
+    EXPECT_EQ(v.at(59, below), kGreenPx);
+    EXPECT_EQ(v.at(61, below), kWhitePx);
     EXPECT_EQ(v.at(static_cast<int>(std::floor(57 - tw)), 5), kGreenPx);  // the gutter left of the text
     // Five lines of 12 pixels in 30: two show, so scrolling stops at line 4.
     EXPECT_EQ(l.var("max"), "4");
@@ -202,11 +239,10 @@ TEST(TextField, AutoSizeScrollAndMetricsFollowTheText)
     const double narrow = std::stod(l.var("b._width"));
     l.player.setVariable("bound", "abcdefgh");
     EXPECT_EQ(l.var("b.text"), "abcdefgh");
-    // The device font's advances (2048 to the EM): "ab" 1255 + 1300 units,
-    // "abcdefgh" 9560, at 12 pixels to the EM.
-    const double unit = 12 / 2048.0;
-    EXPECT_NEAR(narrow, 2555 * unit + 4, 1e-9);
-    EXPECT_NEAR(std::stod(l.var("b._width")), 9560 * unit + 4, 1e-9);
+    // A new field's text is in 12-point "Times New Roman": the serif device face's advances.
+    EXPECT_NEAR(narrow, deviceWidth("ab", 12, false, false, eng::DeviceFace::Serif) + 4, 1e-9);
+    EXPECT_NEAR(std::stod(l.var("b._width")), deviceWidth("abcdefgh", 12, false, false, eng::DeviceFace::Serif) + 4,
+                1e-9);
 }
 
 TEST(TextField, HtmlTextKeepsMarkupAndTextReadsItPlain)
@@ -504,54 +540,15 @@ TEST(Selection, FocusFollowsScriptAndClicksAndListenersHearIt)
 
 // --- faces: bold, italic and kerning as the text format asks ------------------------------------
 
-namespace {
-
-namespace eng = refplayer::engine;
-
-// The advances of `text` in a device face, in pixels at `px`.
-double deviceWidth(const std::string& text, double px, bool bold, bool italic)
-{
-    const eng::FontDef* font = eng::deviceFont(bold, italic);
-    double units = 0;
-    for (char c : text)
-        units += font->advance(*font->glyphFor(static_cast<uint8_t>(c)));
-    return units * px / font->emSquare;
-}
-
-bool dark(const View& v, int x, int y) { return (v.at(x, y) & 0xFF) < 96; }
-
-// The leftmost dark pixel of row y between x0 and x1, or -1.
-int leftmostDark(const View& v, int y, int x0, int x1)
-{
-    for (int x = x0; x < x1; ++x)
-        if (dark(v, x, y))
-            return x;
-    return -1;
-}
-
-// The first and last rows between y0 and y1 with dark pixels left of x1.
-std::pair<int, int> darkRows(const View& v, int y0, int y1, int x1)
-{
-    int top = -1, bottom = -1;
-    for (int y = y0; y < y1; ++y)
-        if (leftmostDark(v, y, 0, x1) >= 0) {
-            top = top < 0 ? y : top;
-            bottom = y;
-        }
-    return {top, bottom};
-}
-
-}  // namespace
-
 TEST(TextFormat, BoldAndItalicSetDeviceTextInTheBoldFaceAndSlanted)
 {
     // Three fields of "Il" at 40 px: plain, bold and italic, 50 px apart.
     auto m = movie(200, 150);
     sw::ActionAssembler a;
     const std::vector<std::pair<std::string, std::vector<sw::PushValue>>> fields = {
-        {"plain", {sw::Null{}, 40}},
-        {"bold", {sw::Null{}, 40, sw::Null{}, true}},
-        {"italic", {sw::Null{}, 40, sw::Null{}, sw::Null{}, true}}};
+        {"plain", {"_sans", 40}},
+        {"bold", {"_sans", 40, sw::Null{}, true}},
+        {"italic", {"_sans", 40, sw::Null{}, sw::Null{}, true}}};
     int depth = 1;
     for (const auto& [name, args] : fields) {
         createField(a, name, depth, 0, (depth - 1) * 50, 200, 50);
@@ -596,6 +593,49 @@ TEST(TextFormat, BoldAndItalicSetDeviceTextInTheBoldFaceAndSlanted)
     };
     EXPECT_EQ(lean(0), 0);
     EXPECT_NEAR(lean(100), 5, 1);
+}
+
+TEST(TextFormat, DeviceTextDrawsInTheKindOfFaceItsFontNames)
+{
+    // The same text in fields whose format names a font: each measures with
+    // the device face of that kind. A new field's font is "Times New Roman".
+    const std::vector<std::pair<std::string, eng::DeviceFace>> fonts = {
+        {"", eng::DeviceFace::Serif},          {"_sans", eng::DeviceFace::Sans},
+        {"_serif", eng::DeviceFace::Serif},    {"_typewriter", eng::DeviceFace::Typewriter},
+        {"Arial", eng::DeviceFace::Sans},      {"Georgia", eng::DeviceFace::Serif},
+        {"Courier New", eng::DeviceFace::Typewriter}};
+    auto m = movie(200, 200);
+    sw::ActionAssembler a;
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        const std::string name = "f" + std::to_string(i);
+        createField(a, name, static_cast<int>(i) + 1, 0, static_cast<int>(i) * 25, 200, 25);
+        a.setPath(name + ".text", sw::PushValue("Wil"));
+        if (!fonts[i].first.empty()) {
+            newObject(a, "fmt", "TextFormat", {fonts[i].first});
+            a.callMethod(name, "setTextFormat", {path("fmt")});
+        }
+        a.setPath(name + "Width", path(name + ".textWidth"));
+    }
+    m.doAction(a).showFrame();
+    Loaded l(m, 200, 200);
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        SCOPED_TRACE(fonts[i].first);
+        EXPECT_NEAR(std::stod(l.var("f" + std::to_string(i) + "Width")),
+                    deviceWidth("Wil", 12, false, false, fonts[i].second), 1e-9);
+    }
+    // The three kinds really differ: the typewriter face gives every letter one advance.
+    EXPECT_NE(deviceWidth("Wil", 12), deviceWidth("Wil", 12, false, false, eng::DeviceFace::Serif));
+    EXPECT_DOUBLE_EQ(deviceWidth("W", 12, false, false, eng::DeviceFace::Typewriter),
+                     deviceWidth("i", 12, false, false, eng::DeviceFace::Typewriter));
+    EXPECT_GT(deviceWidth("W", 12) - deviceWidth("i", 12), 5);
+    // The names: the player's own, the common faces of each kind, and the rest as sans.
+    EXPECT_EQ(eng::deviceFaceFor("_SERIF"), eng::DeviceFace::Serif);
+    EXPECT_EQ(eng::deviceFaceFor("Times"), eng::DeviceFace::Serif);
+    EXPECT_EQ(eng::deviceFaceFor("Microsoft Sans Serif"), eng::DeviceFace::Sans);
+    EXPECT_EQ(eng::deviceFaceFor("Lucida Sans Typewriter"), eng::DeviceFace::Typewriter);
+    EXPECT_EQ(eng::deviceFaceFor("Verdana"), eng::DeviceFace::Sans);
+    EXPECT_EQ(eng::deviceFaceFor("_unknown"), eng::DeviceFace::Sans);
+    EXPECT_EQ(eng::deviceFaceFor(""), eng::DeviceFace::Sans);
 }
 
 TEST(TextFormat, AFieldsFontNamesItsFaceAndStyleAndAnEmbeddedFamilyGivesItsBold)

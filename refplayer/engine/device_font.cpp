@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -157,31 +156,50 @@ DeviceFace deviceFaceFor(std::string_view fontName)
     return DeviceFace::Sans;
 }
 
+namespace {
+
+struct FaceSource {
+    const unsigned char* data;
+    const size_t& size;
+    const char* name;
+};
+
+// By kind of face, then regular and bold.
+const FaceSource kFaceSources[3][2] = {
+    {{kDeviceFontData, kDeviceFontData_size, "_sans"}, {kDeviceFontBoldData, kDeviceFontBoldData_size, "_sans"}},
+    {{kDeviceSerifData, kDeviceSerifData_size, "_serif"}, {kDeviceSerifBoldData, kDeviceSerifBoldData_size, "_serif"}},
+    {{kDeviceMonoData, kDeviceMonoData_size, "_typewriter"},
+     {kDeviceMonoBoldData, kDeviceMonoBoldData_size, "_typewriter"}}};
+
+// Each face is read the first time text asks for it (a function-local
+// static each, so two players asking at once read it once).
+template <size_t Face, bool Bold, bool Italic>
+const FontDef* faceOf()
+{
+    static const std::unique_ptr<FontDef> font = [] {
+        const FaceSource& source = kFaceSources[Face][Bold ? 1 : 0];
+        return readDeviceFont(source.data, source.size, source.name, Bold, Italic);
+    }();
+    return font.get();
+}
+
+template <size_t Face>
+const FontDef* styleOf(bool bold, bool italic)
+{
+    if (bold)
+        return italic ? faceOf<Face, true, true>() : faceOf<Face, true, false>();
+    return italic ? faceOf<Face, false, true>() : faceOf<Face, false, false>();
+}
+
+}  // namespace
+
 const FontDef* deviceFont(bool bold, bool italic, DeviceFace face)
 {
-    struct Source {
-        const unsigned char* data;
-        const size_t& size;
-        const char* name;
-    };
-    static const Source kSources[3][2] = {
-        {{kDeviceFontData, kDeviceFontData_size, "_sans"}, {kDeviceFontBoldData, kDeviceFontBoldData_size, "_sans"}},
-        {{kDeviceSerifData, kDeviceSerifData_size, "_serif"},
-         {kDeviceSerifBoldData, kDeviceSerifBoldData_size, "_serif"}},
-        {{kDeviceMonoData, kDeviceMonoData_size, "_typewriter"},
-         {kDeviceMonoBoldData, kDeviceMonoBoldData_size, "_typewriter"}}};
-    // Each face is read the first time text asks for it; one that cannot be
-    // read gives way to the regular sans face.
-    static std::once_flag once[3][2][2];
-    static std::unique_ptr<FontDef> faces[3][2][2];
-    const size_t f = static_cast<size_t>(face) % 3, b = bold ? 1 : 0, i = italic ? 1 : 0;
-    std::call_once(once[f][b][i], [&] {
-        const Source& source = kSources[f][b];
-        faces[f][b][i] = readDeviceFont(source.data, source.size, source.name, b != 0, i != 0);
-    });
-    if (faces[f][b][i])
-        return faces[f][b][i].get();
-    return f == 0 && b == 0 && i == 0 ? nullptr : deviceFont();
+    const FontDef* font = face == DeviceFace::Serif        ? styleOf<1>(bold, italic)
+                          : face == DeviceFace::Typewriter ? styleOf<2>(bold, italic)
+                                                           : styleOf<0>(bold, italic);
+    // A face that cannot be read gives way to the regular sans face.
+    return font || (face == DeviceFace::Sans && !bold && !italic) ? font : deviceFont();
 }
 
 }  // namespace refplayer::engine

@@ -340,12 +340,18 @@ TextObject::TextObject(PlayerCore& c, std::shared_ptr<const MovieDef> m, const E
     applyFormats();
 }
 
+const TextObject::FormatRun* TextObject::runAt(size_t index) const
+{
+    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
+                                [](size_t i, const FormatRun& r) { return i < r.end; });
+    return run == runs_.end() ? nullptr : &*run;
+}
+
 TextObject::Look TextObject::lookAt(size_t index) const
 {
     Look look{settings_.color};
-    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
-                                [](size_t i, const FormatRun& r) { return i < r.end; });
-    if (run == runs_.end())
+    const FormatRun* run = runAt(index);
+    if (!run)
         return look;
     if (run->format.color)
         look.color = rgbaOf(*run->format.color);
@@ -356,9 +362,8 @@ TextObject::Look TextObject::lookAt(size_t index) const
 
 CharStyle TextObject::styleAt(size_t index) const
 {
-    auto run = std::upper_bound(runs_.begin(), runs_.end(), index,
-                                [](size_t i, const FormatRun& r) { return i < r.end; });
-    const avm1::TextFormatValues& format = run == runs_.end() ? newFormat_ : run->format;
+    const FormatRun* run = runAt(index);
+    const avm1::TextFormatValues& format = run ? run->format : newFormat_;
     return CharStyle{format.bold.value_or(false), format.italic.value_or(false), format.kerning.value_or(false),
                      deviceFaceFor(format.font.value_or(""))};
 }

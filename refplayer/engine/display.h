@@ -140,6 +140,8 @@ private:
         avm1::TextFormatValues format;
     };
     size_t shownLength() const { return runs_.empty() ? 0 : runs_.back().end; }
+    // The run holding offset `index`, or null past the last.
+    const FormatRun* runAt(size_t index) const;
     // Splits the run holding offset `at` so that a run ends there.
     void splitRunsAt(size_t at);
     // Brings the runs to the shown text's length, and the field-wide layout

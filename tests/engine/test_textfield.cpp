@@ -87,6 +87,29 @@ std::pair<int, int> darkRows(const View& v, int y0, int y1, int x1)
     return {top, bottom};
 }
 
+// A 400-unit square standing on the baseline, in font units.
+sw::Path box()
+{
+    return sw::Path().moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close();
+}
+
+// A 120 x 60 px field named "t" at depth 1 showing `text` in black, in font
+// `font` at `height` twips: its outlines, or device text.
+void placeField(sw::Movie& m, uint16_t font, uint16_t height, bool outlines, const std::string& text)
+{
+    sw::EditText field;
+    field.bounds = {0, 2400, 0, 1200};
+    field.font = font;
+    field.fontHeight = height;
+    field.useOutlines = outlines;
+    field.readOnly = true;
+    field.color = sw::Rgba{0, 0, 0, 255};
+    field.initialText = text;
+    sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
+    place.name = "t";
+    m.place(place);
+}
+
 int countPixels(const View& v, uint32_t px, int x0, int y0, int x1, int y1)
 {
     int n = 0;
@@ -647,16 +670,7 @@ TEST(TextFormat, AFieldsFontNamesItsFaceAndStyleAndAnEmbeddedFamilyGivesItsBold)
             sw::Font f;
             f.name = "Arial";
             f.bold = bold;
-            sw::EditText field;
-            field.bounds = {0, 2400, 0, 1200};
-            field.font = m.defineFont(f);
-            field.fontHeight = 800;
-            field.readOnly = true;
-            field.color = sw::Rgba{0, 0, 0, 255};
-            field.initialText = "Il";
-            sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
-            place.name = "t";
-            m.place(place);
+            placeField(m, m.defineFont(f), 800, false, "Il");
             sw::ActionAssembler a;
             callInto(a, "read", "t", "getTextFormat", {});
             a.setPath("font", path("read.font"));
@@ -682,29 +696,16 @@ TEST(TextFormat, AFieldsFontNamesItsFaceAndStyleAndAnEmbeddedFamilyGivesItsBold)
             auto m = movie(120, 60);
             sw::Font regular;
             regular.name = "Box";
-            regular.glyphs = {{'A', sw::Path().moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close(), 500}};
+            regular.glyphs = {{'A', box(), 500}};
             const uint16_t font = m.defineFont(regular);
             if (withBold) {
                 sw::Font bold = regular;
                 bold.bold = true;
-                bold.glyphs = {{'A',
-                                sw::Path()
-                                    .moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close()
-                                    .moveTo(100, -300).lineTo(100, -100).lineTo(300, -100).lineTo(300, -300).close(),
-                                700}};
+                bold.glyphs = {
+                    {'A', box().moveTo(100, -300).lineTo(100, -100).lineTo(300, -100).lineTo(300, -300).close(), 700}};
                 m.defineFont(bold);
             }
-            sw::EditText field;
-            field.bounds = {0, 2400, 0, 1200};
-            field.font = font;
-            field.fontHeight = 1024;
-            field.useOutlines = true;
-            field.readOnly = true;
-            field.color = sw::Rgba{0, 0, 0, 255};
-            field.initialText = "AA";
-            sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
-            place.name = "t";
-            m.place(place);
+            placeField(m, font, 1024, true, "AA");
             sw::ActionAssembler a;
             newObject(a, "f", "TextFormat", {sw::Null{}, sw::Null{}, sw::Null{}, true});
             a.callMethod("t", "setTextFormat", {sw::PushValue(1), path("f")});
@@ -738,19 +739,9 @@ TEST(TextFormat, KerningAppliesTheEmbeddedFontsPairsWhereTheFormatAsksForIt)
         auto m = movie(120, 60);
         sw::Font f;
         f.name = "Box";
-        const sw::Path box = sw::Path().moveTo(0, -400).lineTo(400, -400).lineTo(400, 0).lineTo(0, 0).close();
-        f.glyphs = {{'A', box, 500}, {'V', box, 500}};
+        f.glyphs = {{'A', box(), 500}, {'V', box(), 500}};
         f.kerning = {{'A', 'V', -200}};
-        sw::EditText field;
-        field.bounds = {0, 2400, 0, 1200};
-        field.font = m.defineFont(f);
-        field.fontHeight = 1024;
-        field.useOutlines = embedded;
-        field.readOnly = true;
-        field.initialText = "AVA";
-        sw::PlaceObject place = placeAt(m.defineEditText(field), 1);
-        place.name = "t";
-        m.place(place);
+        placeField(m, m.defineFont(f), 1024, embedded, "AVA");
         sw::ActionAssembler a;
         if (kerning) {
             newObject(a, "f", "TextFormat", {});

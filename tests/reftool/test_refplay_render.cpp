@@ -379,16 +379,15 @@ PictureDifference Compare(const DecodedPng& got, const DecodedPng& want)
     return d;
 }
 
-}  // namespace
-
-// Bitmap fills of every kind (nearest, tiled, smoothed, rotated, ffmpeg's JPEG,
-// alpha) against the picture the native build made: every build must draw the
-// same pixels, within one level per channel where the platform's floating
-// point is allowed to differ.
-TEST(RefplayRender, BitmapFillsMatchTheNativeBuildsPicture)
+// Compiles a description of the engine's test data and renders it at the size
+// of the native build's picture of it: every build must draw the same pixels,
+// within one level per channel where the platform's floating point is allowed
+// to differ.
+void ExpectDescriptionMatchesNativePicture(const std::string& description, const std::string& picture)
 {
-    const auto text = EngineData("bitmap_fills.txt");
-    const auto golden = EngineData("bitmap_fills.png");
+    SCOPED_TRACE(description);
+    const auto text = EngineData(description);
+    const auto golden = EngineData(picture);
     ASSERT_TRUE(text && golden);
     const sw::TextCompileResult swf = sw::compileSwfText(std::string(text->begin(), text->end()), EngineData);
     ASSERT_TRUE(swf.ok) << swf.error;
@@ -398,6 +397,23 @@ TEST(RefplayRender, BitmapFillsMatchTheNativeBuildsPicture)
     ASSERT_EQ(got.height, want.height);
     const PictureDifference d = Compare(got, want);
     EXPECT_LE(d.worst, 1) << d.differing << " channel values differ";
+}
+
+}  // namespace
+
+// Bitmap fills of every kind (nearest, tiled, smoothed, rotated, ffmpeg's JPEG,
+// alpha) against the picture the native build made.
+TEST(RefplayRender, BitmapFillsMatchTheNativeBuildsPicture)
+{
+    ExpectDescriptionMatchesNativePicture("bitmap_fills.txt", "bitmap_fills.png");
+}
+
+// Device text in the serif, typewriter and sans faces, bold, slanted and both,
+// and a word made bold by script: the bold faces and the slant come out the
+// same in every build.
+TEST(RefplayRender, DeviceTextStylesMatchTheNativeBuildsPicture)
+{
+    ExpectDescriptionMatchesNativePicture("text_styles.txt", "text_styles.png");
 }
 
 // A mask movie (nested masks, a moving sprite mask) and a morph movie (edges,

@@ -163,6 +163,7 @@ StrokeStyle strokeStyleOf(const LineStyle& line, double halfWidth)
     s.join = line.join <= 2 ? line.join : 0;
     s.miterLimit = line.miterLimit;
     s.noClose = line.noClose;
+    s.pixelHinting = line.pixelHinting;
     return s;
 }
 
@@ -180,7 +181,9 @@ double strokeWidthPixels(const LineStyle& line, const Matrix& world, const Matri
         scale = view.meanScale() * objectScale;
     }
     const double width = line.width * scale;
-    return std::isfinite(width) ? std::max(1.0, width) : 1.0;
+    if (!std::isfinite(width))
+        return 1.0;
+    return std::max(1.0, line.pixelHinting ? std::round(width) : width);
 }
 
 void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix& m, const StrokeStyle& style,
@@ -202,6 +205,15 @@ void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix
         pts.clear();
         first = nullptr;
     };
+    // Where hinting puts an anchor: odd whole widths centre on a pixel, even
+    // ones on a pixel corner.
+    const double hintOffset = std::fmod(std::round(2 * style.halfWidth), 2.0) != 0 ? 0.5 : 0.0;
+    auto anchor = [&](int32_t x, int32_t y) {
+        const Point p = m.apply(x, y);
+        if (!style.pixelHinting)
+            return p;
+        return Point{std::floor(p.x - hintOffset + 0.5) + hintOffset, std::floor(p.y - hintOffset + 0.5) + hintOffset};
+    };
     auto push = [&](Point p) {
         if (!std::isfinite(p.x) || !std::isfinite(p.y))
             return;
@@ -212,17 +224,21 @@ void addStroke(Rasterizer& r, const std::vector<Segment>& segments, const Matrix
     for (const Segment& s : segments) {
         if (last && (s.x0 != last->x1 || s.y0 != last->y1))
             finish();
+        const Point from = anchor(s.x0, s.y0), to = anchor(s.x1, s.y1);
         if (!first) {
             first = &s;
-            push(m.apply(s.x0, s.y0));
+            push(from);
         }
         if (s.curve) {
+            // The control point moves as its ends did on average.
+            const Point a = m.apply(s.x0, s.y0), b = m.apply(s.x1, s.y1), c = m.apply(s.cx, s.cy);
+            const Point control{c.x + ((from.x - a.x) + (to.x - b.x)) / 2, c.y + ((from.y - a.y) + (to.y - b.y)) / 2};
             std::vector<Point> flat;
-            flattenInto(m.apply(s.x0, s.y0), m.apply(s.cx, s.cy), m.apply(s.x1, s.y1), tolerance, flat);
+            flattenInto(from, control, to, tolerance, flat);
             for (const Point& p : flat)
                 push(p);
         } else {
-            push(m.apply(s.x1, s.y1));
+            push(to);
         }
         last = &s;
     }

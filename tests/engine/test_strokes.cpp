@@ -1,6 +1,7 @@
 // DefineShape4 line styles: caps (round, none, square), joins (round, bevel,
 // miter within and past its limit), closed outlines joined rather than
-// capped, and a stroke filled with a gradient laid out bit by bit.
+// capped, a stroke filled with a gradient laid out bit by bit, the scaling
+// flags and pixel hinting.
 #include "engine_test_support.h"
 
 #include <gtest/gtest.h>
@@ -219,4 +220,51 @@ TEST(Strokes, ScalingFlagsKeepTheWidthFromTheObjectsScaling)
             ink += (255 - (v.at(20, y) & 0xFF)) / 255.0;
         EXPECT_NEAR(ink, c.width, 0.05);
     }
+}
+
+// Pixel hinting rounds a line's width to whole pixels and moves its anchors
+// so that the width covers whole pixels: a 1.4 px line at y = 50.3 fills row
+// 50 alone, a 2.4 px one rows 49 and 50, and the corner of an L turns on a
+// pixel's centre. Without hinting the same lines spill into their neighbours.
+TEST(Strokes, PixelHintingPutsAWholeWidthOnWholePixels)
+{
+    auto draw = [](int widthTwips, bool hinting) {
+        auto m = movie(100, 100);
+        sw::ShapeBuilder s(4);
+        using L = sw::LineStyle;
+        const L style{.width = static_cast<uint16_t>(widthTwips), .color = kBlack, .startCap = L::NoCap,
+                      .endCap = L::NoCap, .join = L::MiterJoin, .pixelHinting = hinting};
+        // (10.2, 50.3) to (80.7, 50.3), then down to (80.7, 90.1), in twips.
+        s.setLine(s.addLine(style)).moveTo(204, 1006).lineTo(1614, 1006).lineTo(1614, 1802);
+        m.place(placeAt(m.defineShape(s), 1)).showFrame();
+        RecordingHost host;
+        Player p(host);
+        load(p, m.build(), 100, 100);
+        return render(p, 100, 100);
+    };
+    const View thin = draw(28, true);
+    EXPECT_EQ(thin.at(40, 49), kWhite);
+    EXPECT_EQ(thin.at(40, 50), kBlackPx);
+    EXPECT_EQ(thin.at(40, 51), kWhite);
+    EXPECT_EQ(thin.at(79, 70), kWhite);  // the down stroke fills column 80 alone
+    EXPECT_EQ(thin.at(80, 70), kBlackPx);
+    EXPECT_EQ(thin.at(81, 70), kWhite);
+    EXPECT_EQ(thin.at(80, 50), kBlackPx);  // the corner
+    EXPECT_EQ(thin.at(81, 50), kWhite);
+    EXPECT_EQ(thin.at(80, 49), kWhite);
+
+    const View wide = draw(48, true);
+    EXPECT_EQ(wide.at(40, 48), kWhite);
+    EXPECT_EQ(wide.at(40, 49), kBlackPx);
+    EXPECT_EQ(wide.at(40, 50), kBlackPx);
+    EXPECT_EQ(wide.at(40, 51), kWhite);
+    EXPECT_EQ(wide.at(79, 70), kWhite);  // x = 80.7 goes to the pixel corner at 81
+    EXPECT_EQ(wide.at(80, 70), kBlackPx);
+    EXPECT_EQ(wide.at(81, 70), kBlackPx);
+    EXPECT_EQ(wide.at(82, 70), kWhite);
+
+    const View plain = draw(28, false);
+    EXPECT_NE(plain.at(40, 49), kWhite);
+    EXPECT_NE(plain.at(81, 70), kWhite);
+    EXPECT_NE(plain.at(80, 49), kWhite);
 }

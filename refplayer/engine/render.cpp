@@ -298,11 +298,20 @@ IRect deviceBox(const Visit& v)
         return IRect{};  // they only hold things
     Box b = localBounds(*v.object).transformed(v.world);
     if (v.object->type == DisplayObject::Type::Shape) {
-        // Hairlines stay one pixel wide however small the shape is scaled.
-        b.xMin -= 1;
-        b.yMin -= 1;
-        b.xMax += 1;
-        b.yMax += 1;
+        // Hairlines stay one pixel wide however small the shape is scaled, and
+        // a line that keeps its width when its object is scaled reaches past
+        // bounds that carry it at the object's scale.
+        const auto& obj = static_cast<const ShapeObject&>(*v.object);
+        const Matrix view = obj.core.viewMatrix();
+        double slack = 1;
+        for (const ShapeGroup& group : shapeAtRatio(obj.shape(), obj.ratio).groups)
+            for (const LineStyle& line : group.lines)
+                if (line.noHScale || line.noVScale)
+                    slack = std::max(slack, strokeWidthPixels(line, v.world, view) / 2 + 1);
+        b.xMin -= slack;
+        b.yMin -= slack;
+        b.xMax += slack;
+        b.yMax += slack;
     }
     return boxToPixels(b);
 }

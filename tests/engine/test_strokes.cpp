@@ -268,3 +268,46 @@ TEST(Strokes, PixelHintingPutsAWholeWidthOnWholePixels)
     EXPECT_NE(plain.at(81, 70), kWhite);
     EXPECT_NE(plain.at(80, 49), kWhite);
 }
+
+// A line that keeps its width in an object shrunk ten times reaches well past
+// the object's bounds: when the object moves, every pixel that changes lies
+// in the areas the player asks to have repainted, so no trail is left behind.
+TEST(Strokes, NonScalingLinesOfShrunkObjectsAreRepaintedWhole)
+{
+    auto m = movie(100, 100);
+    sw::ShapeBuilder s(4);
+    using L = sw::LineStyle;
+    const L style{.width = 200, .color = kBlack, .startCap = L::NoCap, .endCap = L::NoCap, .noHScale = true,
+                  .noVScale = true};
+    s.setLine(s.addLine(style)).moveTo(0, 0).lineTo(400 * 20, 0);
+    const uint16_t shape = m.defineShape(s);
+    m.place(sw::PlaceObject{.depth = 1, .character = shape, .matrix = sw::Matrix::make(0.1, 0.1, 0, 20 * 20, 30 * 20)});
+    m.showFrame();
+    sw::PlaceObject move;
+    move.depth = 1;
+    move.move = true;
+    move.matrix = sw::Matrix::make(0.1, 0.1, 0, 20 * 20, 60 * 20);
+    m.place(move).showFrame();
+    RecordingHost host;
+    Player p(host);
+    load(p, m.build(), 100, 100);
+    const View before = render(p, 100, 100);
+    EXPECT_EQ(before.at(40, 26), kBlackPx);  // ten pixels wide: rows 25 to 34
+    EXPECT_EQ(before.at(40, 34), kBlackPx);
+
+    host.invalidations.clear();
+    p.tick();
+    const View after = render(p, 100, 100);
+    EXPECT_EQ(after.at(40, 56), kBlackPx);
+    int outside = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x) {
+            if (before.at(x, y) == after.at(x, y))
+                continue;
+            bool covered = false;
+            for (const IRect& r : host.invalidations)
+                covered = covered || (x >= r.left && x < r.right && y >= r.top && y < r.bottom);
+            outside += !covered;
+        }
+    EXPECT_EQ(outside, 0);
+}

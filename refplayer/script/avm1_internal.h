@@ -153,6 +153,9 @@ struct Vm::State {
 
     std::vector<Value> stack;
     std::vector<Frame*> frames;   // running activations, innermost last
+    // The constant pool built last and the bytes of its action.
+    std::string lastPoolBytes;
+    std::shared_ptr<const ConstantPool> lastPool;
     uint32_t callDepth = 0;
     uint32_t regionDepth = 0;     // nested with/try bodies, each a nested execute()
     int entryDepth = 0;

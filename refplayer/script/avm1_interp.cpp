@@ -46,6 +46,8 @@ public:
         pos_ += 4;
         return v;
     }
+    // The bytes from here to the end of the action.
+    std::string_view rest() const { return {reinterpret_cast<const char*>(code_ + pos_), end_ - pos_}; }
     std::string_view cstr() {
         const uint8_t* start = code_ + pos_;
         const void* nul = std::memchr(start, 0, end_ - pos_);
@@ -264,19 +266,29 @@ uint32_t defineFunction(State& s, Frame& f, Reader& r, uint32_t next, bool v2) {
 }
 
 void constantPool(State& s, Frame& f, Reader& r) {
+    const std::string_view bytes = r.rest();
     const uint16_t count = r.u16();
-    auto pool = std::make_shared<ConstantPool>();
-    pool->reserve(count);
+    // Every entry is read and charged before any is built, so a pool whose
+    // entries run past its action costs no allocations before it fails.
+    std::vector<std::string_view> entries;
+    entries.reserve(count);
     for (uint16_t i = 0; i < count; ++i) {
-        const std::string_view text = r.cstr();
-        // Each entry is an allocation of its own and work of its own: a pool
-        // of many short entries run in a loop must meet the action budget
-        // as soon as the same count of pushes would.
+        entries.push_back(r.cstr());
+        // Each entry counts as an action and an allocation of its own, built
+        // or not: a pool of many short entries run in a loop must meet the
+        // budgets as soon as the same count of pushes would.
         s.charge(1);
-        s.chargeBytes(text.size() + sizeof(Str) + sizeof(std::string));
-        pool->emplace_back(text);
+        s.chargeBytes(entries.back().size() + sizeof(Str) + sizeof(std::string));
     }
-    f.pool = std::move(pool);
+    // A pool run again with the same bytes (a frame script each time the
+    // timeline comes round, a loop over its own pool) takes the one built
+    // last time: the entries are the same text, and pools are never changed.
+    if (!s.lastPool || s.lastPoolBytes != bytes) {
+        auto pool = std::make_shared<ConstantPool>(entries.begin(), entries.end());
+        s.lastPoolBytes.assign(bytes);
+        s.lastPool = std::move(pool);
+    }
+    f.pool = s.lastPool;
 }
 
 void pushValues(State& s, Frame& f, Reader& r) {

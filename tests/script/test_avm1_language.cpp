@@ -90,6 +90,28 @@ TEST_F(ScriptTest, PushTypesConstantPoolAndRegisters) {
     EXPECT_EQ(var("v7"), "<undefined>");
 }
 
+// Pools run again and again in a loop, two that differ only in their text
+// taking turns: each push reads the pool that ran last, and a function keeps
+// the pool it was defined under.
+TEST_F(ScriptTest, PoolsRunAgainReadAsTheyDidAndTheLastPoolRules) {
+    Asm first;
+    first.push({Pool{0}}).op(Return);
+    Asm a;
+    a.setVar("i", 0).setVar("log", "");
+    a.pool({"aa", "x"}).function("fromFirst", {}, first);
+    a.label("loop").getVar("i").push({2}).op(Greater).ifTrue("end");
+    a.pool({"aa", "x"}).push({"log"}).getVar("log").push({Pool{0}}).op(StringAdd).op(SetVariable);
+    a.pool({"bb", "x"}).push({"log"}).getVar("log").push({Pool{0}}).op(StringAdd).op(SetVariable);
+    a.push({"i"}).getVar("i").op(Increment).op(SetVariable);
+    a.jump("loop").label("end");
+    a.push({"kept"}).call("fromFirst", {}).op(SetVariable);
+    a.push({"last"}).push({Pool{0}}).op(SetVariable);
+    ASSERT_TRUE(run(a).ok());
+    EXPECT_EQ(var("log"), "aabbaabbaabb");
+    EXPECT_EQ(var("kept"), "aa");
+    EXPECT_EQ(var("last"), "bb");
+}
+
 TEST_F(ScriptTest, FunctionsParametersReturnRecursionAndClosures) {
     Asm add;
     add.getVar("a").getVar("b").op(Add2).op(Return);

@@ -242,26 +242,29 @@ TEST(Strokes, PixelHintingPutsAWholeWidthOnWholePixels)
         load(p, m.build(), 100, 100);
         return render(p, 100, 100);
     };
+    // Exactly the pixels first..last across the line are solid, at `along` on it.
+    auto rowsAt = [](const View& v, int along, int first, int last) {
+        EXPECT_EQ(v.at(along, first - 1), kWhite);
+        for (int y = first; y <= last; ++y)
+            EXPECT_EQ(v.at(along, y), kBlackPx) << "row " << y;
+        EXPECT_EQ(v.at(along, last + 1), kWhite);
+    };
+    auto columnsAt = [](const View& v, int along, int first, int last) {
+        EXPECT_EQ(v.at(first - 1, along), kWhite);
+        for (int x = first; x <= last; ++x)
+            EXPECT_EQ(v.at(x, along), kBlackPx) << "column " << x;
+        EXPECT_EQ(v.at(last + 1, along), kWhite);
+    };
     const View thin = draw(28, true);
-    EXPECT_EQ(thin.at(40, 49), kWhite);
-    EXPECT_EQ(thin.at(40, 50), kBlackPx);
-    EXPECT_EQ(thin.at(40, 51), kWhite);
-    EXPECT_EQ(thin.at(79, 70), kWhite);  // the down stroke fills column 80 alone
-    EXPECT_EQ(thin.at(80, 70), kBlackPx);
-    EXPECT_EQ(thin.at(81, 70), kWhite);
+    rowsAt(thin, 40, 50, 50);
+    columnsAt(thin, 70, 80, 80);  // the down stroke
     EXPECT_EQ(thin.at(80, 50), kBlackPx);  // the corner
     EXPECT_EQ(thin.at(81, 50), kWhite);
     EXPECT_EQ(thin.at(80, 49), kWhite);
 
     const View wide = draw(48, true);
-    EXPECT_EQ(wide.at(40, 48), kWhite);
-    EXPECT_EQ(wide.at(40, 49), kBlackPx);
-    EXPECT_EQ(wide.at(40, 50), kBlackPx);
-    EXPECT_EQ(wide.at(40, 51), kWhite);
-    EXPECT_EQ(wide.at(79, 70), kWhite);  // x = 80.7 goes to the pixel corner at 81
-    EXPECT_EQ(wide.at(80, 70), kBlackPx);
-    EXPECT_EQ(wide.at(81, 70), kBlackPx);
-    EXPECT_EQ(wide.at(82, 70), kWhite);
+    rowsAt(wide, 40, 49, 50);
+    columnsAt(wide, 70, 80, 81);  // x = 80.7 goes to the pixel corner at 81
 
     const View plain = draw(28, false);
     EXPECT_NE(plain.at(40, 49), kWhite);
